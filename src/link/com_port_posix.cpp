@@ -1,0 +1,368 @@
+// The serial port on POSIX systems: termios for the line settings, poll() for the read
+// time-out, modem-control ioctls for DTR and RTS.
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "com_port.h"
+
+namespace {
+
+constexpr int INVALID_HANDLE = -1;
+constexpr int READ_TIMEOUT_MS = 5000;
+
+int ComHandle = INVALID_HANDLE;
+int LastError = 0;
+
+bool ReportIfNotOpen() {
+    if (ComHandle != INVALID_HANDLE) {
+        return false;
+    }
+    printf("COM port not opened !\n");
+    return true;
+}
+
+// Records errno for LastComError() and prints "<what> failed with error <n>.".
+void ReportFailure(const char* what) {
+    LastError = errno;
+    printf("%s failed with error %d.\n", what, LastError);
+}
+
+speed_t SpeedConstant(long baud) {
+    switch (baud) {
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        default:
+            return B9600;
+    }
+}
+
+void ApplyLineSettings(termios* tio, speed_t speed) {
+    cfmakeraw(tio);
+    tio->c_cflag &= ~(CSIZE | PARENB | PARODD | CRTSCTS);
+    // CLOCAL: carrier and the other modem status lines are ignored.
+    tio->c_cflag |= CS8 | CSTOPB | CREAD | CLOCAL;
+    tio->c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK);
+    // Blocking reads of at least one byte; the time-out comes from poll().
+    tio->c_cc[VMIN] = 1;
+    tio->c_cc[VTIME] = 0;
+    cfsetispeed(tio, speed);
+    cfsetospeed(tio, speed);
+}
+
+// A driver may accept a tcsetattr() only in part; compare what matters for the line.
+bool LineSettingsTook(const termios& wanted, const termios& actual) {
+    const tcflag_t cflagMask = CSIZE | CSTOPB | PARENB | CRTSCTS | CREAD | CLOCAL;
+    const tcflag_t iflagMask = IXON | IXOFF | INPCK | ICRNL | ISTRIP;
+    const tcflag_t lflagMask = ICANON | ECHO | ISIG;
+    return (wanted.c_cflag & cflagMask) == (actual.c_cflag & cflagMask) &&
+           (wanted.c_iflag & iflagMask) == (actual.c_iflag & iflagMask) &&
+           (wanted.c_lflag & lflagMask) == (actual.c_lflag & lflagMask) &&
+           (wanted.c_oflag & OPOST) == (actual.c_oflag & OPOST) &&
+           cfgetospeed(&wanted) == cfgetospeed(&actual) &&
+           cfgetispeed(&wanted) == cfgetispeed(&actual);
+}
+
+bool ConfigureLine(long baud) {
+    termios tio{};
+    if (tcgetattr(ComHandle, &tio) != 0) {
+        ReportFailure("GetCommState");
+        return false;
+    }
+    ApplyLineSettings(&tio, SpeedConstant(baud));
+    termios actual{};
+    if (tcsetattr(ComHandle, TCSANOW, &tio) != 0 || tcgetattr(ComHandle, &actual) != 0) {
+        ReportFailure("SetCommState");
+        return false;
+    }
+    if (!LineSettingsTook(tio, actual)) {
+        errno = EINVAL;
+        ReportFailure("SetCommState");
+        return false;
+    }
+    return true;
+}
+
+// Devices without modem-control lines (pseudo-terminals, some adapters) refuse these ioctls.
+bool IsMissingModemLines(int error) {
+    return error == ENOTTY || error == EINVAL || error == ENOTSUP;
+}
+
+bool LowerModemLines(int lines) {
+    if (ioctl(ComHandle, TIOCMBIC, &lines) == 0 || IsMissingModemLines(errno)) {
+        return true;
+    }
+    ReportFailure("EscapeCommFunction");
+    return false;
+}
+
+// USB adapters otherwise hold each received byte for up to 16 ms, which would dominate the
+// stop-and-wait exchange. Drivers without the setting are left as they are.
+void RequestLowLatency() {
+    serial_struct serial{};
+    if (ioctl(ComHandle, TIOCGSERIAL, &serial) == 0) {
+        serial.flags |= ASYNC_LOW_LATENCY;
+        ioctl(ComHandle, TIOCSSERIAL, &serial);
+    }
+}
+
+// The device was opened non-blocking so that a missing carrier cannot stall open();
+// from here on every call blocks, and poll() bounds the reads.
+bool MakeBlocking() {
+    int flags = fcntl(ComHandle, F_GETFL);
+    if (flags < 0 || fcntl(ComHandle, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ReportFailure("SetCommTimeouts");
+        return false;
+    }
+    return true;
+}
+
+// Opens the device exclusively. Reports through the error box and returns false on failure.
+bool OpenExclusive(const char* devicePath) {
+    int fd = open(devicePath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        LastError = errno;
+        ShowLastErrorBox("COM open failed");
+        return false;
+    }
+    int refusal = 0;
+    if (!isatty(fd)) {
+        refusal = ENOTTY;
+    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        refusal = (errno == EWOULDBLOCK) ? EBUSY : errno;
+    }
+    if (refusal != 0) {
+        close(fd);
+        LastError = refusal;
+        ShowLastErrorBox("COM open failed");
+        return false;
+    }
+    // Other processes (root aside) can no longer open the device while we hold it.
+    ioctl(fd, TIOCEXCL);
+    ComHandle = fd;
+    return true;
+}
+
+int OpenNamedPort(const char* devicePath, const char* displayName, long baud) {
+    if (ComHandle != INVALID_HANDLE) {
+        CloseComPort();
+    }
+    if (!OpenExclusive(devicePath)) {
+        return -1;
+    }
+    long effectiveBaud = EffectiveBaudRate(baud);
+    if (!ConfigureLine(effectiveBaud) || !MakeBlocking() ||
+        !LowerModemLines(TIOCM_DTR | TIOCM_RTS)) {
+        return -1;
+    }
+    RequestLowLatency();
+    if (tcflush(ComHandle, TCIFLUSH) != 0) {
+        ReportFailure("PurgeComm");
+        return -1;
+    }
+    printf("Opened %s with %li Baud succesfully !\n", displayName, effectiveBaud);
+    return 0;
+}
+
+long MillisecondsSince(const timespec& start) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+}
+
+enum class WaitResult { Readable, TimedOut, Failed };
+
+// Waits until a byte can be read. A hang-up (the device gone) fails at once.
+WaitResult WaitForInput() {
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        long remaining = READ_TIMEOUT_MS - MillisecondsSince(start);
+        pollfd pfd{ComHandle, POLLIN, 0};
+        int ready = poll(&pfd, 1, remaining > 0 ? static_cast<int>(remaining) : 0);
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready < 0) {
+            return WaitResult::Failed;
+        }
+        if (ready == 0) {
+            return WaitResult::TimedOut;
+        }
+        if (pfd.revents & POLLIN) {
+            return WaitResult::Readable;
+        }
+        errno = (pfd.revents & POLLNVAL) ? EBADF : EIO;
+        return WaitResult::Failed;
+    }
+}
+
+void ReportReadFailure() {
+    LastError = errno;
+    printf("Read on COM-port failed with error %d.\n", LastError);
+}
+
+}  // namespace
+
+int OpenComPort(int comNr, long baud) {
+    char devicePath[32];
+    char displayName[16];
+    snprintf(devicePath, sizeof devicePath, "/dev/ttyS%d", comNr - 1);
+    snprintf(displayName, sizeof displayName, "COM%i", comNr);
+    return OpenNamedPort(devicePath, displayName, baud);
+}
+
+int OpenComDevice(const char* devicePath, long baud) {
+    return OpenNamedPort(devicePath, devicePath, baud);
+}
+
+bool ComDevicePathsSupported() {
+    return true;
+}
+
+bool IsComPortOpen() {
+    return ComHandle != INVALID_HANDLE;
+}
+
+void CloseComPort() {
+    if (ReportIfNotOpen()) {
+        return;
+    }
+    int dtr = TIOCM_DTR;
+    ioctl(ComHandle, TIOCMBIC, &dtr);
+    close(ComHandle);
+    ComHandle = INVALID_HANDLE;
+}
+
+int PurgeComInput() {
+    if (ReportIfNotOpen()) {
+        return -1;
+    }
+    if (tcflush(ComHandle, TCIFLUSH) != 0) {
+        ReportFailure("PurgeComm");
+        return -1;
+    }
+    return 0;
+}
+
+void SendByte(uint8_t value) {
+    if (ReportIfNotOpen()) {
+        return;
+    }
+    ssize_t result;
+    do {
+        result = write(ComHandle, &value, 1);
+    } while (result < 0 && errno == EINTR);
+    if (result != 1) {
+        if (result == 0) {
+            errno = EIO;
+        }
+        ReportFailure("TransmitCommChar");
+    }
+}
+
+uint8_t ReceiveByte() {
+    if (ReportIfNotOpen()) {
+        return 0;
+    }
+    for (;;) {
+        WaitResult wait = WaitForInput();
+        if (wait == WaitResult::TimedOut) {
+            printf("TIMEOUT !!!\n");
+            return 0;
+        }
+        if (wait == WaitResult::Failed) {
+            ReportReadFailure();
+            return 0;
+        }
+        uint8_t value = 0;
+        ssize_t result = read(ComHandle, &value, 1);
+        if (result == 1) {
+            return value;
+        }
+        if (result < 0 && (errno == EINTR || errno == EAGAIN)) {
+            continue;
+        }
+        if (result == 0) {
+            errno = EIO;  // end of file on a terminal: the other side hung up
+        }
+        ReportReadFailure();
+        return 0;
+    }
+}
+
+bool WriteComBlock(const void* data, uint32_t length, uint32_t* written) {
+    *written = 0;
+    if (ComHandle == INVALID_HANDLE) {
+        LastError = EBADF;
+        return false;
+    }
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    while (*written < length) {
+        ssize_t result = write(ComHandle, bytes + *written, length - *written);
+        if (result < 0 && errno == EINTR) {
+            continue;
+        }
+        if (result <= 0) {
+            LastError = (result == 0) ? EIO : errno;
+            return false;
+        }
+        *written += static_cast<uint32_t>(result);
+    }
+    return true;
+}
+
+int LastComError() {
+    return LastError;
+}
+
+namespace {
+
+const char* HintFor(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+            return "no permission for the device: add the user to the 'dialout' group "
+                   "(then log in again)";
+        case EBUSY:
+            return "another program holds the port";
+        case ENOENT:
+            return "no such device: COM<n> is /dev/ttyS<n-1>; give a device path for "
+                   "USB adapters";
+        case ENOTTY:
+            return "the path does not name a serial device";
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace
+
+void ShowLastErrorBox(const char* caption) {
+    fflush(stdout);
+    const char* hint = HintFor(LastError);
+    if (hint != nullptr) {
+        fprintf(stderr, "%s: %s (%s)\n", caption, strerror(LastError), hint);
+    } else {
+        fprintf(stderr, "%s: %s\n", caption, strerror(LastError));
+    }
+}
+
+void WaitMilliseconds(unsigned milliseconds) {
+    timespec pause{static_cast<time_t>(milliseconds / 1000),
+                   static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
+}

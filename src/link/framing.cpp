@@ -1,0 +1,35 @@
+#include "framing.h"
+
+#include "com_port.h"
+
+void SendCommand(uint8_t cmd, uint8_t modNr) {
+    SendByte(STX);
+    SendByte(cmd);
+    SendByte(modNr);
+    SendByte(ETX);
+}
+
+// Length of the payload text: the line without its line end (CR LF or LF). A line without
+// line end (the file's last line, or a piece of an overlong line) keeps all its characters.
+static size_t TextLengthWithoutLineEnd(const char* line, size_t length) {
+    if (length > 0 && line[length - 1] == '\n') {
+        --length;
+        if (length > 0 && line[length - 1] == '\r') {
+            --length;
+        }
+    }
+    return length;
+}
+
+uint32_t SendDataLine(uint8_t modNr, char* line, size_t* length) {
+    SendByte(STX);
+    SendByte(CMD_DATA);
+    SendByte(modNr);
+    size_t textLength = TextLengthWithoutLineEnd(line, *length);
+    line[textLength] = static_cast<char>(ETX);
+    line[textLength + 1] = '\0';
+    *length = textLength + 1;
+    uint32_t written = 0;
+    WriteComBlock(line, static_cast<uint32_t>(*length), &written);
+    return written;
+}

@@ -1,0 +1,37 @@
+#pragma once
+// Frames of the module protocol: control bytes, command bytes, and the two frame shapes of
+// the update commands.
+
+#include <cstddef>
+#include <cstdint>
+
+inline constexpr uint8_t STX = 0x02;
+inline constexpr uint8_t ETX = 0x03;
+inline constexpr uint8_t ACK = 0x06;
+inline constexpr uint8_t LF = 0x0A;
+
+inline constexpr uint8_t CMD_START = 'B';
+inline constexpr uint8_t CMD_DATA = 'C';
+inline constexpr uint8_t CMD_PROGRAM = 'D';
+inline constexpr uint8_t CMD_END = 'E';
+inline constexpr uint8_t CMD_FINISH = 'F';
+inline constexpr uint8_t CMD_DOWNLOAD = ' ';
+inline constexpr uint8_t CMD_VELOX_INFO = '!';
+inline constexpr uint8_t CMD_TIMESTAMP = '"';
+inline constexpr uint8_t CMD_FLASH_INFO = '#';
+inline constexpr uint8_t CMD_PARAMETER = '$';
+inline constexpr uint8_t CMD_STATUS = 'S';
+
+inline constexpr uint8_t DEFAULT_MOD_NR = 0x89;  // the display module
+
+// Sends STX, cmd, modNr, ETX. Reads no reply.
+void SendCommand(uint8_t cmd, uint8_t modNr);
+
+// Sends a Data command carrying one line of the update file: STX 'C' modNr, then the line's
+// text followed by ETX in one block write. `line` holds `*length` bytes as read from the file
+// (a CR LF or LF line end, or none; NUL bytes are text like any other). Its line end is
+// replaced in place by ETX and a terminating zero, and *length becomes the payload's length,
+// so that the caller prints the line as sent. `line` must have room for two bytes after
+// `*length` (ETX and the zero when the line has no line end).
+// Returns the count of payload bytes written.
+uint32_t SendDataLine(uint8_t modNr, char* line, size_t* length);

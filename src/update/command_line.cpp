@@ -1,0 +1,69 @@
+#include "command_line.h"
+
+#include <cstdio>
+#include <cstring>
+
+static int HexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+bool ParseModNr(const char* text, uint8_t* modNr) {
+    if (text[0] != '0' || text[1] != 'x') {
+        return false;
+    }
+    int high = HexValue(text[2]);
+    if (high < 0) {
+        return false;
+    }
+    int low = HexValue(text[3]);
+    *modNr = static_cast<uint8_t>(low < 0 ? high : high * 16 + low);
+    return true;
+}
+
+static void PrintUsage() {
+    printf("\nUsage : tarnix.exe [ModNr] [filename] [ProgMode] [ComNr]\n");
+    printf("Default values : ModNr=0x89 (Display-Modul)  ProgMode=0  ComNr=1 (COM1)\n");
+}
+
+// Only the first character counts: "12" is COM1.
+static void ParsePort(const char* text, bool devicePathsAllowed, RunSettings* settings) {
+    if (devicePathsAllowed && strchr(text, '/') != nullptr) {
+        settings->devicePath = text;
+        return;
+    }
+    int comNr = text[0] - '0';
+    if (comNr < 1 || comNr > 8) {
+        comNr = 1;
+        printf("Valid COM ports are 1 - 8 only !\n");
+    }
+    settings->comNr = comNr;
+}
+
+RunSettings ParseArguments(int argc, const char* const* argv, bool devicePathsAllowed) {
+    RunSettings settings;
+    if (argc >= 2 && !ParseModNr(argv[1], &settings.modNr)) {
+        printf("Undefined format for ModNr ! Please use f.e. 0x89\n");
+    }
+    if (argc >= 3) {
+        settings.fileName = argv[2];
+    } else {
+        PrintUsage();
+        settings.askForFile = true;
+    }
+    if (argc >= 4) {
+        settings.progMode = argv[3][0] == '1' ? PROG_MODE_LINES : PROG_MODE_RECORDS;
+    }
+    if (argc >= 5) {
+        ParsePort(argv[4], devicePathsAllowed, &settings);
+    }
+    return settings;
+}

@@ -1,0 +1,27 @@
+#pragma once
+// The command line of the update program: [ModNr] [filename] [ProgMode] [ComNr].
+
+#include <cstdint>
+#include <string>
+
+#include "framing.h"
+
+inline constexpr uint8_t PROG_MODE_RECORDS = 0;
+inline constexpr uint8_t PROG_MODE_LINES = 1;
+
+struct RunSettings {
+    uint8_t modNr = DEFAULT_MOD_NR;
+    std::string fileName;  // any length; empty when no file was chosen
+    uint8_t progMode = PROG_MODE_RECORDS;
+    int comNr = 1;
+    std::string devicePath;   // set instead of comNr when the port was given as a path
+    bool askForFile = false;  // fewer than two arguments: the file comes from the dialog
+};
+
+// Evaluates the arguments (argv[0] is the program). Prints the messages for a malformed
+// ModNr and an invalid COM number, and the usage text when the file is to be asked for.
+// A port argument containing '/' is a device path where `devicePathsAllowed`.
+RunSettings ParseArguments(int argc, const char* const* argv, bool devicePathsAllowed);
+
+// "0x" followed by one or two hex digits; further characters are ignored.
+bool ParseModNr(const char* text, uint8_t* modNr);
