@@ -1,0 +1,112 @@
+#include "command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Parsed {
+    RunSettings settings;
+    std::string printed;
+};
+
+Parsed Parse(std::vector<const char*> args, bool devicePathsAllowed = true) {
+    args.insert(args.begin(), "tarnix");
+    testing::internal::CaptureStdout();
+    Parsed parsed;
+    parsed.settings = ParseArguments(static_cast<int>(args.size()), args.data(), devicePathsAllowed);
+    parsed.printed = testing::internal::GetCapturedStdout();
+    return parsed;
+}
+
+const char* const USAGE =
+    "\nUsage : tarnix.exe [ModNr] [filename] [ProgMode] [ComNr]\n"
+    "Default values : ModNr=0x89 (Display-Modul)  ProgMode=0  ComNr=1 (COM1)\n";
+
+TEST(CommandLine, NoArgumentsAsksForTheFileWithDefaults) {
+    Parsed parsed = Parse({});
+    EXPECT_EQ(parsed.printed, USAGE);
+    EXPECT_TRUE(parsed.settings.askForFile);
+    EXPECT_EQ(parsed.settings.modNr, 0x89);
+    EXPECT_EQ(parsed.settings.progMode, PROG_MODE_RECORDS);
+    EXPECT_EQ(parsed.settings.comNr, 1);
+}
+
+TEST(CommandLine, ModNrAndFileNeedNoDialog) {
+    Parsed parsed = Parse({"0x12", "update.upd"});
+    EXPECT_EQ(parsed.printed, "");
+    EXPECT_FALSE(parsed.settings.askForFile);
+    EXPECT_EQ(parsed.settings.modNr, 0x12);
+    EXPECT_EQ(parsed.settings.fileName, "update.upd");
+}
+
+TEST(CommandLine, ModNrFormat) {
+    uint8_t modNr = 0x89;
+    EXPECT_TRUE(ParseModNr("0x1234", &modNr));
+    EXPECT_EQ(modNr, 0x12);
+    EXPECT_TRUE(ParseModNr("0xA", &modNr));
+    EXPECT_EQ(modNr, 0x0A);
+    EXPECT_TRUE(ParseModNr("0xfe", &modNr));
+    EXPECT_EQ(modNr, 0xFE);
+    modNr = 0x89;
+    for (const char* bad : {"89", "0X12", "0x", "0xg1", "x12", "", "0x-1", "0x 1"}) {
+        EXPECT_FALSE(ParseModNr(bad, &modNr)) << bad;
+        EXPECT_EQ(modNr, 0x89) << bad;
+    }
+}
+
+TEST(CommandLine, MalformedModNrIsReportedAndKeepsTheDefault) {
+    Parsed parsed = Parse({"89", "f.upd"});
+    EXPECT_EQ(parsed.printed, "Undefined format for ModNr ! Please use f.e. 0x89\n");
+    EXPECT_EQ(parsed.settings.modNr, 0x89);
+}
+
+TEST(CommandLine, OnlyOneSelectsLineMode) {
+    EXPECT_EQ(Parse({"0x89", "f", "1"}).settings.progMode, PROG_MODE_LINES);
+    EXPECT_EQ(Parse({"0x89", "f", "10"}).settings.progMode, PROG_MODE_LINES);
+    EXPECT_EQ(Parse({"0x89", "f", "2"}).settings.progMode, PROG_MODE_RECORDS);
+    EXPECT_EQ(Parse({"0x89", "f", "0"}).settings.progMode, PROG_MODE_RECORDS);
+}
+
+TEST(CommandLine, ComNumberIsTheFirstCharacter) {
+    EXPECT_EQ(Parse({"0x89", "f", "0", "8"}).settings.comNr, 8);
+    Parsed twelve = Parse({"0x89", "f", "0", "12"});
+    EXPECT_EQ(twelve.settings.comNr, 1);
+    EXPECT_EQ(twelve.printed, "");
+    EXPECT_EQ(Parse({"0x89", "f", "0", "38"}).settings.comNr, 3);
+}
+
+TEST(CommandLine, ComNumberOutsideOneToEightFallsBackToCom1) {
+    for (const char* bad : {"9", "0", "x", "", "-1"}) {
+        Parsed parsed = Parse({"0x89", "f", "0", bad});
+        EXPECT_EQ(parsed.settings.comNr, 1) << bad;
+        EXPECT_EQ(parsed.printed, "Valid COM ports are 1 - 8 only !\n") << bad;
+    }
+}
+
+TEST(CommandLine, PortWithSlashIsADevicePathWherePathsAreAllowed) {
+    Parsed parsed = Parse({"0x89", "f", "0", "/dev/ttyUSB0"});
+    EXPECT_EQ(parsed.settings.devicePath, "/dev/ttyUSB0");
+    EXPECT_EQ(parsed.printed, "");
+    Parsed withoutPaths = Parse({"0x89", "f", "0", "/dev/ttyUSB0"}, false);
+    EXPECT_EQ(withoutPaths.settings.devicePath, "");
+    EXPECT_EQ(withoutPaths.settings.comNr, 1);
+    EXPECT_EQ(withoutPaths.printed, "Valid COM ports are 1 - 8 only !\n");
+}
+
+TEST(CommandLine, LongFileNamesAreKeptWhole) {
+    std::string longName(1000, 'n');
+    EXPECT_EQ(Parse({"0x89", longName.c_str()}).settings.fileName, longName);
+}
+
+TEST(CommandLine, FurtherArgumentsAreIgnored) {
+    Parsed parsed = Parse({"0x01", "f", "1", "2", "extra", "more"});
+    EXPECT_EQ(parsed.settings.modNr, 0x01);
+    EXPECT_EQ(parsed.settings.progMode, PROG_MODE_LINES);
+    EXPECT_EQ(parsed.settings.comNr, 2);
+    EXPECT_EQ(parsed.printed, "");
+}
+
+}  // namespace
