@@ -1,0 +1,252 @@
+// The serial port on Windows: the communications functions of the Win32 API on a synchronous
+// (non-overlapped) handle. The driver does the line work: time-outs through COMMTIMEOUTS,
+// single bytes ahead of the output queue through TransmitCommChar.
+
+#include <windows.h>
+
+#include <cstdio>
+
+#include "com_port.h"
+
+namespace {
+
+constexpr DWORD INPUT_QUEUE_SIZE = 32;
+constexpr DWORD OUTPUT_QUEUE_SIZE = 1024;
+constexpr DWORD FIRST_BYTE_TIMEOUT_MS = 5000;
+
+HANDLE ComHandle = INVALID_HANDLE_VALUE;
+DWORD LastError = 0;
+
+bool ReportIfNotOpen() {
+    if (ComHandle != INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    printf("COM port not opened !\n");
+    return true;
+}
+
+// Records GetLastError() for LastComError() and prints "<what> failed with error <n>.".
+void ReportFailure(const char* what) {
+    LastError = GetLastError();
+    printf("%s failed with error %d.\n", what, static_cast<int>(LastError));
+}
+
+// Only the listed fields change; everything else (fTXContinueOnXoff, the XON/XOFF
+// characters, ...) keeps what the driver reported.
+void ApplyLineSettings(DCB* dcb, long baud) {
+    dcb->BaudRate = static_cast<DWORD>(baud);
+    dcb->ByteSize = 8;
+    dcb->Parity = NOPARITY;
+    dcb->StopBits = TWOSTOPBITS;
+    dcb->fBinary = TRUE;
+    dcb->fParity = FALSE;
+    dcb->fOutxCtsFlow = FALSE;
+    dcb->fOutxDsrFlow = FALSE;
+    dcb->fDtrControl = DTR_CONTROL_DISABLE;
+    dcb->fDsrSensitivity = FALSE;
+    dcb->fOutX = FALSE;
+    dcb->fInX = FALSE;
+    dcb->fErrorChar = FALSE;
+    dcb->fNull = FALSE;
+    dcb->fRtsControl = RTS_CONTROL_DISABLE;
+    dcb->fAbortOnError = TRUE;
+}
+
+bool ConfigureLine(long baud) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(ComHandle, &dcb)) {
+        ReportFailure("GetCommState");
+        return false;
+    }
+    ApplyLineSettings(&dcb, baud);
+    if (!SetCommState(ComHandle, &dcb)) {
+        ReportFailure("SetCommState");
+        return false;
+    }
+    return true;
+}
+
+bool ConfigureQueues() {
+    if (!SetupComm(ComHandle, INPUT_QUEUE_SIZE, OUTPUT_QUEUE_SIZE)) {
+        ReportFailure("SetupComm");
+        return false;
+    }
+    return true;
+}
+
+// A one-byte read returns at once when a byte is waiting, otherwise with the first byte
+// that arrives, and gives up with zero bytes after five seconds. Writes never time out.
+bool ConfigureTimeouts() {
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = FIRST_BYTE_TIMEOUT_MS;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = 0;
+    if (!SetCommTimeouts(ComHandle, &timeouts)) {
+        ReportFailure("SetCommTimeouts");
+        return false;
+    }
+    return true;
+}
+
+bool LowerDtr() {
+    if (!EscapeCommFunction(ComHandle, CLRDTR)) {
+        ReportFailure("EscapeCommFunction");
+        return false;
+    }
+    return true;
+}
+
+bool PurgeInput() {
+    if (!PurgeComm(ComHandle, PURGE_RXCLEAR)) {
+        ReportFailure("PurgeComm");
+        return false;
+    }
+    return true;
+}
+
+// Exclusive (share mode 0) and synchronous. Reports through the error box on failure.
+bool OpenExclusive(int comNr) {
+    char deviceName[16];
+    snprintf(deviceName, sizeof deviceName, "COM%i", comNr);
+    ComHandle = CreateFileA(deviceName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+    if (ComHandle == INVALID_HANDLE_VALUE) {
+        LastError = GetLastError();
+        ShowLastErrorBox("COM open failed");
+        return false;
+    }
+    return true;
+}
+
+// The caller's own diagnostics for a box that cannot be shown (no desktop, e.g. a service
+// session or a headless test machine): the error must not vanish unseen.
+void WriteBoxTextToStandardError(const char* caption, const char* text) {
+    fflush(stdout);
+    fprintf(stderr, "%s: %s", caption, text);
+    fflush(stderr);
+}
+
+}  // namespace
+
+int OpenComPort(int comNr, long baud) {
+    if (ComHandle != INVALID_HANDLE_VALUE) {
+        CloseComPort();
+    }
+    if (!OpenExclusive(comNr)) {
+        return -1;
+    }
+    long effectiveBaud = EffectiveBaudRate(baud);
+    if (!ConfigureLine(effectiveBaud) || !ConfigureQueues() || !ConfigureTimeouts() ||
+        !LowerDtr() || !PurgeInput()) {
+        return -1;
+    }
+    printf("Opened COM%i with %li Baud succesfully !\n", comNr, effectiveBaud);
+    return 0;
+}
+
+// Windows reaches its serial ports by number only.
+int OpenComDevice(const char* devicePath, long baud) {
+    (void)devicePath;
+    (void)baud;
+    SetLastError(ERROR_INVALID_NAME);
+    LastError = ERROR_INVALID_NAME;
+    ShowLastErrorBox("COM open failed");
+    return -1;
+}
+
+bool ComDevicePathsSupported() {
+    return false;
+}
+
+bool IsComPortOpen() {
+    return ComHandle != INVALID_HANDLE_VALUE;
+}
+
+void CloseComPort() {
+    if (ReportIfNotOpen()) {
+        return;
+    }
+    EscapeCommFunction(ComHandle, CLRDTR);
+    CloseHandle(ComHandle);
+    ComHandle = INVALID_HANDLE_VALUE;
+}
+
+int PurgeComInput() {
+    if (ReportIfNotOpen()) {
+        return -1;
+    }
+    return PurgeInput() ? 0 : -1;
+}
+
+void SendByte(uint8_t value) {
+    if (ReportIfNotOpen()) {
+        return;
+    }
+    if (!TransmitCommChar(ComHandle, static_cast<char>(value))) {
+        ReportFailure("TransmitCommChar");
+    }
+}
+
+uint8_t ReceiveByte() {
+    if (ReportIfNotOpen()) {
+        return 0;
+    }
+    uint8_t value = 0;
+    DWORD count = 0;
+    if (!ReadFile(ComHandle, &value, 1, &count, nullptr)) {
+        ReportFailure("Read on COM-port");
+        return 0;
+    }
+    if (count == 0) {
+        printf("TIMEOUT !!!\n");
+        return 0;
+    }
+    return value;
+}
+
+// With no write time-out a synchronous WriteFile returns only when the whole block is out.
+bool WriteComBlock(const void* data, uint32_t length, uint32_t* written) {
+    *written = 0;
+    if (ComHandle == INVALID_HANDLE_VALUE) {
+        LastError = ERROR_INVALID_HANDLE;
+        return false;
+    }
+    DWORD count = 0;
+    BOOL succeeded = WriteFile(ComHandle, data, length, &count, nullptr);
+    *written = count;
+    if (!succeeded) {
+        LastError = GetLastError();
+        return false;
+    }
+    return true;
+}
+
+int LastComError() {
+    return static_cast<int>(LastError);
+}
+
+void ShowLastErrorBox(const char* caption) {
+    DWORD error = GetLastError();
+    char* text = nullptr;
+    FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+        nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text),
+        256, nullptr);
+    // The system may have no text for the code; the number still tells the user something.
+    char fallback[48];
+    if (text == nullptr) {
+        snprintf(fallback, sizeof fallback, "Error %lu\n", static_cast<unsigned long>(error));
+    }
+    const char* shown = text != nullptr ? text : fallback;
+    if (MessageBoxA(nullptr, shown, caption, MB_ICONINFORMATION) == 0) {
+        WriteBoxTextToStandardError(caption, shown);
+    }
+    LocalFree(text);
+}
+
+void WaitMilliseconds(unsigned milliseconds) {
+    Sleep(milliseconds);
+}

@@ -1,0 +1,54 @@
+// The common file-open dialog of Windows.
+
+#include <windows.h>
+
+#include <commdlg.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "open_file_dialog.h"
+
+namespace {
+
+constexpr size_t NAME_BUFFER_SIZE = 128;
+
+// Description and pattern are the same text, each with its terminator, and the list ends with
+// an empty entry: "*.upd\0*.upd\0\0".
+std::string FilterFor(const char* pattern) {
+    std::string filter = pattern;
+    filter.push_back('\0');
+    filter += pattern;
+    filter.push_back('\0');
+    filter.push_back('\0');
+    return filter;
+}
+
+}  // namespace
+
+std::string ShowOpenFileDialog(const char* title, const char* pattern) {
+    char fileName[NAME_BUFFER_SIZE] = {};
+    char fileTitle[NAME_BUFFER_SIZE] = {};
+    snprintf(fileName, sizeof fileName, "%s", pattern);
+    std::string filter = FilterFor(pattern);
+
+    OPENFILENAMEA dialog{};
+    // The structure in its original (version 4) size, which every Windows version accepts.
+    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    dialog.hwndOwner = nullptr;
+    dialog.lpstrFilter = filter.c_str();
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = fileName;
+    dialog.nMaxFile = sizeof fileName;
+    dialog.lpstrFileTitle = fileTitle;
+    dialog.nMaxFileTitle = sizeof fileTitle;
+    dialog.lpstrTitle = title;
+    dialog.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+
+    fflush(stdout);
+    if (!GetOpenFileNameA(&dialog)) {
+        return "";
+    }
+    return fileName;
+}
