@@ -1,0 +1,260 @@
+#include "run_against_module.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct ChildProcess {
+    pid_t pid = -1;
+    int pidFd = -1;
+    int stdinFd = -1;
+    int stdoutFd = -1;
+    int stderrFd = -1;
+};
+
+using Clock = std::chrono::steady_clock;
+
+void CloseFd(int* fd) {
+    if (*fd >= 0) {
+        close(*fd);
+        *fd = -1;
+    }
+}
+
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+// The one place that turns a launch into a command line; a launcher for programs built for
+// another system (running them under an emulator layer) belongs here.
+std::vector<std::string> BuildCommandLine(const ProgramLaunch& launch, const std::string& port) {
+    std::vector<std::string> command{launch.program};
+    for (const std::string& arg : launch.args) {
+        command.push_back(port.empty() ? arg : ReplaceAll(arg, "{port}", port));
+    }
+    return command;
+}
+
+// Runs in the child between fork and exec: only async-signal-safe calls.
+[[noreturn]] void ExecChild(char* const* argv, const char* directory, int in, int out, int err) {
+    dup2(in, STDIN_FILENO);
+    dup2(out, STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    signal(SIGPIPE, SIG_DFL);
+    if (directory != nullptr && chdir(directory) != 0) {
+        static const char message[] = "test harness: chdir failed\n";
+        (void)!write(STDERR_FILENO, message, sizeof message - 1);
+        _exit(127);
+    }
+    execv(argv[0], argv);
+    static const char message[] = "test harness: exec failed\n";
+    (void)!write(STDERR_FILENO, message, sizeof message - 1);
+    _exit(127);
+}
+
+bool SpawnChild(const std::vector<std::string>& command, const std::string& directory,
+                ChildProcess* child, std::string* failure) {
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+        *failure = std::string("pipe: ") + std::strerror(errno);
+        return false;
+    }
+    std::vector<char*> argv;
+    for (const std::string& arg : command) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    const char* dir = directory.empty() ? nullptr : directory.c_str();
+    pid_t pid = fork();
+    if (pid == 0) {
+        ExecChild(argv.data(), dir, in[0], out[1], err[1]);
+    }
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    if (pid < 0) {
+        *failure = std::string("fork: ") + std::strerror(errno);
+        close(in[1]);
+        close(out[0]);
+        close(err[0]);
+        return false;
+    }
+    child->pid = pid;
+    child->pidFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    child->stdinFd = in[1];
+    child->stdoutFd = out[0];
+    child->stderrFd = err[0];
+    fcntl(child->stdinFd, F_SETFL, fcntl(child->stdinFd, F_GETFL) | O_NONBLOCK);
+    return true;
+}
+
+void ReadInto(int* fd, std::string* text) {
+    char buffer[65536];
+    ssize_t n = read(*fd, buffer, sizeof buffer);
+    if (n > 0) {
+        text->append(buffer, static_cast<size_t>(n));
+    } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+        CloseFd(fd);
+    }
+}
+
+void WriteStdin(ChildProcess* child, const std::string& text, size_t* done) {
+    ssize_t n = write(child->stdinFd, text.data() + *done, text.size() - *done);
+    if (n > 0) {
+        *done += static_cast<size_t>(n);
+    } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+        CloseFd(&child->stdinFd);  // the program is gone or closed its input
+    }
+    if (*done == text.size()) {
+        CloseFd(&child->stdinFd);
+    }
+}
+
+bool ChildExited(ChildProcess* child, ProgramRun* run) {
+    int status = 0;
+    if (waitpid(child->pid, &status, WNOHANG) != child->pid) {
+        return false;
+    }
+    if (WIFEXITED(status)) {
+        run->exitCode = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        run->termSignal = WTERMSIG(status);
+    }
+    child->pid = -1;
+    return true;
+}
+
+void KillChild(ChildProcess* child, ProgramRun* run) {
+    run->timedOut = true;
+    kill(child->pid, SIGKILL);
+    int status = 0;
+    waitpid(child->pid, &status, 0);
+    run->termSignal = SIGKILL;
+    child->pid = -1;
+}
+
+// Feeds standard input and collects both outputs until the program has ended and closed them.
+void WaitForChild(ChildProcess* child, const ProgramLaunch& launch, ProgramRun* run) {
+    auto deadline = Clock::now() + std::chrono::seconds(launch.timeLimitSeconds);
+    size_t stdinDone = 0;
+    if (launch.stdinText.empty()) {
+        CloseFd(&child->stdinFd);
+    }
+    bool exited = false;
+    for (;;) {
+        exited = exited || ChildExited(child, run);
+        if (exited && child->stdoutFd < 0 && child->stderrFd < 0) {
+            break;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            if (!exited) {
+                KillChild(child, run);
+            }
+            break;
+        }
+        pollfd fds[4] = {{child->stdoutFd, POLLIN, 0},
+                         {child->stderrFd, POLLIN, 0},
+                         {child->stdinFd, POLLOUT, 0},
+                         {exited ? -1 : child->pidFd, POLLIN, 0}};
+        // Without a process descriptor the exit is noticed by looking again shortly.
+        bool blind = !exited && child->pidFd < 0 && child->stdoutFd < 0 && child->stderrFd < 0;
+        if (poll(fds, 4, blind ? 1 : static_cast<int>(left.count())) < 0 && errno != EINTR) {
+            break;
+        }
+        if (fds[0].revents != 0) {
+            ReadInto(&child->stdoutFd, &run->stdoutText);
+        }
+        if (fds[1].revents != 0) {
+            ReadInto(&child->stderrFd, &run->stderrText);
+        }
+        if (fds[2].revents != 0) {
+            WriteStdin(child, launch.stdinText, &stdinDone);
+        }
+    }
+    CloseFd(&child->stdinFd);
+    CloseFd(&child->stdoutFd);
+    CloseFd(&child->stderrFd);
+    CloseFd(&child->pidFd);
+}
+
+void RunLaunch(const ProgramLaunch& launch, const std::string& port, ProgramRun* run) {
+    // A program that ends before reading all its input must not take the test process with it.
+    signal(SIGPIPE, SIG_IGN);
+    ChildProcess child;
+    if (!SpawnChild(BuildCommandLine(launch, port), launch.workingDirectory, &child,
+                    &run->failure)) {
+        return;
+    }
+    WaitForChild(&child, launch, run);
+}
+
+}  // namespace
+
+ProgramRun RunAgainstModule(const ProgramLaunch& launch, const ModuleConfig& config) {
+    ProgramRun run;
+    ModulePty pty;
+    if (!OpenModulePty(&pty, &run.failure)) {
+        return run;
+    }
+    run.portPath = pty.slavePath;
+    int stop[2];
+    if (pipe2(stop, O_CLOEXEC) != 0) {
+        run.failure = std::string("pipe: ") + std::strerror(errno);
+        CloseModulePty(&pty);
+        return run;
+    }
+    std::string moduleError;
+    std::thread module([&] { RunModule(&pty, config, &run.module, stop[0], &moduleError); });
+    RunLaunch(launch, pty.slavePath, &run);
+    (void)!write(stop[1], "x", 1);
+    module.join();
+    close(stop[0]);
+    close(stop[1]);
+    CloseModulePty(&pty);
+    if (!moduleError.empty() && run.failure.empty()) {
+        run.failure = "module: " + moduleError;
+    }
+    return run;
+}
+
+ProgramRun RunProgram(const ProgramLaunch& launch) {
+    ProgramRun run;
+    RunLaunch(launch, "", &run);
+    return run;
+}
+
+std::string BinaryPath(const std::string& name) {
+    return std::string(TARNIX_BIN_DIR) + "/" + name;
+}
+
+std::string DescribeRun(const ProgramRun& run) {
+    std::string text;
+    if (!run.failure.empty()) {
+        text += "harness failure: " + run.failure + "\n";
+    }
+    if (run.timedOut) {
+        text += "program killed at the time limit\n";
+    }
+    text += "exit code " + std::to_string(run.exitCode);
+    if (run.termSignal != 0) {
+        text += ", signal " + std::to_string(run.termSignal);
+    }
+    text += "\n--- stdout ---\n" + run.stdoutText + "\n--- stderr ---\n" + run.stderrText +
+            "\n--- module ---\n" + DescribeModuleVerdict(run.module, nullptr);
+    return text;
+}

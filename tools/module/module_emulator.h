@@ -1,0 +1,201 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "memory_image.h"
+
+// The module at the far end of the serial line, played on the master side of a pseudo-terminal
+// (or on a serial device). It answers every frame the moment its last byte arrives and keeps a
+// record of everything it received, so a test can check the bytes on the line, the protocol
+// order and whether the memory image arrived whole.
+
+inline constexpr uint8_t kModuleStx = 0x02;
+inline constexpr uint8_t kModuleEtx = 0x03;
+inline constexpr uint8_t kModuleAck = 0x06;
+inline constexpr uint8_t kModuleNak = 0x15;
+
+// The points at which a reply can be replaced or withheld. Each is counted on its own, from 1.
+enum class FaultPoint {
+    Start,           // 'B'
+    Data,            // 'C'
+    Program,         // 'D'
+    End,             // 'E'
+    Param,           // '$'
+    Timestamp,       // '"'
+    DownloadHeader,  // ' ' header
+    DownloadBlock,   // every block of every download, counted across downloads
+    VeloxInfo,       // '!': a rejection sends the one byte instead of the whole text reply
+    FlashInfo,       // '#': likewise
+    Status,          // 'S': a rejection sends the one byte instead of 'U' and the value
+};
+inline constexpr size_t kFaultPointCount = 11;
+
+struct ReplyFault {
+    FaultPoint point = FaultPoint::Data;
+    unsigned occurrence = 1;  // 1-based count of that point
+    bool silent = false;      // no reply at all
+    uint8_t reply = kModuleNak;
+};
+
+ReplyFault RejectAt(FaultPoint point, unsigned occurrence, uint8_t reply);
+ReplyFault SilentAt(FaultPoint point, unsigned occurrence);
+
+enum class InfoMarker { Zero, Ff, None };
+
+// The text reply of an information query: STX, echo, text, marker, checksum. The marker is left
+// out after a text of 256 bytes, as the module does; the overrides produce damaged replies.
+struct InfoReplyConfig {
+    std::string text;
+    InfoMarker marker = InfoMarker::Zero;
+    bool overrideFirstByte = false;
+    uint8_t firstByte = kModuleStx;
+    bool overrideEcho = false;
+    uint8_t echo = 0;
+    bool overrideChecksum = false;
+    uint8_t checksum = 0;
+};
+
+struct ModuleConfig {
+    // Data lines must be valid Intel HEX records (record mode). Off for line mode: lines that
+    // are valid records still build the image, others are only kept.
+    bool checkRecords = true;
+    InfoReplyConfig velox{"VELOX V2.14 Tarnix module emulator"};
+    InfoReplyConfig flash{"Flash 512 KB, 2 banks"};
+    uint32_t statusValue = 0x030201;  // sent least significant byte first, 24 bits
+    std::vector<ReplyFault> faults;
+};
+
+enum class ModuleErrorKind {
+    StrayBytes,         // bytes outside any frame
+    BadFrame,           // a frame not shaped as its command requires, or an unknown command
+    Order,              // a command where the update sequence does not allow it
+    RecordFormat,       // a Data line that is not a valid Intel HEX record
+    RecordChecksum,     // a Data record whose own checksum is wrong
+    DownloadHeader,     // download header bytes or checksum wrong
+    DownloadChecksum,   // a download block's checksum wrong
+    TimestampChecksum,  // timestamp frame checksum wrong
+    CutOff,             // the line went quiet or closed in the middle of a frame
+};
+
+struct ModuleError {
+    ModuleErrorKind kind = ModuleErrorKind::BadFrame;
+    size_t frameIndex = 0;  // index the next frame gets in ModuleLog::frames
+    std::string text;
+};
+
+struct ModuleFrame {
+    uint8_t command = 0;
+    bool hasModNr = false;
+    uint8_t modNr = 0;
+    // 'C': the line text without ETX; ' ': the downloaded bytes; '"': name, LF, time text, 0x00,
+    // checksum; '$': the four bytes between '$' and ETX; empty for the others.
+    std::vector<uint8_t> payload;
+    std::vector<uint8_t> raw;    // every byte from STX to the last byte of the frame
+    std::vector<uint8_t> reply;  // every byte the module answered to this frame
+    bool closed = false;         // complete as its command requires
+};
+
+struct DownloadRecord {
+    uint32_t declaredSize = 0;
+    std::vector<uint8_t> data;
+    unsigned blocks = 0;
+    bool closed = false;  // the closing ETX arrived
+};
+
+struct TimestampRecord {
+    std::string fileName;
+    std::string timeText;
+};
+
+struct ModuleLog {
+    std::vector<uint8_t> received;  // every byte from the program, in order
+    std::vector<uint8_t> sent;      // every byte the module answered, in order
+    std::vector<ModuleFrame> frames;
+    std::vector<ModuleError> errors;
+    MemoryImage image;
+    size_t overwrittenBytes = 0;  // image bytes written more than once
+    std::vector<DownloadRecord> downloads;
+    std::vector<TimestampRecord> timestamps;
+    std::vector<uint8_t> parameters;  // the p byte of every '$' command
+    bool programConnected = false;    // the first byte arrived
+    bool hungUp = false;              // the program closed the port afterwards
+};
+
+// The parser's state between reads. Plain data; FeedModuleBytes and FinishModuleSession work on
+// it. RunModule keeps one; tests may drive one directly without a pseudo-terminal.
+enum class ParseState {
+    Idle,
+    Command,
+    ModNr,
+    FrameEtx,
+    DataText,
+    DownloadHeader,
+    DownloadBlock,
+    DownloadBlockSum,
+    DownloadEtx,
+    TimestampName,
+    TimestampTime,
+    TimestampSum,
+    TimestampEtx,
+    ParamBytes,
+};
+
+struct ModuleSession {
+    const ModuleConfig* config = nullptr;
+    ModuleLog* log = nullptr;
+    ParseState state = ParseState::Idle;
+    ModuleFrame frame;
+    std::vector<uint8_t> stray;
+    std::array<unsigned, kFaultPointCount> occurrences{};
+    std::vector<uint8_t> header;
+    uint32_t downloadRemaining = 0;
+    std::vector<uint8_t> block;
+    size_t timestampNameEnd = 0;
+    bool updateOpen = false;
+    bool updateRejected = false;
+    bool finished = false;
+    uint8_t updateModNr = 0;
+    HexAddressBase hexBase;
+};
+
+void StartModuleSession(ModuleSession* session, const ModuleConfig* config, ModuleLog* log);
+// Parses the bytes and appends the replies that are due to *reply.
+void FeedModuleBytes(ModuleSession* session, const uint8_t* bytes, size_t count,
+                     std::vector<uint8_t>* reply);
+// Records stray bytes still pending and a frame left unfinished.
+void FinishModuleSession(ModuleSession* session);
+
+struct ModulePty {
+    int masterFd = -1;
+    int slaveFd = -1;  // held until the program's first byte, so the master sees no hang-up early
+    std::string slavePath;
+};
+
+// Creates a pseudo-terminal pair with close-on-exec descriptors, the slave in raw mode.
+bool OpenModulePty(ModulePty* pty, std::string* error);
+// Plays the module on a serial device instead (raw, 115200 baud, 8N2). No hang-up detection.
+bool OpenModuleDevice(const std::string& path, ModulePty* pty, std::string* error);
+void CloseModulePty(ModulePty* pty);
+
+// Serves until the program hangs up after its first byte, or stopFd becomes readable; in the
+// latter case the bytes still waiting are read and parsed before it returns. Returns false only
+// on an unexpected I/O error, described in *error.
+bool RunModule(ModulePty* pty, const ModuleConfig& config, ModuleLog* log, int stopFd,
+               std::string* error);
+
+size_t CountFrames(const ModuleLog& log, uint8_t command);
+// The text of every Data command, in order.
+std::vector<std::string> DataLines(const ModuleLog& log);
+bool HasError(const ModuleLog& log, ModuleErrorKind kind);
+const char* ModuleErrorKindName(ModuleErrorKind kind);
+
+// True when nothing went wrong on the line and, given an expected image, the image matches.
+bool ModuleRunPassed(const ModuleLog& log, const MemoryImage* expected);
+// A few lines for people: frame counts, errors, image extent, and whether it arrived whole.
+std::string DescribeModuleVerdict(const ModuleLog& log, const MemoryImage* expected);
+
+uint8_t ModuleSumChecksum(const uint8_t* bytes, size_t count);

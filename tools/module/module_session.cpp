@@ -1,0 +1,590 @@
+#include <cstdio>
+#include <string_view>
+#include <utility>
+
+#include "module_emulator.h"
+
+namespace {
+
+// Bounds on fields that end only at a marker byte, so a lost marker cannot grow the log forever.
+constexpr size_t kMaxDataText = 65536;
+constexpr size_t kMaxTimestampField = 4096;
+constexpr size_t kDownloadBlockSize = 256;
+constexpr size_t kDownloadHeaderSize = 8;
+constexpr size_t kInfoTextMax = 256;
+
+struct ReplyChoice {
+    bool silent = false;
+    uint8_t byte = kModuleAck;
+};
+
+std::string HexByte(uint8_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value);
+    return text;
+}
+
+std::string CommandName(uint8_t command) {
+    switch (command) {
+        case 'B':
+            return "Start";
+        case 'C':
+            return "Data";
+        case 'D':
+            return "Program";
+        case 'E':
+            return "End";
+        case 'F':
+            return "Finish";
+        case ' ':
+            return "download";
+        case '!':
+            return "controller information query";
+        case '"':
+            return "timestamp";
+        case '#':
+            return "flash information query";
+        case '$':
+            return "parameter command";
+        case 'S':
+            return "status query";
+        default:
+            return "command " + HexByte(command);
+    }
+}
+
+std::string PrintableText(const std::vector<uint8_t>& bytes, size_t limit) {
+    std::string text;
+    for (size_t i = 0; i < bytes.size() && i < limit; ++i) {
+        uint8_t c = bytes[i];
+        if (c >= 0x20 && c < 0x7F) {
+            text += static_cast<char>(c);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            text += escaped;
+        }
+    }
+    if (bytes.size() > limit) {
+        text += "...";
+    }
+    return text;
+}
+
+void RecordError(ModuleSession* session, ModuleErrorKind kind, std::string text) {
+    session->log->errors.push_back(ModuleError{kind, session->log->frames.size(), std::move(text)});
+}
+
+void FlushStrayBytes(ModuleSession* session) {
+    if (session->stray.empty()) {
+        return;
+    }
+    std::string text = std::to_string(session->stray.size()) + " byte(s) outside a frame:";
+    for (size_t i = 0; i < session->stray.size() && i < 16; ++i) {
+        text += " " + HexByte(session->stray[i]);
+    }
+    if (session->stray.size() > 16) {
+        text += " ...";
+    }
+    RecordError(session, ModuleErrorKind::StrayBytes, std::move(text));
+    session->stray.clear();
+}
+
+void EndFrame(ModuleSession* session, bool closed) {
+    session->frame.closed = closed;
+    session->log->frames.push_back(std::move(session->frame));
+    session->frame = ModuleFrame{};
+    session->state = ParseState::Idle;
+}
+
+void AbandonFrame(ModuleSession* session, ModuleErrorKind kind, std::string text) {
+    RecordError(session, kind, std::move(text));
+    EndFrame(session, false);
+}
+
+ReplyChoice ChooseReply(ModuleSession* session, FaultPoint point) {
+    unsigned count = ++session->occurrences[static_cast<size_t>(point)];
+    for (const ReplyFault& fault : session->config->faults) {
+        if (fault.point == point && fault.occurrence == count) {
+            return ReplyChoice{fault.silent, fault.reply};
+        }
+    }
+    return ReplyChoice{};
+}
+
+void Answer(ModuleSession* session, const std::vector<uint8_t>& bytes, std::vector<uint8_t>* out) {
+    out->insert(out->end(), bytes.begin(), bytes.end());
+    session->frame.reply.insert(session->frame.reply.end(), bytes.begin(), bytes.end());
+    session->log->sent.insert(session->log->sent.end(), bytes.begin(), bytes.end());
+}
+
+// Sends ACK unless a fault says otherwise; true when the program was told ACK.
+bool AnswerAck(ModuleSession* session, FaultPoint point, std::vector<uint8_t>* out) {
+    ReplyChoice choice = ChooseReply(session, point);
+    if (choice.silent) {
+        return false;
+    }
+    Answer(session, {choice.byte}, out);
+    return choice.byte == kModuleAck;
+}
+
+void CheckNotAfterFinish(ModuleSession* session, uint8_t command) {
+    if (session->finished) {
+        RecordError(session, ModuleErrorKind::Order, CommandName(command) + " after Finish");
+    }
+}
+
+// Data and Program belong inside an accepted update that has seen no rejection.
+void CheckInsideUpdate(ModuleSession* session) {
+    const ModuleFrame& frame = session->frame;
+    std::string name = CommandName(frame.command);
+    if (session->finished) {
+        RecordError(session, ModuleErrorKind::Order, name + " after Finish");
+    } else if (!session->updateOpen) {
+        RecordError(session, ModuleErrorKind::Order, name + " without an accepted Start");
+    } else if (session->updateRejected) {
+        RecordError(session, ModuleErrorKind::Order, name + " after a rejected command");
+    }
+    if (session->updateOpen && frame.modNr != session->updateModNr) {
+        RecordError(session, ModuleErrorKind::BadFrame,
+                    name + " with ModNr " + HexByte(frame.modNr) + ", Start had " +
+                        HexByte(session->updateModNr));
+    }
+}
+
+void CheckDataRecord(ModuleSession* session, bool accepted) {
+    const std::vector<uint8_t>& text = session->frame.payload;
+    std::string_view line(reinterpret_cast<const char*>(text.data()), text.size());
+    HexRecord record;
+    std::string problem;
+    bool badChecksum = false;
+    if (!ParseHexRecord(line, &record, &problem, &badChecksum)) {
+        if (session->config->checkRecords) {
+            std::string where =
+                "Data line " +
+                std::to_string(session->occurrences[static_cast<size_t>(FaultPoint::Data)]);
+            RecordError(
+                session,
+                badChecksum ? ModuleErrorKind::RecordChecksum : ModuleErrorKind::RecordFormat,
+                where + ": record " + problem + ": " + PrintableText(text, 80));
+        }
+        return;
+    }
+    if (accepted) {
+        session->log->overwrittenBytes +=
+            ApplyHexRecord(&session->log->image, &session->hexBase, record);
+    }
+}
+
+void CompleteStart(ModuleSession* session, std::vector<uint8_t>* out) {
+    if (session->updateOpen) {
+        RecordError(session, ModuleErrorKind::Order, "Start while an update is open");
+    }
+    bool accepted = AnswerAck(session, FaultPoint::Start, out);
+    session->updateOpen = accepted;
+    session->updateRejected = false;
+    if (accepted) {
+        session->finished = false;
+        session->updateModNr = session->frame.modNr;
+        session->hexBase = HexAddressBase{};
+    }
+}
+
+void CompleteData(ModuleSession* session, std::vector<uint8_t>* out) {
+    CheckInsideUpdate(session);
+    bool accepted = AnswerAck(session, FaultPoint::Data, out);
+    CheckDataRecord(session, accepted);
+    session->updateRejected = session->updateRejected || !accepted;
+}
+
+void CompleteProgram(ModuleSession* session, std::vector<uint8_t>* out) {
+    CheckInsideUpdate(session);
+    bool accepted = AnswerAck(session, FaultPoint::Program, out);
+    session->updateRejected = session->updateRejected || !accepted;
+}
+
+void CompleteEnd(ModuleSession* session, std::vector<uint8_t>* out) {
+    if (session->finished) {
+        RecordError(session, ModuleErrorKind::Order, "End after Finish");
+    } else if (!session->updateOpen) {
+        RecordError(session, ModuleErrorKind::Order, "End without an accepted Start");
+    }
+    AnswerAck(session, FaultPoint::End, out);
+    session->updateOpen = false;
+}
+
+void CompleteFinish(ModuleSession* session) {
+    if (session->finished) {
+        RecordError(session, ModuleErrorKind::Order, "Finish after Finish");
+    } else if (session->updateOpen && !session->updateRejected) {
+        RecordError(session, ModuleErrorKind::Order, "Finish while the update is open (no End)");
+    }
+    session->finished = true;
+    session->updateOpen = false;
+}
+
+void AnswerInfoQuery(ModuleSession* session, std::vector<uint8_t>* out) {
+    uint8_t command = session->frame.command;
+    bool isVelox = command == '!';
+    const InfoReplyConfig& info = isVelox ? session->config->velox : session->config->flash;
+    ReplyChoice choice =
+        ChooseReply(session, isVelox ? FaultPoint::VeloxInfo : FaultPoint::FlashInfo);
+    if (choice.silent) {
+        return;
+    }
+    if (choice.byte != kModuleAck) {
+        Answer(session, {choice.byte}, out);
+        return;
+    }
+    std::vector<uint8_t> reply;
+    reply.push_back(info.overrideFirstByte ? info.firstByte : kModuleStx);
+    reply.push_back(info.overrideEcho ? info.echo : command);
+    reply.insert(reply.end(), info.text.begin(), info.text.end());
+    if (info.text.size() < kInfoTextMax && info.marker != InfoMarker::None) {
+        reply.push_back(info.marker == InfoMarker::Zero ? 0x00 : 0xFF);
+    }
+    const auto* text = reinterpret_cast<const uint8_t*>(info.text.data());
+    reply.push_back(info.overrideChecksum ? info.checksum
+                                          : ModuleSumChecksum(text, info.text.size()));
+    Answer(session, reply, out);
+}
+
+void AnswerStatusQuery(ModuleSession* session, std::vector<uint8_t>* out) {
+    CheckNotAfterFinish(session, 'S');
+    ReplyChoice choice = ChooseReply(session, FaultPoint::Status);
+    if (choice.silent) {
+        return;
+    }
+    if (choice.byte != kModuleAck) {
+        Answer(session, {choice.byte}, out);
+        return;
+    }
+    uint32_t value = session->config->statusValue;
+    Answer(session,
+           {'U', static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+            static_cast<uint8_t>(value >> 16)},
+           out);
+}
+
+void CompleteParam(ModuleSession* session, std::vector<uint8_t>* out) {
+    const std::vector<uint8_t>& p = session->frame.payload;
+    if (p[0] != 0 || p[1] != 0 || p[2] != p[3]) {
+        RecordError(session, ModuleErrorKind::BadFrame,
+                    "parameter command bytes " + PrintableText(p, 8) + " are not 00 00 p p");
+    }
+    session->log->parameters.push_back(p[2]);
+    AnswerAck(session, FaultPoint::Param, out);
+}
+
+// A frame of fixed shape whose last byte, ETX, has arrived.
+void CompleteClosedFrame(ModuleSession* session, std::vector<uint8_t>* out) {
+    switch (session->frame.command) {
+        case 'B':
+            CompleteStart(session, out);
+            break;
+        case 'C':
+            CompleteData(session, out);
+            break;
+        case 'D':
+            CompleteProgram(session, out);
+            break;
+        case 'E':
+            CompleteEnd(session, out);
+            break;
+        case 'F':
+            CompleteFinish(session);
+            break;
+        case '!':
+        case '#':
+            CheckNotAfterFinish(session, session->frame.command);
+            AnswerInfoQuery(session, out);
+            break;
+        case '$':
+            CheckNotAfterFinish(session, '$');
+            CompleteParam(session, out);
+            break;
+        default:
+            break;
+    }
+    EndFrame(session, true);
+}
+
+void StartCommand(ModuleSession* session, uint8_t command, std::vector<uint8_t>* out) {
+    session->frame.command = command;
+    switch (command) {
+        case 'B':
+        case 'C':
+        case 'D':
+        case 'E':
+        case 'F':
+            session->state = ParseState::ModNr;
+            break;
+        case '!':
+        case '#':
+            session->state = ParseState::FrameEtx;
+            break;
+        case '$':
+            session->state = ParseState::ParamBytes;
+            break;
+        case ' ':
+            CheckNotAfterFinish(session, ' ');
+            session->header.clear();
+            session->state = ParseState::DownloadHeader;
+            break;
+        case '"':
+            CheckNotAfterFinish(session, '"');
+            session->state = ParseState::TimestampName;
+            break;
+        case 'S':
+            AnswerStatusQuery(session, out);
+            EndFrame(session, true);
+            break;
+        default:
+            AbandonFrame(session, ModuleErrorKind::BadFrame,
+                         "unknown command " + HexByte(command) + " after STX");
+            break;
+    }
+}
+
+void CompleteDownloadHeader(ModuleSession* session, std::vector<uint8_t>* out) {
+    const std::vector<uint8_t>& h = session->header;
+    if (h[0] != 0x00 || h[1] != 0x00 || h[2] != 0x10) {
+        RecordError(session, ModuleErrorKind::DownloadHeader,
+                    "download header starts " + HexByte(h[0]) + " " + HexByte(h[1]) + " " +
+                        HexByte(h[2]) + ", not 0x00 0x00 0x10");
+    }
+    uint8_t sum = ModuleSumChecksum(h.data(), 7);
+    if (sum != h[7]) {
+        RecordError(session, ModuleErrorKind::DownloadHeader,
+                    "download header checksum " + HexByte(h[7]) + " should be " + HexByte(sum));
+    }
+    DownloadRecord download;
+    download.declaredSize = static_cast<uint32_t>(h[3]) | static_cast<uint32_t>(h[4]) << 8 |
+                            static_cast<uint32_t>(h[5]) << 16 | static_cast<uint32_t>(h[6]) << 24;
+    session->log->downloads.push_back(download);
+    if (!AnswerAck(session, FaultPoint::DownloadHeader, out)) {
+        EndFrame(session, false);
+        return;
+    }
+    session->downloadRemaining = download.declaredSize;
+    session->block.clear();
+    session->state =
+        session->downloadRemaining > 0 ? ParseState::DownloadBlock : ParseState::DownloadEtx;
+}
+
+void CompleteDownloadBlock(ModuleSession* session, uint8_t checksum, std::vector<uint8_t>* out) {
+    DownloadRecord& download = session->log->downloads.back();
+    ++download.blocks;
+    uint8_t sum = ModuleSumChecksum(session->block.data(), session->block.size());
+    if (sum != checksum) {
+        RecordError(session, ModuleErrorKind::DownloadChecksum,
+                    "download block " + std::to_string(download.blocks) + " checksum " +
+                        HexByte(checksum) + " should be " + HexByte(sum));
+    }
+    download.data.insert(download.data.end(), session->block.begin(), session->block.end());
+    session->block.clear();
+    if (!AnswerAck(session, FaultPoint::DownloadBlock, out)) {
+        EndFrame(session, false);
+        return;
+    }
+    session->state =
+        session->downloadRemaining > 0 ? ParseState::DownloadBlock : ParseState::DownloadEtx;
+}
+
+void CheckTimestampChecksum(ModuleSession* session) {
+    const std::vector<uint8_t>& p = session->frame.payload;
+    uint8_t sum = ModuleSumChecksum(p.data(), p.size() - 1);
+    if (sum != p.back()) {
+        RecordError(session, ModuleErrorKind::TimestampChecksum,
+                    "timestamp checksum " + HexByte(p.back()) + " should be " + HexByte(sum));
+    }
+}
+
+void CompleteTimestamp(ModuleSession* session, std::vector<uint8_t>* out) {
+    const std::vector<uint8_t>& p = session->frame.payload;
+    size_t nameEnd = session->timestampNameEnd;
+    TimestampRecord stamp;
+    stamp.fileName.assign(p.begin(), p.begin() + static_cast<std::ptrdiff_t>(nameEnd));
+    // The time text runs from after the LF to its terminating zero, which precedes the checksum.
+    stamp.timeText.assign(p.begin() + static_cast<std::ptrdiff_t>(nameEnd + 1), p.end() - 2);
+    session->log->timestamps.push_back(std::move(stamp));
+    AnswerAck(session, FaultPoint::Timestamp, out);
+    EndFrame(session, true);
+}
+
+// The byte that should close a frame; anything else leaves the frame unclosed and is parsed
+// again from the idle state (it may be the STX of the next frame).
+bool ConsumeClosingEtx(ModuleSession* session, uint8_t byte) {
+    if (byte == kModuleEtx) {
+        session->frame.raw.push_back(byte);
+        return true;
+    }
+    AbandonFrame(session, ModuleErrorKind::BadFrame,
+                 CommandName(session->frame.command) + " frame not closed by ETX (got " +
+                     HexByte(byte) + ")");
+    return false;
+}
+
+void ConsumeDownloadByte(ModuleSession* session, uint8_t byte, std::vector<uint8_t>* out) {
+    ModuleFrame& frame = session->frame;
+    frame.raw.push_back(byte);
+    if (session->state == ParseState::DownloadHeader) {
+        session->header.push_back(byte);
+        if (session->header.size() == kDownloadHeaderSize) {
+            CompleteDownloadHeader(session, out);
+        }
+    } else if (session->state == ParseState::DownloadBlock) {
+        session->block.push_back(byte);
+        frame.payload.push_back(byte);
+        --session->downloadRemaining;
+        if (session->block.size() == kDownloadBlockSize || session->downloadRemaining == 0) {
+            session->state = ParseState::DownloadBlockSum;
+        }
+    } else {
+        CompleteDownloadBlock(session, byte, out);
+    }
+}
+
+void ConsumeTimestampByte(ModuleSession* session, uint8_t byte) {
+    ModuleFrame& frame = session->frame;
+    frame.raw.push_back(byte);
+    frame.payload.push_back(byte);
+    if (session->state == ParseState::TimestampName && byte == '\n') {
+        session->timestampNameEnd = frame.payload.size() - 1;
+        session->state = ParseState::TimestampTime;
+    } else if (session->state == ParseState::TimestampTime && byte == 0x00) {
+        session->state = ParseState::TimestampSum;
+    } else if (session->state == ParseState::TimestampSum) {
+        CheckTimestampChecksum(session);
+        session->state = ParseState::TimestampEtx;
+    } else if (frame.payload.size() > kMaxTimestampField) {
+        AbandonFrame(session, ModuleErrorKind::BadFrame,
+                     "timestamp name or time text runs past " + std::to_string(kMaxTimestampField) +
+                         " bytes");
+    }
+}
+
+// Returns false when the byte did not belong to the current frame and must be parsed again.
+bool ConsumeByte(ModuleSession* session, uint8_t byte, std::vector<uint8_t>* out) {
+    ModuleFrame& frame = session->frame;
+    switch (session->state) {
+        case ParseState::Idle:
+            if (byte != kModuleStx) {
+                session->stray.push_back(byte);
+                return true;
+            }
+            FlushStrayBytes(session);
+            frame.raw.push_back(byte);
+            session->state = ParseState::Command;
+            return true;
+        case ParseState::Command:
+            if (byte == kModuleStx) {
+                AbandonFrame(session, ModuleErrorKind::BadFrame, "STX without a command");
+                return false;
+            }
+            frame.raw.push_back(byte);
+            StartCommand(session, byte, out);
+            return true;
+        case ParseState::ModNr:
+            frame.raw.push_back(byte);
+            frame.hasModNr = true;
+            frame.modNr = byte;
+            session->state = frame.command == 'C' ? ParseState::DataText : ParseState::FrameEtx;
+            return true;
+        case ParseState::FrameEtx:
+            if (!ConsumeClosingEtx(session, byte)) {
+                return false;
+            }
+            CompleteClosedFrame(session, out);
+            return true;
+        case ParseState::DataText:
+            if (byte == kModuleEtx) {
+                frame.raw.push_back(byte);
+                CompleteClosedFrame(session, out);
+                return true;
+            }
+            frame.raw.push_back(byte);
+            frame.payload.push_back(byte);
+            if (frame.payload.size() > kMaxDataText) {
+                AbandonFrame(
+                    session, ModuleErrorKind::BadFrame,
+                    "Data line runs past " + std::to_string(kMaxDataText) + " bytes without ETX");
+            }
+            return true;
+        case ParseState::ParamBytes:
+            frame.raw.push_back(byte);
+            frame.payload.push_back(byte);
+            if (frame.payload.size() == 4) {
+                session->state = ParseState::FrameEtx;
+            }
+            return true;
+        case ParseState::DownloadHeader:
+        case ParseState::DownloadBlock:
+        case ParseState::DownloadBlockSum:
+            ConsumeDownloadByte(session, byte, out);
+            return true;
+        case ParseState::DownloadEtx:
+            if (!ConsumeClosingEtx(session, byte)) {
+                return false;
+            }
+            session->log->downloads.back().closed = true;
+            EndFrame(session, true);
+            return true;
+        case ParseState::TimestampName:
+        case ParseState::TimestampTime:
+        case ParseState::TimestampSum:
+            ConsumeTimestampByte(session, byte);
+            return true;
+        case ParseState::TimestampEtx:
+            if (!ConsumeClosingEtx(session, byte)) {
+                return false;
+            }
+            CompleteTimestamp(session, out);
+            return true;
+    }
+    return true;
+}
+
+}  // namespace
+
+ReplyFault RejectAt(FaultPoint point, unsigned occurrence, uint8_t reply) {
+    return ReplyFault{point, occurrence, false, reply};
+}
+
+ReplyFault SilentAt(FaultPoint point, unsigned occurrence) {
+    return ReplyFault{point, occurrence, true, 0};
+}
+
+uint8_t ModuleSumChecksum(const uint8_t* bytes, size_t count) {
+    uint8_t sum = 0;
+    for (size_t i = 0; i < count; ++i) {
+        sum = static_cast<uint8_t>(sum + bytes[i]);
+    }
+    return sum;
+}
+
+void StartModuleSession(ModuleSession* session, const ModuleConfig* config, ModuleLog* log) {
+    *session = ModuleSession{};
+    session->config = config;
+    session->log = log;
+}
+
+void FeedModuleBytes(ModuleSession* session, const uint8_t* bytes, size_t count,
+                     std::vector<uint8_t>* reply) {
+    ModuleLog* log = session->log;
+    log->received.insert(log->received.end(), bytes, bytes + count);
+    for (size_t i = 0; i < count; ++i) {
+        if (!ConsumeByte(session, bytes[i], reply)) {
+            ConsumeByte(session, bytes[i], reply);
+        }
+    }
+}
+
+void FinishModuleSession(ModuleSession* session) {
+    FlushStrayBytes(session);
+    if (session->state != ParseState::Idle) {
+        AbandonFrame(session, ModuleErrorKind::CutOff,
+                     CommandName(session->frame.command) + " frame cut off after " +
+                         std::to_string(session->frame.raw.size()) + " byte(s)");
+    }
+}

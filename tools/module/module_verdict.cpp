@@ -1,0 +1,129 @@
+#include <algorithm>
+
+#include "module_emulator.h"
+
+namespace {
+
+constexpr size_t kErrorsShown = 20;
+
+std::string CountLine(const ModuleLog& log) {
+    std::string text =
+        "frames: " + std::to_string(log.frames.size()) + " (Start " +
+        std::to_string(CountFrames(log, 'B')) + ", Data " + std::to_string(CountFrames(log, 'C')) +
+        ", Program " + std::to_string(CountFrames(log, 'D')) + ", End " +
+        std::to_string(CountFrames(log, 'E')) + ", Finish " + std::to_string(CountFrames(log, 'F'));
+    size_t service = 0;
+    for (uint8_t command : {' ', '!', '"', '#', '$', 'S'}) {
+        service += CountFrames(log, command);
+    }
+    if (service > 0) {
+        text += ", service " + std::to_string(service);
+    }
+    return text + ")\n";
+}
+
+std::string ErrorLines(const ModuleLog& log) {
+    std::string text = "protocol errors: " + std::to_string(log.errors.size()) + "\n";
+    for (size_t i = 0; i < log.errors.size() && i < kErrorsShown; ++i) {
+        const ModuleError& e = log.errors[i];
+        text += "  [" + std::string(ModuleErrorKindName(e.kind)) + ", before frame " +
+                std::to_string(e.frameIndex + 1) + "] " + e.text + "\n";
+    }
+    if (log.errors.size() > kErrorsShown) {
+        text += "  ...\n";
+    }
+    return text;
+}
+
+std::string ImageLines(const ModuleLog& log, const MemoryImage* expected) {
+    std::string text = "image: " + std::to_string(ImageByteCount(log.image)) + " bytes in " +
+                       std::to_string(log.image.segments.size()) + " segment(s)";
+    if (!log.image.segments.empty()) {
+        text += ": " + DescribeImageSegments(log.image);
+    }
+    text += "\n";
+    if (log.overwrittenBytes > 0) {
+        text +=
+            "image bytes written more than once: " + std::to_string(log.overwrittenBytes) + "\n";
+    }
+    if (expected != nullptr) {
+        std::string difference;
+        if (CompareImages(*expected, log.image, &difference)) {
+            text += "image arrived whole\n";
+        } else {
+            text += "image differs: " + difference + "\n";
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+size_t CountFrames(const ModuleLog& log, uint8_t command) {
+    return static_cast<size_t>(
+        std::count_if(log.frames.begin(), log.frames.end(),
+                      [command](const ModuleFrame& frame) { return frame.command == command; }));
+}
+
+std::vector<std::string> DataLines(const ModuleLog& log) {
+    std::vector<std::string> lines;
+    for (const ModuleFrame& frame : log.frames) {
+        if (frame.command == 'C') {
+            lines.emplace_back(frame.payload.begin(), frame.payload.end());
+        }
+    }
+    return lines;
+}
+
+bool HasError(const ModuleLog& log, ModuleErrorKind kind) {
+    return std::any_of(log.errors.begin(), log.errors.end(),
+                       [kind](const ModuleError& error) { return error.kind == kind; });
+}
+
+const char* ModuleErrorKindName(ModuleErrorKind kind) {
+    switch (kind) {
+        case ModuleErrorKind::StrayBytes:
+            return "stray bytes";
+        case ModuleErrorKind::BadFrame:
+            return "bad frame";
+        case ModuleErrorKind::Order:
+            return "order";
+        case ModuleErrorKind::RecordFormat:
+            return "record format";
+        case ModuleErrorKind::RecordChecksum:
+            return "record checksum";
+        case ModuleErrorKind::DownloadHeader:
+            return "download header";
+        case ModuleErrorKind::DownloadChecksum:
+            return "download checksum";
+        case ModuleErrorKind::TimestampChecksum:
+            return "timestamp checksum";
+        case ModuleErrorKind::CutOff:
+            return "cut off";
+    }
+    return "unknown";
+}
+
+bool ModuleRunPassed(const ModuleLog& log, const MemoryImage* expected) {
+    if (!log.errors.empty()) {
+        return false;
+    }
+    std::string difference;
+    return expected == nullptr || CompareImages(*expected, log.image, &difference);
+}
+
+std::string DescribeModuleVerdict(const ModuleLog& log, const MemoryImage* expected) {
+    std::string text =
+        "Module verdict:\n" + CountLine(log) + ErrorLines(log) + ImageLines(log, expected);
+    for (const DownloadRecord& download : log.downloads) {
+        text += "download: " + std::to_string(download.data.size()) + " of " +
+                std::to_string(download.declaredSize) + " bytes in " +
+                std::to_string(download.blocks) + " block(s)" +
+                (download.closed ? ", closed\n" : ", not closed\n");
+    }
+    for (const TimestampRecord& stamp : log.timestamps) {
+        text += "timestamp: \"" + stamp.fileName + "\" \"" + stamp.timeText + "\"\n";
+    }
+    text += ModuleRunPassed(log, expected) ? "verdict: PASS\n" : "verdict: FAIL\n";
+    return text;
+}
