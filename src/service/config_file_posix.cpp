@@ -1,0 +1,79 @@
+// The configuration file on POSIX systems: a plain descriptor, fstat() for size and time.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
+#include "config_file.h"
+
+struct ConfigFile {
+    int fd = -1;
+};
+
+ConfigFile* OpenConfigFile(const char* path) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
+    }
+    // open() accepts a directory for reading; only the first read would fail.
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
+        close(fd);
+        errno = error;
+        return nullptr;
+    }
+    return new ConfigFile{fd};
+}
+
+bool GetConfigFileSize(ConfigFile* file, uint64_t* size) {
+    struct stat info {};
+    if (fstat(file->fd, &info) != 0 || info.st_size < 0) {
+        return false;
+    }
+    *size = static_cast<uint64_t>(info.st_size);
+    return true;
+}
+
+bool ReadConfigFileBlock(ConfigFile* file, uint8_t* buffer, uint32_t capacity, uint32_t* count) {
+    *count = 0;
+    while (*count < capacity) {
+        ssize_t result = read(file->fd, buffer + *count, capacity - *count);
+        if (result < 0 && errno == EINTR) {
+            continue;
+        }
+        if (result < 0) {
+            return false;
+        }
+        if (result == 0) {
+            break;
+        }
+        *count += static_cast<uint32_t>(result);
+    }
+    return true;
+}
+
+bool GetConfigFileWriteTime(ConfigFile* file, CalendarTime* time) {
+    struct stat info {};
+    tm local{};
+    if (fstat(file->fd, &info) != 0 || localtime_r(&info.st_mtime, &local) == nullptr) {
+        return false;
+    }
+    time->year = local.tm_year + 1900;
+    time->month = local.tm_mon + 1;
+    time->day = local.tm_mday;
+    time->hour = local.tm_hour;
+    time->minute = local.tm_min;
+    return true;
+}
+
+void CloseConfigFile(ConfigFile* file) {
+    if (file == nullptr) {
+        return;
+    }
+    close(file->fd);
+    delete file;
+}

@@ -1,0 +1,46 @@
+#pragma once
+// Service operations on the open port: the two information queries, the status query, the
+// parameter command, the result-byte reader, the additive checksum and the console pause.
+// Each operation is one request and its reply, prints its own diagnostics, and keeps no
+// state between calls. None of the commands carries a module number.
+
+#include <cstdint>
+
+// 8-bit additive checksum: the sum of the first `length` bytes modulo 256 (0 for none).
+uint8_t SumChecksum(const uint8_t* data, uint32_t length);
+
+// What a caller can learn about an information query besides the console output.
+struct InfoReply {
+    bool framed = false;           // STX and the echo of the command byte arrived
+    bool checksumMatched = false;  // only meaningful when framed
+    uint32_t textLength = 0;       // bytes of text received and shown
+};
+
+// Controller (VELOX) information query: STX '!' ETX, then the text reply. Prints the text
+// under "VELOX-Version :", "No VELOX-Info available !" for an empty text, "Checksum failure
+// !!!" before the text when its checksum does not match, and "Falscher Rückgabewert" when
+// the first or second reply byte is wrong (the rest of the reply then stays unread).
+// `reply` may be null.
+void ReadVeloxInfo(InfoReply* reply = nullptr);
+
+// Flash information query: STX '#' ETX. As ReadVeloxInfo, but the text has no heading and an
+// empty text prints "No Flash-Info available !".
+void ReadFlashInfo(InfoReply* reply = nullptr);
+
+// Status query: STX 'S' (no ETX). Returns the 24-bit value sent after 'U', least significant
+// byte first, or 0 without reading further when the reply does not begin with 'U'. Prints
+// nothing. `answered` (may be null) tells a refused query from a genuine value of 0.
+int ReadStatusValue(bool* answered = nullptr);
+
+// Parameter command: discards pending input, then STX '$' 00 00 p p ETX with p the low byte
+// of `value`. 0 when the module acknowledges; -1 when the purge fails (nothing is sent) or
+// after printing the reply that arrived instead of ACK.
+int SendParameterCommand(int value);
+
+// Reads one programming result byte: 0x55 and 0xAA are success (0, silent); 0x01, 0xFF and
+// anything else (a time-out reads as 0) print their failure message and give 1.
+int ReadResultByte();
+
+// Waits `ticks` milliseconds of wall-clock time; for 0 or less prompts "Press ENTER to
+// continue !" and reads one character from standard input.
+void Pause(int ticks);

@@ -1,0 +1,40 @@
+#pragma once
+// The command line of tarnix-service: PORT OPERATION [ARG] [OPERATION [ARG]]...
+
+#include <string>
+#include <vector>
+
+inline constexpr int EXIT_ALL_SUCCEEDED = 0;
+inline constexpr int EXIT_OPERATION_FAILED = 1;
+inline constexpr int EXIT_PORT_NOT_OPENED = 2;
+inline constexpr int EXIT_USAGE = 64;
+
+enum class ServiceOperationKind { Info, Flash, Status, Param, Result, Download, Pause };
+
+struct ServiceOperation {
+    ServiceOperationKind kind = ServiceOperationKind::Info;
+    int value = 0;     // param: the parameter byte; pause: the ticks
+    std::string path;  // download: the file
+};
+
+struct ServiceCommandLine {
+    bool helpRequested = false;
+    int comNr = 0;           // 1..8, or 0 when the port is a device path
+    std::string devicePath;  // set instead of comNr
+    std::vector<ServiceOperation> operations;
+};
+
+// Parses the arguments (argv[0] is the program). A port containing '/' is a device path where
+// `devicePathsAllowed`. Returns false with a one-line reason in *error when the command line
+// is malformed; "--help" or "-h" anywhere only sets helpRequested.
+bool ParseServiceCommandLine(int argc, const char* const* argv, bool devicePathsAllowed,
+                             ServiceCommandLine* commandLine, std::string* error);
+
+// Decimal or 0x-hexadecimal, optionally negative, fitting an int; nothing else.
+bool ParseServiceNumber(const std::string& text, int* value);
+
+// The name of an operation as typed on the command line.
+const char* ServiceOperationName(ServiceOperationKind kind);
+
+// The usage text, with the exit codes. Device paths are offered where `devicePathsAllowed`.
+std::string ServiceUsage(bool devicePathsAllowed);
