@@ -1,19 +1,319 @@
+// tarnix-module: plays the module on a pseudo-terminal so tarnix and tarnix-service can be run
+// and checked without hardware.
+
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "module_emulator.h"
 
-int main() {
+namespace {
+
+constexpr size_t kMaxImageSpan = 64u << 20;
+
+const char kUsage[] =
+    "Usage: tarnix-module [OPTION]...\n"
+    "Plays the module on a new pseudo-terminal, prints \"Module ready on <path>\" and answers\n"
+    "the program that opens that path until it closes the port (or Ctrl-C), then prints a\n"
+    "verdict.\n"
+    "\n"
+    "  --device PATH          serve on this serial device instead of a new pseudo-terminal\n"
+    "                         (runs until Ctrl-C)\n"
+    "  --reject CMD:N:BYTE    answer the N-th CMD with BYTE (hex: 15 or 0x15) instead of ACK\n"
+    "  --silent CMD:N         leave the N-th CMD without any reply\n"
+    "  --text-velox TEXT      text of the controller information reply (up to 256 bytes)\n"
+    "  --text-flash TEXT      text of the flash information reply (up to 256 bytes)\n"
+    "  --info-fault Q:FAULT   damage the reply to query Q (velox or flash); FAULT is one of\n"
+    "                         first=BYTE (instead of STX), echo=BYTE, checksum=BYTE,\n"
+    "                         marker-ff, no-marker, empty, long (256-byte text, no marker)\n"
+    "  --status VALUE         24-bit value of the status reply (decimal or 0x hex)\n"
+    "  --no-record-check      Data lines need not be Intel HEX records (line mode)\n"
+    "  --image-out FILE       write the received image as binary: the lowest address at\n"
+    "                         offset 0, gaps filled with 0xFF\n"
+    "  --expect UPDFILE       compare the received image with the records of this update file\n"
+    "  --help                 show this text\n"
+    "\n"
+    "CMD is one of: start (B), data (C), program (D), end (E), param ($), timestamp (\"),\n"
+    "header (download header), block (download block), velox (!), flash (#), status (S).\n"
+    "N counts that command from 1; download blocks are counted over all downloads. A rejected\n"
+    "velox, flash or status query is answered with the one BYTE only.\n"
+    "\n"
+    "Exit status: 0 when the line carried no protocol error and the image matched --expect,\n"
+    "1 otherwise, 2 for bad options or when the port cannot be set up.\n";
+
+struct CliOptions {
+    ModuleConfig config;
+    std::string device;
+    std::string imageOut;
+    std::string expectFile;
+    bool help = false;
+};
+
+int g_stopPipe[2] = {-1, -1};
+
+void OnStopSignal(int) {
+    char byte = 's';
+    (void)!write(g_stopPipe[1], &byte, 1);
+}
+
+bool ParseNumber(const std::string& text, int base, unsigned long max, unsigned long* value) {
+    if (text.empty()) {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    unsigned long parsed = std::strtoul(text.c_str(), &end, base);
+    if (errno != 0 || *end != '\0' || parsed > max || text[0] == '-') {
+        return false;
+    }
+    *value = parsed;
+    return true;
+}
+
+bool ParseByte(const std::string& text, uint8_t* byte) {
+    std::string digits =
+        text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0 ? text.substr(2) : text;
+    unsigned long value = 0;
+    if (digits.size() > 2 || !ParseNumber(digits, 16, 0xFF, &value)) {
+        return false;
+    }
+    *byte = static_cast<uint8_t>(value);
+    return true;
+}
+
+bool ParseFaultPoint(const std::string& name, FaultPoint* point) {
+    static const struct {
+        const char* name;
+        const char* symbol;
+        FaultPoint point;
+    } kPoints[] = {
+        {"start", "B", FaultPoint::Start},
+        {"data", "C", FaultPoint::Data},
+        {"program", "D", FaultPoint::Program},
+        {"end", "E", FaultPoint::End},
+        {"param", "$", FaultPoint::Param},
+        {"timestamp", "\"", FaultPoint::Timestamp},
+        {"header", nullptr, FaultPoint::DownloadHeader},
+        {"block", nullptr, FaultPoint::DownloadBlock},
+        {"velox", "!", FaultPoint::VeloxInfo},
+        {"flash", "#", FaultPoint::FlashInfo},
+        {"status", "S", FaultPoint::Status},
+    };
+    for (const auto& entry : kPoints) {
+        if (name == entry.name || (entry.symbol != nullptr && name == entry.symbol)) {
+            *point = entry.point;
+            return true;
+        }
+    }
+    return false;
+}
+
+// "CMD:N" or "CMD:N:BYTE"; the command is taken up to the first ':' after its first character,
+// so "::" would not be mistaken (':' is no command).
+bool ParseFault(const std::string& text, bool withByte, ReplyFault* fault) {
+    size_t first = text.find(':', 1);
+    if (first == std::string::npos) {
+        return false;
+    }
+    size_t second = text.find(':', first + 1);
+    if (withByte != (second != std::string::npos)) {
+        return false;
+    }
+    std::string count = text.substr(first + 1, withByte ? second - first - 1 : std::string::npos);
+    unsigned long occurrence = 0;
+    if (!ParseFaultPoint(text.substr(0, first), &fault->point) ||
+        !ParseNumber(count, 10, 1000000000, &occurrence) || occurrence == 0) {
+        return false;
+    }
+    fault->occurrence = static_cast<unsigned>(occurrence);
+    fault->silent = !withByte;
+    return !withByte || ParseByte(text.substr(second + 1), &fault->reply);
+}
+
+bool ApplyInfoFault(const std::string& fault, InfoReplyConfig* info) {
+    auto byteAfter = [&fault](const char* prefix, uint8_t* byte) {
+        return fault.rfind(prefix, 0) == 0 && ParseByte(fault.substr(std::strlen(prefix)), byte);
+    };
+    if (byteAfter("first=", &info->firstByte)) {
+        info->overrideFirstByte = true;
+    } else if (byteAfter("echo=", &info->echo)) {
+        info->overrideEcho = true;
+    } else if (byteAfter("checksum=", &info->checksum)) {
+        info->overrideChecksum = true;
+    } else if (fault == "marker-ff") {
+        info->marker = InfoMarker::Ff;
+    } else if (fault == "no-marker") {
+        info->marker = InfoMarker::None;
+    } else if (fault == "empty") {
+        info->text.clear();
+    } else if (fault == "long") {
+        info->text.clear();
+        for (int i = 0; i < 256; ++i) {
+            info->text += static_cast<char>('A' + i % 26);
+        }
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool ParseInfoFault(const std::string& text, ModuleConfig* config) {
+    size_t colon = text.find(':');
+    std::string query = text.substr(0, colon);
+    InfoReplyConfig* info = query == "velox" || query == "!"   ? &config->velox
+                            : query == "flash" || query == "#" ? &config->flash
+                                                               : nullptr;
+    return info != nullptr && colon != std::string::npos &&
+           ApplyInfoFault(text.substr(colon + 1), info);
+}
+
+bool ParseInfoText(const std::string& text, InfoReplyConfig* info) {
+    if (text.size() > 256 || text.find('\0') != std::string::npos) {
+        return false;
+    }
+    info->text = text;
+    return true;
+}
+
+// Applies one option with its value; false when the value is malformed.
+bool ApplyOption(const std::string& name, const std::string& value, CliOptions* options) {
+    ModuleConfig& config = options->config;
+    ReplyFault fault;
+    unsigned long number = 0;
+    if (name == "--device") {
+        options->device = value;
+    } else if (name == "--reject" || name == "--silent") {
+        if (!ParseFault(value, name == "--reject", &fault)) {
+            return false;
+        }
+        config.faults.push_back(fault);
+    } else if (name == "--text-velox") {
+        return ParseInfoText(value, &config.velox);
+    } else if (name == "--text-flash") {
+        return ParseInfoText(value, &config.flash);
+    } else if (name == "--info-fault") {
+        return ParseInfoFault(value, &config);
+    } else if (name == "--status") {
+        if (!ParseNumber(value, 0, 0xFFFFFF, &number)) {
+            return false;
+        }
+        config.statusValue = static_cast<uint32_t>(number);
+    } else if (name == "--image-out") {
+        options->imageOut = value;
+    } else if (name == "--expect") {
+        options->expectFile = value;
+    }
+    return !value.empty();
+}
+
+bool TakesValue(const std::string& name) {
+    for (const char* known : {"--device", "--reject", "--silent", "--text-velox", "--text-flash",
+                              "--info-fault", "--status", "--image-out", "--expect"}) {
+        if (name == known) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ParseCommandLine(int argc, char** argv, CliOptions* options, std::string* error) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string name = arg.substr(0, arg.find('='));
+        if (name == "--help" || name == "-h") {
+            options->help = true;
+            continue;
+        }
+        if (name == "--no-record-check") {
+            options->config.checkRecords = false;
+            continue;
+        }
+        if (!TakesValue(name)) {
+            *error = "unknown option '" + arg + "'";
+            return false;
+        }
+        std::string value;
+        if (name.size() < arg.size()) {
+            value = arg.substr(name.size() + 1);
+        } else if (i + 1 < argc) {
+            value = argv[++i];
+        } else {
+            *error = "option '" + name + "' needs a value";
+            return false;
+        }
+        if (!ApplyOption(name, value, options)) {
+            *error = "bad value '" + value + "' for " + name;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool OpenLine(const CliOptions& options, ModulePty* pty, std::string* error) {
+    return options.device.empty() ? OpenModulePty(pty, error)
+                                  : OpenModuleDevice(options.device, pty, error);
+}
+
+bool InstallStopSignals(std::string* error) {
+    if (pipe2(g_stopPipe, O_CLOEXEC) != 0) {
+        *error = std::string("pipe: ") + std::strerror(errno);
+        return false;
+    }
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    return true;
+}
+
+int Serve(const CliOptions& options, const MemoryImage* expected) {
     ModulePty pty;
     std::string error;
-    if (!OpenModulePty(&pty, &error)) {
+    if (!InstallStopSignals(&error) || !OpenLine(options, &pty, &error)) {
         std::fprintf(stderr, "tarnix-module: %s\n", error.c_str());
         return 2;
     }
     std::printf("Module ready on %s\n", pty.slavePath.c_str());
     std::fflush(stdout);
-    ModuleConfig config;
     ModuleLog log;
-    RunModule(&pty, config, &log, -1, &error);
-    std::fputs(DescribeModuleVerdict(log, nullptr).c_str(), stdout);
-    return ModuleRunPassed(log, nullptr) ? 0 : 1;
+    bool ok = RunModule(&pty, options.config, &log, g_stopPipe[0], &error);
+    CloseModulePty(&pty);
+    if (!ok) {
+        std::fprintf(stderr, "tarnix-module: %s\n", error.c_str());
+    }
+    std::fputs(DescribeModuleVerdict(log, expected).c_str(), stdout);
+    if (!options.imageOut.empty() &&
+        !WriteImageBinary(log.image, options.imageOut, kMaxImageSpan, &error)) {
+        std::fprintf(stderr, "tarnix-module: %s\n", error.c_str());
+        ok = false;
+    }
+    return ok && ModuleRunPassed(log, expected) ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CliOptions options;
+    std::string error;
+    if (!ParseCommandLine(argc, argv, &options, &error)) {
+        std::fprintf(stderr, "tarnix-module: %s\nTry 'tarnix-module --help'.\n", error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    MemoryImage expected;
+    if (!options.expectFile.empty() && !LoadUpdateImage(options.expectFile, &expected, &error)) {
+        std::fprintf(stderr, "tarnix-module: %s\n", error.c_str());
+        return 2;
+    }
+    return Serve(options, options.expectFile.empty() ? nullptr : &expected);
 }
