@@ -16,7 +16,8 @@ Parsed Parse(std::vector<const char*> args, bool devicePathsAllowed = true) {
     args.insert(args.begin(), "tarnix");
     testing::internal::CaptureStdout();
     Parsed parsed;
-    parsed.settings = ParseArguments(static_cast<int>(args.size()), args.data(), devicePathsAllowed);
+    parsed.settings =
+        ParseArguments(static_cast<int>(args.size()), args.data(), devicePathsAllowed);
     parsed.printed = testing::internal::GetCapturedStdout();
     return parsed;
 }

@@ -1,0 +1,392 @@
+// The update program end to end: the real tarnix binary against the emulated module, with the
+// exact bytes on the line and the exact console output.
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "run_against_module.h"
+#include "update_file_builder.h"
+
+namespace {
+
+const std::string KEY_PROMPT = "\n Press any key to exit.\n";
+const std::string DONE = "\rWriting User configuration... done.  \n";
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Command(char cmd, uint8_t modNr = 0x89) {
+    return {0x02, uint8_t(cmd), modNr, 0x03};
+}
+
+Bytes DataCommand(const std::string& text, uint8_t modNr = 0x89) {
+    Bytes frame{0x02, 'C', modNr};
+    frame.insert(frame.end(), text.begin(), text.end());
+    frame.push_back(0x03);
+    return frame;
+}
+
+Bytes Concat(const std::vector<Bytes>& frames) {
+    Bytes all;
+    for (const Bytes& frame : frames) {
+        all.insert(all.end(), frame.begin(), frame.end());
+    }
+    return all;
+}
+
+std::string Progress(long percent) {
+    char text[64];
+    snprintf(text, sizeof text, "\rWriting User configuration... %4ld %%", percent);
+    return text;
+}
+
+// The command bytes of the frames the module received, e.g. "BCCDE F".
+std::string CommandSequence(const ModuleLog& log) {
+    std::string sequence;
+    for (const ModuleFrame& frame : log.frames) {
+        sequence.push_back(static_cast<char>(frame.command));
+    }
+    return sequence;
+}
+
+class UpdateProgram : public testing::Test {
+protected:
+    void SetUp() override { dir_ = MakeTempDir(); }
+    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+    std::string WriteUpdate(const std::string& name, const std::string& content) {
+        std::string path = dir_ + "/" + name;
+        EXPECT_TRUE(WriteFileBytes(path, content));
+        return path;
+    }
+
+    ProgramRun Run(const std::vector<std::string>& args, const ModuleConfig& config = {},
+                   const std::string& stdinText = "\n") {
+        ProgramLaunch launch;
+        launch.program = BinaryPath("tarnix");
+        launch.args = args;
+        launch.stdinText = stdinText;
+        ProgramRun run = RunAgainstModule(launch, config);
+        EXPECT_EQ(run.failure, "");
+        EXPECT_FALSE(run.timedOut) << DescribeRun(run);
+        return run;
+    }
+
+    // Standard output after the banner, whose shape is checked on the way.
+    static std::string AfterBanner(const ProgramRun& run) {
+        static const std::regex banner(
+            "\nTarnix Version 1\\.1 {29}[A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4}\n[^\n]+\n\n");
+        std::smatch match;
+        if (!std::regex_search(run.stdoutText, match, banner,
+                               std::regex_constants::match_continuous)) {
+            ADD_FAILURE() << "no banner in:\n" << run.stdoutText;
+            return run.stdoutText;
+        }
+        return match.suffix();
+    }
+
+    static std::string Opened(const ProgramRun& run) {
+        return "Opened " + run.portPath + " with 115200 Baud succesfully !\n";
+    }
+
+    std::string dir_;
+};
+
+// 16-byte data, 16-byte data, address record, data, end record, with BlockSize 256.
+std::vector<std::string> ShortRecordFile() {
+    return {MakeDataRecord(0x0000, PatternBytes(16, 1)),
+            MakeDataRecord(0x0010, PatternBytes(16, 2)), MakeExtendedAddressRecord(0x0001),
+            MakeDataRecord(0x0000, PatternBytes(16, 3)), MakeEndRecord()};
+}
+
+TEST_F(UpdateProgram, RecordModePutsExactlyTheseBytesOnTheLineAndPrintsProgress) {
+    std::vector<std::string> lines = ShortRecordFile();
+    std::string content = BuildUpdateFile(256, lines);
+    std::string path = WriteUpdate("short.upd", content);
+    ProgramRun run = Run({"0x89", path, "0", "{port}"});
+
+    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+    Bytes expected = Concat({Command('B'), DataCommand(lines[0]), DataCommand(lines[1]),
+                             Command('D'), DataCommand(lines[2]), DataCommand(lines[3]),
+                             Command('D'), Command('E'), Command('F')});
+    EXPECT_EQ(run.module.received, expected);
+
+    // Each data record's payload is its 43 characters and ETX; a hundredth of the size divides.
+    uint32_t divisor = static_cast<uint32_t>(content.size()) / 100;
+    std::string expectedOut = Opened(run) + "Block Size is : 256\n" +
+                              "\nLoading : " + std::to_string(content.size()) + " Byte from " +
+                              path + "\n" + "\nWriting User configuration...    0 %" +
+                              Progress(44 / divisor) + Progress(88 / divisor) +
+                              Progress(132 / divisor) + DONE + KEY_PROMPT;
+    EXPECT_EQ(AfterBanner(run), expectedOut);
+}
+
+TEST_F(UpdateProgram, FortyKilobytesOverTwoSegmentsArriveWhole) {
+    std::vector<std::string> lines = MakeRecordLines(0x0001C000, PatternBytes(40 * 1024, 7));
+    lines.push_back(":0400000500011C00DA");  // start address: not forwarded
+    lines.push_back(MakeEndRecord());
+    std::string path = WriteUpdate("big.upd", BuildUpdateFile(256, lines));
+    ProgramRun run = Run({"0x89", path, "0", "{port}"});
+
+    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+    MemoryImage expected;
+    std::string error;
+    ASSERT_TRUE(LoadUpdateImage(path, &expected, &error)) << error;
+    EXPECT_TRUE(ModuleRunPassed(run.module, &expected))
+        << DescribeModuleVerdict(run.module, &expected);
+    EXPECT_EQ(ImageByteCount(run.module.image), 40u * 1024);
+    EXPECT_EQ(run.module.image.segments.size(), 1u);  // contiguous across 0x00020000
+    EXPECT_EQ(CountFrames(run.module, 'D'), 160u);    // one per 256 bytes
+    EXPECT_EQ(CountFrames(run.module, 'C'), 2560u + 2);
+    EXPECT_EQ(AfterBanner(run).find("File Header"), std::string::npos);
+}
+
+TEST_F(UpdateProgram, BlockSizeDecidesWhenBlocksAreProgrammed) {
+    std::vector<std::string> records = MakeRecordLines(0, PatternBytes(64, 3));  // 4 records
+    struct Case {
+        uint32_t blockSize;
+        std::string sequence;
+    };
+    for (const Case& c : {Case{32, "BCCDCCDEF"}, Case{0, "BCDCDCDCDEF"},
+                          Case{0xFFFFFFFF, "BCCCCEF"}, Case{48, "BCCCDCEF"}}) {
+        std::string path = WriteUpdate("blocks.upd", BuildUpdateFile(c.blockSize, records));
+        ProgramRun run = Run({"0x89", path, "0", "{port}"});
+        EXPECT_EQ(CommandSequence(run.module), c.sequence) << "BlockSize " << c.blockSize;
+        EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+        if (c.blockSize == 0xFFFFFFFF) {
+            EXPECT_NE(run.stdoutText.find("Block Size is : -1\n"), std::string::npos);
+        }
+    }
+}
+
+TEST_F(UpdateProgram, RecordsAfterTheEndRecordAndShortLinesAreHandled) {
+    // End record with no open block sends nothing; lines after it go on; blank and short lines
+    // are skipped; a file without a final end record leaves its last block unprogrammed.
+    std::vector<std::string> lines = {MakeEndRecord(),
+                                      "",
+                                      MakeDataRecord(0, PatternBytes(16, 1)),
+                                      ":10",
+                                      MakeEndRecord(),
+                                      MakeDataRecord(16, PatternBytes(4, 2))};
+    std::string path = WriteUpdate("odd.upd", BuildUpdateFile(256, lines));
+    ProgramRun run = Run({"0x89", path, "0", "{port}"});
+    EXPECT_EQ(CommandSequence(run.module), "BCDCEF");
+    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+    EXPECT_EQ(DataLines(run.module), (std::vector<std::string>{lines[2], lines[5]}));
+}
+
+TEST_F(UpdateProgram, DamagedOrShortHeaderSendsOnlyFinish) {
+    std::string content = BuildUpdateFile(256, ShortRecordFile());
+    content[5] ^= 0x20;
+    for (const std::string& bytes : {content, std::string("short file")}) {
+        std::string path = WriteUpdate("damaged.upd", bytes);
+        ProgramRun run = Run({"0x89", path, "0", "{port}"});
+        EXPECT_EQ(run.module.received, Command('F'));
+        EXPECT_EQ(AfterBanner(run),
+                  Opened(run) + "File Header CRC incorrect - aborting !!!\n" + KEY_PROMPT);
+        EXPECT_EQ(run.exitCode, 1);
+    }
+}
+
+struct Rejection {
+    const char* name;
+    FaultPoint point;
+    unsigned occurrence;
+    std::string message;   // as printed, with its line number
+    size_t printedLine;    // index of the line printed after the message, or npos
+    bool lineAsSent;       // printed with ETX instead of its line end
+    std::string sequence;  // commands on the line
+};
+
+class RecordRejection : public UpdateProgram, public testing::WithParamInterface<Rejection> {};
+
+// Lines: data, data, data (block of 48 full), address, data, end record.
+std::vector<std::string> RejectionFile() {
+    return {MakeDataRecord(0, PatternBytes(16, 1)),  MakeDataRecord(16, PatternBytes(16, 2)),
+            MakeDataRecord(32, PatternBytes(16, 3)), MakeExtendedAddressRecord(1),
+            MakeDataRecord(0, PatternBytes(16, 4)),  MakeEndRecord()};
+}
+
+TEST_P(RecordRejection, ReportsReplyLineNumberAndLineThenSendsEnd) {
+    const Rejection& r = GetParam();
+    std::vector<std::string> lines = RejectionFile();
+    std::string path = WriteUpdate("reject.upd", BuildUpdateFile(32, lines));
+    ModuleConfig config;
+    config.faults.push_back(RejectAt(r.point, r.occurrence, 0x15));
+    ProgramRun run = Run({"0x89", path, "0", "{port}"}, config);
+
+    EXPECT_EQ(CommandSequence(run.module), r.sequence);
+    EXPECT_EQ(run.exitCode, 1);
+    std::string out = AfterBanner(run);
+    std::string expected = r.message;
+    if (r.printedLine != std::string::npos) {
+        expected +=
+            r.lineAsSent ? lines[r.printedLine] + "\x03\n" : lines[r.printedLine] + "\r\n\n";
+    }
+    EXPECT_NE(out.find(expected), std::string::npos) << out;
+    // Only a rejected End comes after the whole file was read.
+    EXPECT_EQ(out.find(DONE) != std::string::npos, r.point == FaultPoint::End) << out;
+}
+
+void PrintTo(const Rejection& rejection, std::ostream* os) {
+    *os << rejection.name;
+}
+
+const size_t NO_LINE = std::string::npos;
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryCommand, RecordRejection,
+    testing::Values(Rejection{"Start", FaultPoint::Start, 1, "Return Value start : 0x15\n", NO_LINE,
+                              false, "BF"},
+                    Rejection{"Data", FaultPoint::Data, 2,
+                              "Return Value Daten: 0x15\t line number 2\n", 1, true, "BCCEF"},
+                    Rejection{"FullBlock", FaultPoint::Program, 1,
+                              "Return Value Progr.: 0x15\t line number 2\n", 1, true, "BCCDEF"},
+                    Rejection{"BlockBeforeAddress", FaultPoint::Program, 2,
+                              "Return Value Progr.(4): 0x15\t line number 4\n", 3, false,
+                              "BCCDCDEF"},
+                    Rejection{"Address", FaultPoint::Data, 4,
+                              "Return Value Adr.: 0x15\t line number 4\n", 3, true, "BCCDCDCEF"},
+                    Rejection{"EndRecord", FaultPoint::Program, 3,
+                              "Return Value EOF : 0x15\t line number 6\n", 5, false, "BCCDCDCCDEF"},
+                    Rejection{"End", FaultPoint::End, 1, "Return Value Ende : 0x15\n", NO_LINE,
+                              false, "BCCDCDCCDEF"}),
+    [](const testing::TestParamInfo<Rejection>& param) { return std::string(param.param.name); });
+
+TEST_F(UpdateProgram, RejectedDataRecordShowsProgressAfterTheMessage) {
+    // Line 7 of the file: the start-address record on line 3 is skipped but counted.
+    std::vector<std::string> lines = MakeRecordLines(0, PatternBytes(96, 5));
+    lines.insert(lines.begin() + 2, ":0400000500000000F7");
+    std::string content = BuildUpdateFile(1024, lines);
+    std::string path = WriteUpdate("seven.upd", content);
+    ModuleConfig config;
+    config.faults.push_back(RejectAt(FaultPoint::Data, 6, 0x15));
+    ProgramRun run = Run({"0x89", path, "0", "{port}"}, config);
+    uint32_t divisor = static_cast<uint32_t>(content.size()) / 100;
+    std::string expectedTail = "Return Value Daten: 0x15\t line number 7\n" + lines[6] + "\x03\n" +
+                               Progress(6 * 44 / divisor);
+    std::string out = AfterBanner(run);
+    EXPECT_NE(out.find(Progress(5 * 44 / divisor) + expectedTail + KEY_PROMPT), std::string::npos)
+        << out;
+    EXPECT_EQ(CommandSequence(run.module), "BCCCCCCEF");
+}
+
+TEST_F(UpdateProgram, LineModeForwardsEveryLineAsItStands) {
+    std::string content = "first line\r\n\r\n# comment\n";
+    std::string path = WriteUpdate("lines.txt", content);
+    ModuleConfig config;
+    config.checkRecords = false;
+    ProgramRun run = Run({"0x42", path, "1", "{port}"}, config);
+
+    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+    EXPECT_EQ(run.module.received,
+              Concat({Command('B', 0x42), DataCommand("first line", 0x42), DataCommand("", 0x42),
+                      DataCommand("# comment", 0x42), Command('E', 0x42), Command('F', 0x42)}));
+    // Under 100 bytes: the true percentage of the payload (written counts 11, 1 and 10).
+    EXPECT_EQ(AfterBanner(run), Opened(run) + "\nLoading : 24 Byte from " + path + "\n" +
+                                    Progress(11 * 100 / 24) + Progress(12 * 100 / 24) +
+                                    Progress(22 * 100 / 24) + DONE + KEY_PROMPT);
+}
+
+TEST_F(UpdateProgram, LineModeLastLineWithoutLineEndIsSentWhole) {
+    std::string path = WriteUpdate("noend.txt", "abc\r\nxyz");
+    ModuleConfig config;
+    config.checkRecords = false;
+    ProgramRun run = Run({"0x89", path, "1", "{port}"}, config);
+    EXPECT_EQ(run.module.received, Concat({Command('B'), DataCommand("abc"), DataCommand("xyz"),
+                                           Command('E'), Command('F')}));
+    EXPECT_EQ(AfterBanner(run).find(DONE), std::string::npos);  // End follows directly
+    EXPECT_EQ(run.exitCode, 0);
+}
+
+TEST_F(UpdateProgram, LineModeRejectionsEndWithoutEnd) {
+    std::string path = WriteUpdate("lines.txt", "one\r\ntwo\r\nthree\r\n");
+    ModuleConfig config;
+    config.checkRecords = false;
+    config.faults.push_back(RejectAt(FaultPoint::Data, 2, 0x21));
+    ProgramRun run = Run({"0x89", path, "1", "{port}"}, config);
+    EXPECT_EQ(CommandSequence(run.module), "BCCF");
+    std::string out = AfterBanner(run);
+    EXPECT_NE(out.find("\nReturn Value Daten: 0x21\t line number 2\ntwo\x03\n" + KEY_PROMPT),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(run.exitCode, 1);
+
+    config.faults = {RejectAt(FaultPoint::Start, 1, 0x00)};
+    run = Run({"0x89", path, "1", "{port}"}, config);
+    EXPECT_EQ(CommandSequence(run.module), "BF");
+    EXPECT_NE(run.stdoutText.find("Return Value start : 0x00\n" + KEY_PROMPT), std::string::npos);
+
+    config.faults = {RejectAt(FaultPoint::End, 1, 0xFF)};
+    run = Run({"0x89", path, "1", "{port}"}, config);
+    EXPECT_EQ(CommandSequence(run.module), "BCCCEF");
+    EXPECT_NE(run.stdoutText.find(DONE + "Return Value Ende : 0xFF\n" + KEY_PROMPT),
+              std::string::npos);
+    EXPECT_EQ(run.exitCode, 1);
+}
+
+TEST_F(UpdateProgram, SilentModuleTimesOut) {
+    std::string path = WriteUpdate("lines.txt", "only line\n");
+    ModuleConfig config;
+    config.checkRecords = false;
+    config.faults.push_back(SilentAt(FaultPoint::Data, 1));
+    ProgramRun run = Run({"0x89", path, "1", "{port}"}, config);
+    EXPECT_NE(run.stdoutText.find("TIMEOUT !!!\n" + Progress(10 * 100 / 10) +
+                                  "\nReturn Value Daten: 0x00\t line number 1\nonly line\x03\n"),
+              std::string::npos)
+        << run.stdoutText;
+    EXPECT_EQ(CommandSequence(run.module), "BCF");
+    EXPECT_EQ(run.exitCode, 1);
+}
+
+TEST_F(UpdateProgram, ArgumentMistakesAreReportedAndTheRunGoesOn) {
+    std::string path = WriteUpdate("short.upd", BuildUpdateFile(256, ShortRecordFile()));
+    ProgramRun run = Run({"89", path, "2", "{port}"});
+    EXPECT_EQ(AfterBanner(run).rfind("Undefined format for ModNr ! Please use f.e. 0x89\n" +
+                                         Opened(run) + "Block Size is : 256\n",
+                                     0),
+              0u)
+        << run.stdoutText;
+    EXPECT_EQ(run.module.frames.front().modNr, 0x89);
+    EXPECT_EQ(run.exitCode, 0);
+
+    run = Run({"0x1234", path, "0", "{port}"});
+    EXPECT_EQ(run.module.frames.front().modNr, 0x12);
+    EXPECT_EQ(run.module.received.back(), 0x03);
+    EXPECT_EQ(run.exitCode, 0);
+}
+
+TEST_F(UpdateProgram, MissingFileOrDirectoryStillReleasesTheModule) {
+    for (const std::string& name : {dir_ + "/missing.upd", dir_}) {
+        ProgramRun run = Run({"0x89", name, "1", "{port}"});
+        EXPECT_EQ(AfterBanner(run),
+                  Opened(run) + "The file '" + name + "' was not opened\n" + KEY_PROMPT);
+        EXPECT_EQ(run.module.received, Command('F'));
+        EXPECT_EQ(run.exitCode, 1);
+    }
+}
+
+TEST_F(UpdateProgram, PortThatCannotBeOpenedSendsNothing) {
+    ProgramLaunch launch;
+    launch.program = BinaryPath("tarnix");
+    launch.args = {"0x89", "x.upd", "0", dir_ + "/no-port"};
+    launch.stdinText = "\n";
+    ProgramRun run = RunProgram(launch);
+    EXPECT_EQ(AfterBanner(run), "COM port not opened !\n" + KEY_PROMPT);
+    EXPECT_EQ(run.stderrText.rfind("COM open failed: No such file or directory", 0), 0u)
+        << run.stderrText;
+    EXPECT_EQ(run.exitCode, 2);
+
+    launch.args[3] = dir_;  // exists, but is no serial device
+    run = RunProgram(launch);
+    EXPECT_EQ(run.stderrText.rfind("COM open failed: ", 0), 0u) << run.stderrText;
+    EXPECT_EQ(run.exitCode, 2);
+}
+
+}  // namespace
