@@ -1,0 +1,55 @@
+#include "module_info.h"
+
+#include <thread>
+
+#include "framing.h"
+#include "service_pty.h"
+
+namespace {
+
+uint8_t Checksum(const std::vector<uint8_t>& bytes) {
+    return SumChecksum(bytes.data(), static_cast<uint32_t>(bytes.size()));
+}
+
+TEST(SumChecksum, AddsBytesModulo256WithoutInversion) {
+    EXPECT_EQ(SumChecksum(nullptr, 0), 0x00);
+    EXPECT_EQ(Checksum({'a', 'b', 'c'}), 0x26);
+    EXPECT_EQ(Checksum(std::vector<uint8_t>(256, 0xFF)), 0x00);
+    EXPECT_EQ(Checksum({0xFF, 0x02}), 0x01);
+    // Only the first `length` bytes count.
+    const uint8_t bytes[] = {0x10, 0x20, 0x40};
+    EXPECT_EQ(SumChecksum(bytes, 2), 0x30);
+}
+
+using ParameterCommand = ServicePty;
+
+// A stale byte waiting in the input queue must not be taken for the module's answer.
+TEST_F(ParameterCommand, DiscardsPendingInputAndSendsTheLowByteTwice) {
+    WriteToLine({0x15});
+    WaitUntilReadable();
+    std::vector<uint8_t> sent;
+    std::thread module([&] {
+        sent = ReadFromLine(7);
+        WriteToLine({ACK});
+    });
+    testing::internal::CaptureStdout();
+    int result = SendParameterCommand(0x1234);
+    std::string printed = testing::internal::GetCapturedStdout();
+    module.join();
+
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(printed, "");
+    EXPECT_EQ(sent, (std::vector<uint8_t>{0x02, 0x24, 0x00, 0x00, 0x34, 0x34, 0x03}));
+}
+
+TEST_F(ParameterCommand, StopsAtAFailedPurgeWithoutSending) {
+    testing::internal::CaptureStdout();
+    CloseComPort();
+    int result = SendParameterCommand(7);
+    std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(printed, "COM port not opened !\n");
+    EXPECT_TRUE(LineIsQuiet());
+}
+
+}  // namespace
