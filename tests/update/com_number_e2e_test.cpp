@@ -1,0 +1,128 @@
+// COM numbers and the file prompt, end to end. COMn is the device /dev/ttyS<n-1>; as root, a
+// private mount namespace lets a test put the module's pseudo-terminal there without touching
+// the machine's own ports.
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "run_against_module.h"
+#include "update_file_builder.h"
+
+namespace {
+
+const std::string KEY_PROMPT = "\n Press any key to exit.\n";
+const std::string USAGE =
+    "\nUsage : tarnix.exe [ModNr] [filename] [ProgMode] [ComNr]\n"
+    "Default values : ModNr=0x89 (Display-Modul)  ProgMode=0  ComNr=1 (COM1)\n";
+const std::vector<uint8_t> FINISH = {0x02, 'F', 0x89, 0x03};
+
+std::string WhyNamespacesAreUnavailable(const std::string& device) {
+    if (geteuid() != 0) {
+        return "needs root for a private mount namespace";
+    }
+    if (access(device.c_str(), F_OK) != 0) {
+        return device + " does not exist to stand in for";
+    }
+    if (std::system("unshare -m true >/dev/null 2>&1") != 0) {
+        return "unshare -m is not permitted here";
+    }
+    return "";
+}
+
+class ComNumber : public testing::Test {
+protected:
+    void SetUp() override { dir_ = MakeTempDir(); }
+    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+    // Runs tarnix with the module's pseudo-terminal mounted over COM<comNr>'s device.
+    ProgramRun RunOnCom(int comNr, const std::vector<std::string>& args,
+                        const std::string& stdinText, ModuleConfig config = {}) {
+        ProgramLaunch launch;
+        launch.program = "/usr/bin/unshare";
+        std::string device = "/dev/ttyS" + std::to_string(comNr - 1);
+        launch.args = {"-m",      "--propagation",
+                       "private", "sh",
+                       "-c",      "mount --bind \"$0\" " + device + " && exec \"$@\"",
+                       "{port}",  BinaryPath("tarnix")};
+        launch.args.insert(launch.args.end(), args.begin(), args.end());
+        launch.stdinText = stdinText;
+        launch.workingDirectory = dir_;
+        ProgramRun run = RunAgainstModule(launch, config);
+        EXPECT_EQ(run.failure, "");
+        EXPECT_FALSE(run.timedOut) << DescribeRun(run);
+        return run;
+    }
+
+    static std::string AfterBanner(const std::string& out) {
+        size_t end = out.find("\n\n", 1);
+        return end == std::string::npos ? out : out.substr(end + 2);
+    }
+
+    std::string dir_;
+};
+
+#define SKIP_WITHOUT_NAMESPACES(device)                           \
+    do {                                                          \
+        std::string reason = WhyNamespacesAreUnavailable(device); \
+        if (!reason.empty()) {                                    \
+            GTEST_SKIP() << reason;                               \
+        }                                                         \
+    } while (0)
+
+TEST_F(ComNumber, CancelledPromptOpensCom1AndReleasesTheModule) {
+    SKIP_WITHOUT_NAMESPACES("/dev/ttyS0");
+    ProgramRun run = RunOnCom(1, {}, "");
+    EXPECT_EQ(AfterBanner(run.stdoutText),
+              USAGE + "Opened COM1 with 115200 Baud succesfully !\n" + KEY_PROMPT);
+    EXPECT_EQ(run.module.received, FINISH);
+    EXPECT_NE(run.stderrText.find("Kelvra Tarnix - Open UPD-File"), std::string::npos);
+    EXPECT_EQ(run.exitCode, 1);
+}
+
+TEST_F(ComNumber, PromptOffersUpdateFilesAndRefusesMissingOnes) {
+    SKIP_WITHOUT_NAMESPACES("/dev/ttyS0");
+    std::vector<std::string> records = MakeRecordLines(0, PatternBytes(32, 9));
+    records.push_back(MakeEndRecord());
+    ASSERT_TRUE(WriteFileBytes(dir_ + "/a.upd", BuildUpdateFile(256, records)));
+    ASSERT_TRUE(WriteFileBytes(dir_ + "/notes.txt", "not offered\n"));
+    ProgramRun run = RunOnCom(1, {"0x12"}, "missing.upd\n1\n\n");
+
+    EXPECT_NE(run.stderrText.find("1) a.upd"), std::string::npos) << run.stderrText;
+    EXPECT_EQ(run.stderrText.find("notes.txt"), std::string::npos) << run.stderrText;
+    EXPECT_NE(run.stderrText.find("missing.upd: file not found"), std::string::npos);
+    EXPECT_NE(run.stdoutText.find(" Byte from a.upd\n"), std::string::npos) << run.stdoutText;
+    EXPECT_EQ(run.module.frames.front().modNr, 0x12);
+    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+}
+
+TEST_F(ComNumber, OnlyTheFirstDigitCountsAndOthersFallBackToCom1) {
+    SKIP_WITHOUT_NAMESPACES("/dev/ttyS0");
+    const std::string opened =
+        "Opened COM1 with 115200 Baud succesfully !\n"
+        "The file 'missing.upd' was not opened\n" +
+        KEY_PROMPT;
+    ProgramRun nine = RunOnCom(1, {"0x89", "missing.upd", "0", "9"}, "\n");
+    EXPECT_EQ(AfterBanner(nine.stdoutText), "Valid COM ports are 1 - 8 only !\n" + opened);
+    EXPECT_EQ(nine.module.received, FINISH);
+
+    ProgramRun twelve = RunOnCom(1, {"0x89", "missing.upd", "0", "12"}, "\n");
+    EXPECT_EQ(AfterBanner(twelve.stdoutText), opened);
+    EXPECT_EQ(twelve.module.received, FINISH);
+}
+
+TEST_F(ComNumber, Com3IsTheThirdSerialDevice) {
+    SKIP_WITHOUT_NAMESPACES("/dev/ttyS2");
+    ProgramRun com3 = RunOnCom(3, {"0x89", "missing.upd", "0", "3"}, "\n");
+    EXPECT_EQ(AfterBanner(com3.stdoutText),
+              "Opened COM3 with 115200 Baud succesfully !\n"
+              "The file 'missing.upd' was not opened\n" +
+                  KEY_PROMPT);
+    EXPECT_EQ(com3.module.received, FINISH);
+}
+
+}  // namespace
