@@ -240,7 +240,9 @@ std::array<uint8_t, DOWNLOAD_HEADER_SIZE> BuildDownloadHeader(uint32_t size) {
 long DownloadProgress(uint32_t sent, uint32_t size) {
     uint32_t step = size / 100;
     if (step > 0) {
-        return static_cast<long>(sent / step);
+        // A hundredth of the size is rounded down, so the quotient overshoots at the end
+        // (512 bytes would finish at 102).
+        return std::min(static_cast<long>(sent / step), 100L);
     }
     if (size == 0) {
         return 0;

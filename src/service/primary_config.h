@@ -51,6 +51,6 @@ std::string ConfigFileName(const std::string& path);
 // 00 00 10, the size least significant byte first, then SumChecksum of those seven bytes.
 std::array<uint8_t, DOWNLOAD_HEADER_SIZE> BuildDownloadHeader(uint32_t size);
 
-// The progress value after `sent` of `size` bytes: sent / (size / 100), or for files under
-// 100 bytes, where that divisor is 0, the percentage sent * 100 / size.
+// The progress value after `sent` of `size` bytes: sent / (size / 100), at most 100; for
+// files under 100 bytes, where that divisor is 0, the percentage sent * 100 / size.
 long DownloadProgress(uint32_t sent, uint32_t size);

@@ -31,6 +31,13 @@ TEST(DownloadProgress, DividesByAHundredthOfTheSize) {
     EXPECT_EQ(DownloadProgress(1000, 1000), 100);
 }
 
+TEST(DownloadProgress, NeverShowsMoreThanAHundred) {
+    EXPECT_EQ(DownloadProgress(256, 512), 51);
+    EXPECT_EQ(DownloadProgress(512, 512), 100);
+    EXPECT_EQ(DownloadProgress(1099, 1099), 100);
+    EXPECT_EQ(DownloadProgress(0xFFFFFFFF, 0xFFFFFFFF), 100);
+}
+
 TEST(DownloadProgress, FilesUnderAHundredBytesShowAPercentage) {
     EXPECT_EQ(DownloadProgress(0, 50), 0);
     EXPECT_EQ(DownloadProgress(25, 50), 50);

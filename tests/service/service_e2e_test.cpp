@@ -1,0 +1,495 @@
+// tarnix-service end to end: the real binary against the emulated module, with the exact bytes
+// on the line and the exact console output.
+
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "run_against_module.h"
+#include "update_file_builder.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const std::string WRONG_REPLY =
+    "Falscher R\xC3\xBC"
+    "ckgabewert : 0x";
+
+uint8_t Sum(const Bytes& bytes) {
+    uint8_t sum = 0;
+    for (uint8_t b : bytes) {
+        sum = static_cast<uint8_t>(sum + b);
+    }
+    return sum;
+}
+
+Bytes Concat(const std::vector<Bytes>& parts) {
+    Bytes all;
+    for (const Bytes& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+Bytes BytesOf(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
+
+std::string ProgressLine(int value) {
+    char text[64];
+    snprintf(text, sizeof text, "\rWriting primary configuration... %3i %%", value);
+    return text;
+}
+
+class ServiceTool : public testing::Test {
+protected:
+    void SetUp() override { dir_ = MakeTempDir(); }
+    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+    static ProgramRun Run(const std::vector<std::string>& operations,
+                          const ModuleConfig& config = {}, const std::string& stdinText = "") {
+        ProgramLaunch launch;
+        launch.program = BinaryPath("tarnix-service");
+        launch.args = {"{port}"};
+        launch.args.insert(launch.args.end(), operations.begin(), operations.end());
+        launch.stdinText = stdinText;
+        launch.timeLimitSeconds = 30;
+        ProgramRun run = RunAgainstModule(launch, config);
+        EXPECT_EQ(run.failure, "");
+        EXPECT_FALSE(run.timedOut) << DescribeRun(run);
+        return run;
+    }
+
+    // Standard output after the port's success message, which is checked on the way.
+    static std::string AfterOpen(const ProgramRun& run) {
+        std::string opened = "Opened " + run.portPath + " with 115200 Baud succesfully !\n";
+        if (run.stdoutText.rfind(opened, 0) != 0) {
+            ADD_FAILURE() << "no open message in:\n" << run.stdoutText;
+            return run.stdoutText;
+        }
+        return run.stdoutText.substr(opened.size());
+    }
+
+    // A file of `size` pattern bytes, last written on 5 March 2009 at 14:05 local time.
+    std::string WriteConfig(const std::string& name, size_t size) {
+        std::string path = dir_ + "/" + name;
+        Bytes content = PatternBytes(size, 11);
+        EXPECT_TRUE(WriteFileBytes(path, std::string(content.begin(), content.end())));
+        tm local{};
+        local.tm_year = 2009 - 1900;
+        local.tm_mon = 2;
+        local.tm_mday = 5;
+        local.tm_hour = 14;
+        local.tm_min = 5;
+        local.tm_isdst = -1;
+        time_t when = mktime(&local);
+        timeval times[2] = {{when, 0}, {when, 0}};
+        EXPECT_EQ(utimes(path.c_str(), times), 0);
+        return path;
+    }
+
+    std::string dir_;
+};
+
+// ---- information queries -------------------------------------------------------------------
+
+struct InfoQueryCase {
+    const char* operation;
+    uint8_t command;
+    const char* heading;  // printed before a text
+    const char* emptyText;
+    InfoReplyConfig ModuleConfig::*reply;
+};
+
+const InfoQueryCase INFO_QUERIES[] = {
+    {"info", '!', "VELOX-Version :\n", "No VELOX-Info available !\n", &ModuleConfig::velox},
+    {"flash", '#', "", "No Flash-Info available !\n", &ModuleConfig::flash},
+};
+
+class InfoQuery : public ServiceTool, public testing::WithParamInterface<InfoQueryCase> {
+protected:
+    ProgramRun RunQuery(const InfoReplyConfig& reply) {
+        ModuleConfig config;
+        config.*(GetParam().reply) = reply;
+        ProgramRun run = Run({GetParam().operation}, config);
+        EXPECT_EQ(run.module.received, (Bytes{0x02, GetParam().command, 0x03}));
+        return run;
+    }
+    std::string Shown(const std::string& text) { return GetParam().heading + text + "\n"; }
+};
+
+TEST_P(InfoQuery, ShowsTheTextBeforeAZeroMarker) {
+    ProgramRun run = RunQuery({"ABC"});
+    EXPECT_EQ(run.module.sent, (Bytes{0x02, GetParam().command, 'A', 'B', 'C', 0x00, 0xC6}));
+    EXPECT_EQ(AfterOpen(run), Shown("ABC"));
+    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+    EXPECT_EQ(run.stderrText, "");
+}
+
+TEST_P(InfoQuery, NeverShowsAnFfMarker) {
+    InfoReplyConfig reply{"AB"};
+    reply.marker = InfoMarker::Ff;
+    ProgramRun run = RunQuery(reply);
+    EXPECT_EQ(run.module.sent, (Bytes{0x02, GetParam().command, 'A', 'B', 0xFF, 0x83}));
+    EXPECT_EQ(AfterOpen(run), Shown("AB"));
+    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+}
+
+TEST_P(InfoQuery, ReportsAnEmptyText) {
+    InfoReplyConfig reply{""};
+    reply.marker = InfoMarker::Ff;
+    ProgramRun run = RunQuery(reply);
+    EXPECT_EQ(AfterOpen(run), GetParam().emptyText);
+    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+}
+
+TEST_P(InfoQuery, ShowsTheTextDespiteAChecksumMismatchButFails) {
+    InfoReplyConfig reply{"ABC"};
+    reply.overrideChecksum = true;
+    reply.checksum = 0xC7;
+    ProgramRun run = RunQuery(reply);
+    EXPECT_EQ(AfterOpen(run), "Checksum failure !!!\n" + Shown("ABC"));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.stderrText, std::string("tarnix-service: ") + GetParam().operation + " failed\n");
+
+    reply = InfoReplyConfig{""};
+    reply.overrideChecksum = true;
+    reply.checksum = 0x05;
+    run = RunQuery(reply);
+    EXPECT_EQ(AfterOpen(run), "Checksum failure !!!\n" + std::string(GetParam().emptyText));
+    EXPECT_EQ(run.exitCode, 1);
+}
+
+TEST_P(InfoQuery, StopsAtAWrongFirstOrSecondByte) {
+    InfoReplyConfig reply{"ABC"};
+    reply.overrideFirstByte = true;
+    reply.firstByte = 0x15;
+    ProgramRun run = RunQuery(reply);
+    EXPECT_EQ(AfterOpen(run), WRONG_REPLY + "15\n");
+    EXPECT_EQ(run.exitCode, 1);
+
+    reply = InfoReplyConfig{"ABC"};
+    reply.overrideEcho = true;
+    reply.echo = '?';
+    run = RunQuery(reply);
+    EXPECT_EQ(AfterOpen(run), WRONG_REPLY + "3F\n");
+    EXPECT_EQ(run.exitCode, 1);
+}
+
+// Without a marker the byte after 256 text bytes is the checksum.
+TEST_P(InfoQuery, ShowsAll256BytesOfATextWithoutMarker) {
+    std::string text;
+    for (int i = 0; i < 256; ++i) {
+        text += static_cast<char>('!' + i % 90);
+    }
+    ProgramRun run = RunQuery({text});
+    EXPECT_EQ(run.module.sent.size(), 2u + 256u + 1u);
+    EXPECT_EQ(AfterOpen(run), Shown(text));
+    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothQueries, InfoQuery, testing::ValuesIn(INFO_QUERIES),
+                         [](const auto& query) { return std::string(query.param.operation); });
+
+TEST_F(ServiceTool, FlashQueryShowsAOneByteTextWithoutHeading) {
+    ModuleConfig config;
+    config.flash = {"X"};
+    ProgramRun run = Run({"flash"}, config);
+    EXPECT_EQ(AfterOpen(run), "X\n");
+}
+
+// ---- status and parameter -------------------------------------------------------------------
+
+TEST_F(ServiceTool, StatusQueryPrintsTheValueSentLeastSignificantByteFirst) {
+    ModuleConfig config;
+    config.statusValue = 0x030201;
+    ProgramRun run = Run({"status"}, config);
+    EXPECT_EQ(run.module.received, (Bytes{0x02, 'S'}));
+    EXPECT_EQ(run.module.sent, (Bytes{'U', 0x01, 0x02, 0x03}));
+    EXPECT_EQ(AfterOpen(run), "Status value : 197121 (0x030201)\n");
+    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+}
+
+TEST_F(ServiceTool, StatusQueryAnsweredWithoutUFails) {
+    ModuleConfig config;
+    config.faults = {RejectAt(FaultPoint::Status, 1, 0x15)};
+    ProgramRun run = Run({"status"}, config);
+    EXPECT_EQ(AfterOpen(run), "");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.stderrText, "tarnix-service: status failed\n");
+}
+
+TEST_F(ServiceTool, ParameterCommandSendsTheByteTwice) {
+    ProgramRun run = Run({"param", "0xA5", "param", "7"});
+    EXPECT_EQ(run.module.received,
+              (Bytes{0x02, '$', 0, 0, 0xA5, 0xA5, 0x03, 0x02, '$', 0, 0, 7, 7, 0x03}));
+    EXPECT_EQ(run.module.parameters, (Bytes{0xA5, 7}));
+    EXPECT_EQ(AfterOpen(run), "");
+    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+}
+
+TEST_F(ServiceTool, RejectedParameterEndsTheRun) {
+    ModuleConfig config;
+    config.faults = {RejectAt(FaultPoint::Param, 1, 0x15)};
+    ProgramRun run = Run({"param", "1", "info", "status"}, config);
+    EXPECT_EQ(AfterOpen(run), "\nAcknowledge not received : 0x15 !!!\n");
+    EXPECT_EQ(run.module.received, (Bytes{0x02, '$', 0, 0, 1, 1, 0x03}));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.stderrText, "tarnix-service: param failed; 2 further operations not run\n");
+}
+
+TEST_F(ServiceTool, RunsOperationsInTheOrderGiven) {
+    ModuleConfig config;
+    config.velox = {"V"};
+    config.flash = {"F"};
+    ProgramRun run = Run({"flash", "status", "param", "9", "info"}, config);
+    EXPECT_EQ(
+        run.module.received,
+        Concat({{0x02, '#', 0x03}, {0x02, 'S'}, {0x02, '$', 0, 0, 9, 9, 0x03}, {0x02, '!', 0x03}}));
+    EXPECT_EQ(AfterOpen(run), "F\nStatus value : 197121 (0x030201)\nVELOX-Version :\nV\n");
+    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+}
+
+// ---- result byte ----------------------------------------------------------------------------
+
+// The module sends its result byte unasked. Here it travels as the tail of a controller
+// information reply longer than the 256 bytes the query reads: the query takes the 257th byte
+// as its checksum, and the byte after it is left waiting for `result`.
+ModuleConfig ResultByteAfterInfo(uint8_t result) {
+    std::string text(256, 'R');
+    Bytes textBytes = BytesOf(text);
+    text += static_cast<char>(Sum(textBytes));
+    text += static_cast<char>(result);
+    ModuleConfig config;
+    config.velox = {text};
+    return config;
+}
+
+TEST_F(ServiceTool, ResultByteClasses) {
+    struct Case {
+        uint8_t byte;
+        std::string printed;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {0x55, "", 0},
+        {0xAA, "", 0},
+        {0x01, "\n\nChecksum Failure !\n", 1},
+        {0xFF, "\n\nProgramming Failure !\n", 1},
+        {0x42, "\n\nUndefined Failure : 0x42 !\n", 1},
+    };
+    for (const Case& c : cases) {
+        ProgramRun run = Run({"info", "result"}, ResultByteAfterInfo(c.byte));
+        std::string shown = "VELOX-Version :\n" + std::string(256, 'R') + "\n";
+        EXPECT_EQ(AfterOpen(run), shown + c.printed) << int(c.byte);
+        EXPECT_EQ(run.exitCode, c.exitCode) << int(c.byte) << DescribeRun(run);
+    }
+}
+
+// The one test that waits for a time-out (5 s).
+TEST_F(ServiceTool, MissingResultByteTimesOutAsUndefinedFailure) {
+    ProgramRun run = Run({"result"});
+    EXPECT_EQ(AfterOpen(run), "TIMEOUT !!!\n\n\nUndefined Failure : 0x00 !\n");
+    EXPECT_EQ(run.module.received, Bytes{});
+    EXPECT_EQ(run.exitCode, 1);
+}
+
+// ---- pause ----------------------------------------------------------------------------------
+
+TEST_F(ServiceTool, PauseOfZeroOrLessWaitsForEnter) {
+    ProgramRun run = Run({"pause", "0", "status", "pause", "-5"}, {}, "\n\n");
+    EXPECT_EQ(AfterOpen(run),
+              "\nPress ENTER to continue !Status value : 197121 (0x030201)\n"
+              "\nPress ENTER to continue !");
+    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+}
+
+TEST_F(ServiceTool, PauseWaitsTheGivenMillisecondsSilently) {
+    auto start = std::chrono::steady_clock::now();
+    ProgramRun run = Run({"pause", "300"});
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(300));
+    EXPECT_EQ(AfterOpen(run), "");
+    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+}
+
+// ---- download -------------------------------------------------------------------------------
+
+Bytes DownloadCommand(const Bytes& file) {
+    uint32_t size = static_cast<uint32_t>(file.size());
+    Bytes header{0x00,
+                 0x00,
+                 0x10,
+                 uint8_t(size),
+                 uint8_t(size >> 8),
+                 uint8_t(size >> 16),
+                 uint8_t(size >> 24)};
+    header.push_back(Sum(header));
+    Bytes line = Concat({{0x02, 0x20}, header});
+    for (size_t offset = 0; offset < file.size(); offset += 256) {
+        Bytes block(file.begin() + static_cast<long>(offset),
+                    file.begin() + static_cast<long>(std::min(file.size(), offset + 256)));
+        line = Concat({line, block, {Sum(block)}});
+    }
+    line.push_back(0x03);
+    return line;
+}
+
+Bytes TimestampCommand(const std::string& name, const std::string& timeText) {
+    Bytes body = Concat({BytesOf(name), {0x0A}, BytesOf(timeText), {0x00}});
+    return Concat({{0x02, 0x22}, body, {Sum(body), 0x03}});
+}
+
+std::string Loading(size_t size, const std::string& name) {
+    return "\nLoading : " + std::to_string(size) + " Byte from " + name +
+           "\nTime modified : 05/03/2009  14:05\n";
+}
+
+const std::string DOWNLOAD_DONE = "\rWriting primary configuration... done   \n";
+const std::string TIMESTAMP_DONE =
+    "Writing Timestamp... \rWriting Timestamp... done\n"
+    "\nACEX-Download completed successfully !!!\n\n";
+
+TEST_F(ServiceTool, DownloadsAThousandBytesInFourBlocks) {
+    std::string path = WriteConfig("acex.ttf", 1000);
+    ProgramRun run = Run({"download", path});
+    Bytes file = BytesOf(ReadFileBytes(path));
+
+    EXPECT_EQ(run.module.received,
+              Concat({DownloadCommand(file), TimestampCommand("acex.ttf", "05/03/2009  14:05")}));
+    ASSERT_EQ(run.module.downloads.size(), 1u);
+    EXPECT_EQ(run.module.downloads[0].data, file);
+    EXPECT_EQ(run.module.downloads[0].blocks, 4u);
+    EXPECT_EQ(run.module.sent, Bytes(6, 0x06));  // header, four blocks, timestamp
+    EXPECT_EQ(AfterOpen(run), Loading(1000, "acex.ttf") + ProgressLine(0) + ProgressLine(25) +
+                                  ProgressLine(51) + ProgressLine(76) + ProgressLine(100) +
+                                  DOWNLOAD_DONE + TIMESTAMP_DONE);
+    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+    EXPECT_TRUE(run.module.errors.empty()) << DescribeRun(run);
+}
+
+TEST_F(ServiceTool, DownloadsFullBlocksThenETX) {
+    std::string path = WriteConfig("full.bin", 512);
+    ProgramRun run = Run({"download", path});
+    Bytes file = BytesOf(ReadFileBytes(path));
+
+    EXPECT_EQ(run.module.received,
+              Concat({DownloadCommand(file), TimestampCommand("full.bin", "05/03/2009  14:05")}));
+    EXPECT_EQ(AfterOpen(run), Loading(512, "full.bin") + ProgressLine(0) + ProgressLine(51) +
+                                  ProgressLine(100) + DOWNLOAD_DONE + TIMESTAMP_DONE);
+    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+}
+
+TEST_F(ServiceTool, DownloadsASmallFileWithAPercentage) {
+    std::string path = WriteConfig("tiny.bin", 40);
+    ProgramRun run = Run({"download", path});
+    EXPECT_EQ(AfterOpen(run), Loading(40, "tiny.bin") + ProgressLine(0) + ProgressLine(100) +
+                                  DOWNLOAD_DONE + TIMESTAMP_DONE);
+    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+    ASSERT_EQ(run.module.downloads.size(), 1u);
+    EXPECT_EQ(run.module.downloads[0].data, BytesOf(ReadFileBytes(path)));
+}
+
+TEST_F(ServiceTool, RejectedDownloadHeaderSendsNothingMore) {
+    std::string path = WriteConfig("acex.ttf", 1000);
+    ModuleConfig config;
+    config.faults = {RejectAt(FaultPoint::DownloadHeader, 1, 0x15)};
+    ProgramRun run = Run({"download", path}, config);
+    Bytes file = BytesOf(ReadFileBytes(path));
+    Bytes expected = DownloadCommand(file);
+    expected.resize(10);  // STX, ' ' and the header
+    EXPECT_EQ(run.module.received, expected);
+    EXPECT_EQ(AfterOpen(run), Loading(1000, "acex.ttf") + "1. Acknowledge not received : 0x15\n");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.stderrText, "tarnix-service: download failed\n");
+}
+
+TEST_F(ServiceTool, RejectedBlockEndsTheDownloadWithoutETX) {
+    std::string path = WriteConfig("acex.ttf", 1000);
+    ModuleConfig config;
+    config.faults = {RejectAt(FaultPoint::DownloadBlock, 2, 0x15)};
+    ProgramRun run = Run({"download", path}, config);
+    Bytes file = BytesOf(ReadFileBytes(path));
+    Bytes expected = DownloadCommand(file);
+    expected.resize(10 + 2 * 257);
+    EXPECT_EQ(run.module.received, expected);
+    EXPECT_EQ(AfterOpen(run), Loading(1000, "acex.ttf") + ProgressLine(0) + ProgressLine(25) +
+                                  ProgressLine(51) + "\n2. Acknowledge not received : 0x15\n");
+    EXPECT_EQ(run.exitCode, 1);
+}
+
+TEST_F(ServiceTool, RejectedTimestampPrintsNoSuccessLines) {
+    std::string path = WriteConfig("full.bin", 512);
+    ModuleConfig config;
+    config.faults = {RejectAt(FaultPoint::Timestamp, 1, 0x15)};
+    ProgramRun run = Run({"download", path}, config);
+    Bytes file = BytesOf(ReadFileBytes(path));
+    EXPECT_EQ(run.module.received,
+              Concat({DownloadCommand(file), TimestampCommand("full.bin", "05/03/2009  14:05")}));
+    EXPECT_EQ(AfterOpen(run), Loading(512, "full.bin") + ProgressLine(0) + ProgressLine(51) +
+                                  ProgressLine(100) + DOWNLOAD_DONE +
+                                  "Writing Timestamp... Acknowledge not received : 0x15\n");
+    EXPECT_EQ(run.exitCode, 1);
+}
+
+TEST_F(ServiceTool, UnreadableFileIsReportedAndNothingSent) {
+    std::string missing = dir_ + "/missing.ttf";
+    ProgramRun run = Run({"download", missing, "status"});
+    EXPECT_EQ(AfterOpen(run), "Open failed on file 1 = " + missing + "\n");
+    EXPECT_EQ(run.stderrText,
+              "File I/O failed: No such file or directory\n"
+              "tarnix-service: download failed; 1 further operation not run\n");
+    EXPECT_EQ(run.module.received, Bytes{});
+    EXPECT_EQ(run.exitCode, 1);
+
+    run = Run({"download", dir_});
+    EXPECT_EQ(AfterOpen(run), "Open failed on file 1 = " + dir_ + "\n");
+    EXPECT_EQ(run.stderrText.rfind("File I/O failed: Is a directory\n", 0), 0u) << run.stderrText;
+    EXPECT_EQ(run.module.received, Bytes{});
+}
+
+// ---- command line and port ------------------------------------------------------------------
+
+TEST_F(ServiceTool, MalformedCommandLineIsRefusedBeforeThePortIsOpened) {
+    ProgramLaunch launch;
+    launch.program = BinaryPath("tarnix-service");
+    launch.args = {"{port}", "status", "param", "300"};
+    ProgramRun run = RunAgainstModule(launch, {});
+    EXPECT_EQ(run.exitCode, 64);
+    EXPECT_EQ(run.stdoutText, "");
+    EXPECT_EQ(run.stderrText,
+              "tarnix-service: param needs a VALUE 0..255 (decimal or 0x-hex), not '300'\n"
+              "Try 'tarnix-service --help'.\n");
+    EXPECT_FALSE(run.module.programConnected);
+}
+
+TEST_F(ServiceTool, HelpPrintsTheUsage) {
+    ProgramLaunch launch;
+    launch.program = BinaryPath("tarnix-service");
+    launch.args = {"--help"};
+    ProgramRun run = RunProgram(launch);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.stdoutText.rfind("Usage: tarnix-service PORT OPERATION", 0), 0u);
+}
+
+TEST_F(ServiceTool, PortThatCannotBeOpenedEndsWithItsOwnCode) {
+    ProgramLaunch launch;
+    launch.program = BinaryPath("tarnix-service");
+    launch.args = {dir_ + "/no-such-port", "status"};
+    ProgramRun run = RunProgram(launch);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.stdoutText, "");
+    EXPECT_EQ(run.stderrText.rfind("COM open failed: No such file or directory", 0), 0u)
+        << run.stderrText;
+}
+
+}  // namespace
