@@ -111,8 +111,11 @@ ReadOutcome ReadAndServe(ModulePty* pty, ModuleSession* session, std::vector<uin
 void DrainPendingInput(ModulePty* pty, ModuleSession* session, std::vector<uint8_t>* buffer,
                        int stopFd) {
     std::string ignored;
-    while (ReadAndServe(pty, session, buffer, stopFd, &ignored) == ReadOutcome::Served) {
+    ReadOutcome outcome = ReadOutcome::Served;
+    while (outcome == ReadOutcome::Served) {
+        outcome = ReadAndServe(pty, session, buffer, stopFd, &ignored);
     }
+    session->log->hungUp = outcome == ReadOutcome::HungUp;
 }
 
 }  // namespace
