@@ -65,8 +65,8 @@ int RunOperations(const std::vector<ServiceOperation>& operations) {
             size_t skipped = operations.size() - i - 1;
             fprintf(stderr, "%s: %s failed", PROGRAM, ServiceOperationName(operations[i].kind));
             if (skipped > 0) {
-                fprintf(stderr, "; %zu further operation%s not run", skipped,
-                        skipped == 1 ? "" : "s");
+                fprintf(stderr, "; %lu further operation%s not run",
+                        static_cast<unsigned long>(skipped), skipped == 1 ? "" : "s");
             }
             fprintf(stderr, "\n");
             return EXIT_OPERATION_FAILED;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,10 @@ struct InfoQueryCase {
     const char* emptyText;
     InfoReplyConfig ModuleConfig::*reply;
 };
+
+void PrintTo(const InfoQueryCase& query, std::ostream* out) {
+    *out << query.operation;
+}
 
 const InfoQueryCase INFO_QUERIES[] = {
     {"info", '!', "VELOX-Version :\n", "No VELOX-Info available !\n", &ModuleConfig::velox},
