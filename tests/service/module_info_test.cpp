@@ -3,7 +3,7 @@
 #include <thread>
 
 #include "framing.h"
-#include "service_pty.h"
+#include "service_on_pty.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ TEST(SumChecksum, AddsBytesModulo256WithoutInversion) {
     EXPECT_EQ(SumChecksum(bytes, 2), 0x30);
 }
 
-using ParameterCommand = ServicePty;
+using ParameterCommand = ServiceOnPty;
 
 // A stale byte waiting in the input queue must not be taken for the module's answer.
 TEST_F(ParameterCommand, DiscardsPendingInputAndSendsTheLowByteTwice) {

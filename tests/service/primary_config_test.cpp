@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "framing.h"
-#include "service_pty.h"
+#include "service_on_pty.h"
 
 namespace {
 
@@ -113,7 +113,7 @@ TEST(DownloadPrimaryConfig, EmptyPathDoesNothing) {
     EXPECT_EQ(outcome, DownloadOutcome::NoPath);
 }
 
-using DownloadOnPty = ServicePty;
+using DownloadOnPty = ServiceOnPty;
 
 // The header announces 1000 bytes; the file loses them before the first block is read. The
 // module must not be told the download is complete.

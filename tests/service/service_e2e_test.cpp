@@ -205,13 +205,6 @@ TEST_P(InfoQuery, ShowsAll256BytesOfATextWithoutMarker) {
 INSTANTIATE_TEST_SUITE_P(BothQueries, InfoQuery, testing::ValuesIn(INFO_QUERIES),
                          [](const auto& query) { return std::string(query.param.operation); });
 
-TEST_F(ServiceTool, FlashQueryShowsAOneByteTextWithoutHeading) {
-    ModuleConfig config;
-    config.flash = {"X"};
-    ProgramRun run = Run({"flash"}, config);
-    EXPECT_EQ(AfterOpen(run), "X\n");
-}
-
 // ---- status and parameter -------------------------------------------------------------------
 
 TEST_F(ServiceTool, StatusQueryPrintsTheValueSentLeastSignificantByteFirst) {
