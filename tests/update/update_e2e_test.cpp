@@ -26,10 +26,8 @@ Bytes Command(char cmd, uint8_t modNr = 0x89) {
 }
 
 Bytes DataCommand(const std::string& text, uint8_t modNr = 0x89) {
-    Bytes frame{0x02, 'C', modNr};
-    frame.insert(frame.end(), text.begin(), text.end());
-    frame.push_back(0x03);
-    return frame;
+    std::string frame = std::string("\x02" "C") + static_cast<char>(modNr) + text + "\x03";
+    return Bytes(frame.begin(), frame.end());
 }
 
 Bytes Concat(const std::vector<Bytes>& frames) {
