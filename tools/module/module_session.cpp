@@ -81,7 +81,8 @@ void FlushStrayBytes(ModuleSession* session) {
     }
     std::string text = std::to_string(session->stray.size()) + " byte(s) outside a frame:";
     for (size_t i = 0; i < session->stray.size() && i < 16; ++i) {
-        text += " " + HexByte(session->stray[i]);
+        text += ' ';
+        text += HexByte(session->stray[i]);
     }
     if (session->stray.size() > 16) {
         text += " ...";
