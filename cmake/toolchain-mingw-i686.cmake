@@ -1,23 +1,7 @@
 # Cross-compiles the 32-bit Windows console programs with Debian's i686 mingw-w64 compiler
 # (package g++-mingw-w64-i686-win32):
 #   cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(TARNIX_MINGW_PREFIX i686-w64-mingw32)
-find_program(CMAKE_C_COMPILER NAMES ${TARNIX_MINGW_PREFIX}-gcc-win32 ${TARNIX_MINGW_PREFIX}-gcc)
-find_program(CMAKE_CXX_COMPILER NAMES ${TARNIX_MINGW_PREFIX}-g++-win32 ${TARNIX_MINGW_PREFIX}-g++)
-find_program(CMAKE_RC_COMPILER NAMES ${TARNIX_MINGW_PREFIX}-windres)
-if(NOT CMAKE_CXX_COMPILER)
-    message(FATAL_ERROR "${TARNIX_MINGW_PREFIX}-g++ not found: install g++-mingw-w64-i686-win32")
-endif()
-
-set(CMAKE_FIND_ROOT_PATH /usr/${TARNIX_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Without a static link the exe needs the compiler's runtime DLLs and, where they are missing,
-# does not start at all, often without any message.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(TARNIX_MINGW_PACKAGE_ARCH i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "com_port.h"
 
@@ -121,11 +122,16 @@ bool OpenExclusive(int comNr) {
     return true;
 }
 
-// The caller's own diagnostics for a box that cannot be shown (no desktop, e.g. a service
-// session or a headless test machine): the error must not vanish unseen.
+// The stand-in for a box that cannot be shown (no desktop: a service session, a headless
+// machine), so that the error does not vanish unseen. The system text ends in its own line
+// end, which the console's text mode would double.
 void WriteBoxTextToStandardError(const char* caption, const char* text) {
+    size_t length = strlen(text);
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n')) {
+        --length;
+    }
     fflush(stdout);
-    fprintf(stderr, "%s: %s", caption, text);
+    fprintf(stderr, "%s: %.*s\n", caption, static_cast<int>(length), text);
     fflush(stderr);
 }
 
@@ -241,7 +247,8 @@ void ShowLastErrorBox(const char* caption) {
         snprintf(fallback, sizeof fallback, "Error %lu\n", static_cast<unsigned long>(error));
     }
     const char* shown = text != nullptr ? text : fallback;
-    if (MessageBoxA(nullptr, shown, caption, MB_ICONINFORMATION) == 0) {
+    // Failure is 0 on Windows, -1 on Wine without a display.
+    if (MessageBoxA(nullptr, shown, caption, MB_ICONINFORMATION) <= 0) {
         WriteBoxTextToStandardError(caption, shown);
     }
     LocalFree(text);

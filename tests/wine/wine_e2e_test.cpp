@@ -1,0 +1,120 @@
+// What only the Windows build has: COM numbers that are real port names, the common dialog,
+// the error box, DTR through the communications driver. Runs under scripts/test-windows; a
+// Linux test run skips it.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "run_against_module.h"
+#include "update_file_builder.h"
+#include "wine_launch.h"
+
+namespace {
+
+const std::string KEY_PROMPT = "\n Press any key to exit.\n";
+const std::string USAGE =
+    "\nUsage : tarnix.exe [ModNr] [filename] [ProgMode] [ComNr]\n"
+    "Default values : ModNr=0x89 (Display-Modul)  ProgMode=0  ComNr=1 (COM1)\n";
+const std::vector<uint8_t> FINISH = {0x02, 'F', 0x89, 0x03};
+
+class WindowsProgram : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!ProgramsRunUnderWine()) {
+            GTEST_SKIP() << "runs the Windows programs; scripts/test-windows runs it under Wine";
+        }
+        dir_ = MakeTempDir();
+    }
+    void TearDown() override {
+        if (!dir_.empty()) {
+            std::system(("rm -rf '" + dir_ + "'").c_str());
+        }
+    }
+
+    ProgramRun Run(const std::vector<std::string>& args, const std::string& stdinText = "\n") {
+        ProgramLaunch launch;
+        launch.program = BinaryPath("tarnix");
+        launch.args = args;
+        launch.stdinText = stdinText;
+        launch.workingDirectory = dir_;
+        ProgramRun run = RunAgainstModule(launch, {});
+        EXPECT_EQ(run.failure, "");
+        EXPECT_FALSE(run.timedOut) << DescribeRun(run);
+        return run;
+    }
+
+    static std::string AfterBanner(const std::string& out) {
+        size_t end = out.find("\n\n", 1);
+        return end == std::string::npos ? out : out.substr(end + 2);
+    }
+
+    std::string dir_;
+};
+
+TEST_F(WindowsProgram, CancelledDialogOpensCom1AndReleasesTheModule) {
+    // Without a desktop the common dialog returns at once, as if cancelled.
+    ProgramRun run = Run({}, "");
+    EXPECT_EQ(AfterBanner(run.stdoutText),
+              USAGE + "Opened COM1 with 115200 Baud succesfully !\n" + KEY_PROMPT);
+    EXPECT_EQ(run.module.received, FINISH);
+    EXPECT_EQ(run.exitCode, 1);
+}
+
+TEST_F(WindowsProgram, ComNumbersNameThePortsAndOnlyTheFirstDigitCounts) {
+    const std::string notOpened = "The file 'missing.upd' was not opened\n" + KEY_PROMPT;
+    ProgramRun com3 = Run({"0x89", "missing.upd", "0", "3"});
+    EXPECT_EQ(AfterBanner(com3.stdoutText),
+              "Opened COM3 with 115200 Baud succesfully !\n" + notOpened);
+    EXPECT_EQ(com3.module.received, FINISH);
+
+    ProgramRun nine = Run({"0x89", "missing.upd", "0", "9"});
+    EXPECT_EQ(AfterBanner(nine.stdoutText),
+              "Valid COM ports are 1 - 8 only !\n"
+              "Opened COM1 with 115200 Baud succesfully !\n" +
+                  notOpened);
+
+    ProgramRun twelve = Run({"0x89", "missing.upd", "0", "12"});
+    EXPECT_EQ(AfterBanner(twelve.stdoutText),
+              "Opened COM1 with 115200 Baud succesfully !\n" + notOpened);
+}
+
+// The modem-line library of tests/wine logs every change of the lines of the pseudo-terminal.
+TEST_F(WindowsProgram, DtrAndRtsStayLowFromOpenToClose) {
+    std::string log = dir_ + "/modem.log";
+    ASSERT_TRUE(WriteFileBytes(dir_ + "/lines.txt", "first\r\nsecond\r\n"));
+    setenv("TARNIX_WINE_MODEM_LOG", log.c_str(), 1);
+    ProgramRun run = Run({"0x89", "lines.txt", "1", "{port}"});
+    unsetenv("TARNIX_WINE_MODEM_LOG");
+    ASSERT_EQ(run.exitCode, 0) << DescribeRun(run);
+
+    std::ifstream in(log);
+    std::vector<std::string> changes;
+    for (std::string line; std::getline(in, line);) {
+        changes.push_back(line);
+    }
+    ASSERT_FALSE(changes.empty()) << "the program never set the modem lines";
+    for (const std::string& change : changes) {
+        EXPECT_EQ(change.rfind("DTR=0 ", 0), 0u) << "DTR raised: " << change;
+    }
+    EXPECT_EQ(changes.back(), "DTR=0 RTS=0");
+}
+
+TEST_F(WindowsProgram, PortThatCannotBeOpenedShowsTheSystemTextAndSendsNothing) {
+    ProgramLaunch launch;
+    launch.program = BinaryPath("tarnix");
+    launch.args = {"0x89", "x.upd", "0", "2"};
+    launch.stdinText = "\n";
+    ProgramRun run = RunProgram(launch);
+    EXPECT_EQ(AfterBanner(run.stdoutText), "COM port not opened !\n" + KEY_PROMPT);
+    // The box cannot be shown without a desktop; its caption and text go to standard error.
+    EXPECT_EQ(run.stderrText.rfind("COM open failed: ", 0), 0u) << run.stderrText;
+    EXPECT_GT(run.stderrText.size(), std::string("COM open failed: \n").size());
+    EXPECT_EQ(run.exitCode, 2);
+}
+
+}  // namespace
