@@ -3,28 +3,17 @@
 #include <cstdio>
 #include <cstring>
 
-static int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
+#include "update_file.h"
 
 bool ParseModNr(const char* text, uint8_t* modNr) {
     if (text[0] != '0' || text[1] != 'x') {
         return false;
     }
-    int high = HexValue(text[2]);
+    int high = HexDigitValue(text[2]);
     if (high < 0) {
         return false;
     }
-    int low = HexValue(text[3]);
+    int low = HexDigitValue(text[3]);
     *modNr = static_cast<uint8_t>(low < 0 ? high : high * 16 + low);
     return true;
 }

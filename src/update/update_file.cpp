@@ -27,7 +27,7 @@ UpdateHeaderCheck CheckUpdateHeader(FILE* stream) {
     return check;
 }
 
-static int HexDigitValue(char c) {
+int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
     }
