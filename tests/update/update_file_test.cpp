@@ -24,7 +24,9 @@ std::vector<uint8_t> MakeHeader(uint32_t blockSize) {
 
 UpdateHeaderCheck CheckBytes(const std::vector<uint8_t>& bytes) {
     FILE* stream = tmpfile();
-    fwrite(bytes.data(), 1, bytes.size(), stream);
+    if (!bytes.empty()) {
+        fwrite(bytes.data(), 1, bytes.size(), stream);
+    }
     rewind(stream);
     UpdateHeaderCheck check = CheckUpdateHeader(stream);
     fclose(stream);
