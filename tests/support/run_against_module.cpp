@@ -12,6 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "wine_launch.h"
+
 namespace {
 
 struct ChildProcess {
@@ -39,9 +41,17 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
     return text;
 }
 
+// Our Windows programs (BinaryPath in a Wine test run); other programs run as they are.
+bool RunsUnderWine(const ProgramLaunch& launch) {
+    return ProgramsRunUnderWine() && launch.program.ends_with(".exe");
+}
+
 // The one place that turns a launch into a command line; a launcher for programs built for
 // another system (running them under an emulator layer) belongs here.
 std::vector<std::string> BuildCommandLine(const ProgramLaunch& launch, const std::string& port) {
+    if (RunsUnderWine(launch)) {
+        return WineCommandLine(launch.program, launch.args, port);
+    }
     std::vector<std::string> command{launch.program};
     for (const std::string& arg : launch.args) {
         command.push_back(port.empty() ? arg : ReplaceAll(arg, "{port}", port));
@@ -201,6 +211,13 @@ void RunLaunch(const ProgramLaunch& launch, const std::string& port, ProgramRun*
         return;
     }
     WaitForChild(&child, launch, run);
+    if (RunsUnderWine(launch)) {
+        run->stdoutText = NormaliseWineOutput(run->stdoutText);
+        run->stderrText = NormaliseWineOutput(run->stderrText);
+        if (!port.empty()) {
+            run->portPath = WINE_PORT_NAME;
+        }
+    }
 }
 
 }  // namespace
@@ -239,6 +256,9 @@ ProgramRun RunProgram(const ProgramLaunch& launch) {
 }
 
 std::string BinaryPath(const std::string& name) {
+    if (ProgramsRunUnderWine()) {
+        return WineProgramPath(name);
+    }
     return std::string(TARNIX_BIN_DIR) + "/" + name;
 }
 

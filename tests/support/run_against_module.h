@@ -7,6 +7,9 @@
 
 // Runs one of our programs as the tests see it: as a separate process, with exact standard
 // output and standard error, against the emulated module on a pseudo-terminal.
+// scripts/test-windows runs the same tests against the Windows programs under Wine
+// (tests/wine/wine_launch.h): BinaryPath names the .exe, "{port}" becomes COM1 and the output
+// is given back with the line ends and the umlaut of the Linux programs.
 
 struct ProgramLaunch {
     std::string program;            // path of the executable, see BinaryPath
@@ -22,7 +25,7 @@ struct ProgramRun {
     int exitCode = -1;      // -1 unless the program exited by itself
     int termSignal = 0;     // the signal that ended it, if one did
     bool timedOut = false;  // killed at the time limit
-    std::string portPath;   // the pseudo-terminal the module played on
+    std::string portPath;   // the module's port as the program names it (Wine: COM1)
     ModuleLog module;       // everything the module saw and answered
     std::string failure;    // set when the harness itself could not run the program
 };
