@@ -4,6 +4,7 @@
 
 #include <commdlg.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -13,6 +14,10 @@
 namespace {
 
 constexpr size_t NAME_BUFFER_SIZE = 128;
+
+// The original structure that every Windows version accepts: 76 bytes in a 32-bit program.
+constexpr DWORD ORIGINAL_STRUCTURE_SIZE = offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR);
+static_assert(sizeof(void*) != 4 || ORIGINAL_STRUCTURE_SIZE == 76);
 
 // Description and pattern are the same text, each with its terminator, and the list ends with
 // an empty entry: "*.upd\0*.upd\0\0".
@@ -34,8 +39,7 @@ std::string ShowOpenFileDialog(const char* title, const char* pattern) {
     std::string filter = FilterFor(pattern);
 
     OPENFILENAMEA dialog{};
-    // The structure in its original (version 4) size, which every Windows version accepts.
-    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    dialog.lStructSize = ORIGINAL_STRUCTURE_SIZE;
     dialog.hwndOwner = nullptr;
     dialog.lpstrFilter = filter.c_str();
     dialog.nFilterIndex = 1;
