@@ -35,6 +35,10 @@ void SendByte(uint8_t value);
 // read fails ("Read on COM-port failed with error %d.") or the time runs out ("TIMEOUT !!!").
 uint8_t ReceiveByte();
 
+// How many ReceiveByte calls so far delivered no byte (port not open, read failure, time-out).
+// A 0 from ReceiveByte is a byte from the module only when this count did not grow.
+unsigned long MissedReceiveCount();
+
 // Writes a whole block to the port (partial writes and interrupted calls are continued).
 // Returns true when the write succeeded; *written receives the count actually written, also
 // on failure. On failure LastComError() holds the system's error number.

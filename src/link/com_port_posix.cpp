@@ -23,6 +23,7 @@ constexpr int READ_TIMEOUT_MS = 5000;
 
 int ComHandle = INVALID_HANDLE;
 int LastError = 0;
+unsigned long MissedReceives = 0;
 
 bool ReportIfNotOpen() {
     if (ComHandle != INVALID_HANDLE) {
@@ -210,6 +211,7 @@ WaitResult WaitForInput() {
 }
 
 void ReportReadFailure() {
+    MissedReceives++;
     LastError = errno;
     printf("Read on COM-port failed with error %d.\n", LastError);
 }
@@ -275,11 +277,13 @@ void SendByte(uint8_t value) {
 
 uint8_t ReceiveByte() {
     if (ReportIfNotOpen()) {
+        MissedReceives++;
         return 0;
     }
     for (;;) {
         WaitResult wait = WaitForInput();
         if (wait == WaitResult::TimedOut) {
+            MissedReceives++;
             printf("TIMEOUT !!!\n");
             return 0;
         }
@@ -326,6 +330,10 @@ bool WriteComBlock(const void* data, uint32_t length, uint32_t* written) {
 
 int LastComError() {
     return LastError;
+}
+
+unsigned long MissedReceiveCount() {
+    return MissedReceives;
 }
 
 namespace {

@@ -17,6 +17,7 @@ constexpr DWORD FIRST_BYTE_TIMEOUT_MS = 5000;
 
 HANDLE ComHandle = INVALID_HANDLE_VALUE;
 DWORD LastError = 0;
+unsigned long MissedReceives = 0;
 
 bool ReportIfNotOpen() {
     if (ComHandle != INVALID_HANDLE_VALUE) {
@@ -198,19 +199,26 @@ void SendByte(uint8_t value) {
 
 uint8_t ReceiveByte() {
     if (ReportIfNotOpen()) {
+        MissedReceives++;
         return 0;
     }
     uint8_t value = 0;
     DWORD count = 0;
     if (!ReadFile(ComHandle, &value, 1, &count, nullptr)) {
+        MissedReceives++;
         ReportFailure("Read on COM-port");
         return 0;
     }
     if (count == 0) {
+        MissedReceives++;
         printf("TIMEOUT !!!\n");
         return 0;
     }
     return value;
+}
+
+unsigned long MissedReceiveCount() {
+    return MissedReceives;
 }
 
 // With no write time-out a synchronous WriteFile returns only when the whole block is out.

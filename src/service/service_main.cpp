@@ -35,7 +35,7 @@ bool DownloadSucceeded(const std::string& path) {
 }
 
 // Runs one operation and tells whether it succeeded, judged by what it observed.
-bool RunOperation(const ServiceOperation& operation) {
+bool RunOperationOnce(const ServiceOperation& operation) {
     switch (operation.kind) {
         case ServiceOperationKind::Info:
             return ReadInfoSucceeded(ReadVeloxInfo);
@@ -54,6 +54,14 @@ bool RunOperation(const ServiceOperation& operation) {
             return true;
     }
     return false;
+}
+
+// A reply byte that never came reads as 0x00, which some replies accept (an end marker, a
+// checksum over an empty text, a status byte): an operation that missed a byte failed.
+bool RunOperation(const ServiceOperation& operation) {
+    unsigned long missedBefore = MissedReceiveCount();
+    bool succeeded = RunOperationOnce(operation);
+    return succeeded && MissedReceiveCount() == missedBefore;
 }
 
 // Stops at the first failure: the bytes of a wrong reply may still be on their way and would

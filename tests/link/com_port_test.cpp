@@ -62,8 +62,11 @@ TEST_F(ComPort, MissingDeviceFailsWithoutConsoleOutput) {
 
 TEST_F(ComPort, ReceivesAWaitingByteAndSendsBytesInOrder) {
     OpenPort();
-    WriteToLine({0x06});
+    WriteToLine({0x06, 0x00});
+    unsigned long missedBefore = MissedReceiveCount();
     EXPECT_EQ(ReceiveByte(), 0x06);
+    EXPECT_EQ(ReceiveByte(), 0x00);
+    EXPECT_EQ(MissedReceiveCount(), missedBefore);  // a received 0x00 is a byte
     SendByte(0x02);
     SendByte(0x00);
     uint32_t written = 0;
@@ -86,16 +89,20 @@ TEST_F(ComPort, HangUpIsAReadFailureNotATimeOut) {
     close(slave_);
     slave_ = -1;
     CloseMaster();
+    unsigned long missedBefore = MissedReceiveCount();
     testing::internal::CaptureStdout();
     EXPECT_EQ(ReceiveByte(), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Read on COM-port failed with error 5.\n");
+    EXPECT_EQ(MissedReceiveCount(), missedBefore + 1);
 }
 
 TEST(ClosedComPort, EveryOperationSaysSo) {
     ASSERT_FALSE(IsComPortOpen());
+    unsigned long missedBefore = MissedReceiveCount();
     testing::internal::CaptureStdout();
     SendByte(0x02);
     EXPECT_EQ(ReceiveByte(), 0);
+    EXPECT_EQ(MissedReceiveCount(), missedBefore + 1);
     EXPECT_EQ(PurgeComInput(), -1);
     CloseComPort();
     uint32_t written = 99;
