@@ -40,6 +40,8 @@ TEST_F(ComPort, HoldsThePortExclusively) {
     if (other >= 0) {  // root may open it despite TIOCEXCL; the lock still refuses
         EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
         close(other);
+    } else {
+        EXPECT_EQ(errno, EBUSY);  // TIOCEXCL refuses everybody else
     }
 }
 
