@@ -7,6 +7,7 @@
 #include "com_port.h"
 #include "framing.h"
 #include "module_info.h"
+#include "progress.h"
 
 namespace {
 
@@ -237,15 +238,8 @@ std::array<uint8_t, DOWNLOAD_HEADER_SIZE> BuildDownloadHeader(uint32_t size) {
     return header;
 }
 
+// A hundredth of the size is rounded down, so the quotient overshoots at the end (512 bytes
+// would finish at 102): the download never shows more than 100.
 long DownloadProgress(uint32_t sent, uint32_t size) {
-    uint32_t step = size / 100;
-    if (step > 0) {
-        // A hundredth of the size is rounded down, so the quotient overshoots at the end
-        // (512 bytes would finish at 102).
-        return std::min(static_cast<long>(sent / step), 100L);
-    }
-    if (size == 0) {
-        return 0;
-    }
-    return static_cast<long>(static_cast<uint64_t>(sent) * 100 / size);
+    return ProgressFigure(sent, size, 100);
 }

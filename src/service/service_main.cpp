@@ -5,6 +5,7 @@
 
 #include "com_port.h"
 #include "module_info.h"
+#include "port_choice.h"
 #include "primary_config.h"
 #include "service_cli.h"
 
@@ -83,13 +84,6 @@ int RunOperations(const std::vector<ServiceOperation>& operations) {
     return EXIT_ALL_SUCCEEDED;
 }
 
-int OpenServicePort(const ServiceCommandLine& commandLine) {
-    if (!commandLine.devicePath.empty()) {
-        return OpenComDevice(commandLine.devicePath.c_str(), SERVICE_BAUD);
-    }
-    return OpenComPort(commandLine.comNr, SERVICE_BAUD);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -103,7 +97,7 @@ int main(int argc, char** argv) {
         printf("%s", ServiceUsage(ComDevicePathsSupported()).c_str());
         return EXIT_ALL_SUCCEEDED;
     }
-    if (OpenServicePort(commandLine) != 0) {
+    if (OpenChosenPort(commandLine.port, SERVICE_BAUD) != 0) {
         // A port that failed during configuration is still held.
         if (IsComPortOpen()) {
             CloseComPort();

@@ -8,6 +8,7 @@
 #include "command_line.h"
 #include "framing.h"
 #include "open_file_dialog.h"
+#include "port_choice.h"
 #include "transfer.h"
 
 namespace {
@@ -19,13 +20,6 @@ void PrintBanner() {
     printf("Tarnix Version 1.1                             %s\n", __DATE__);
     printf("Copyright (c) Kelvra GmbH. All rights reserved.\n");
     printf("\n");
-}
-
-int OpenPort(const RunSettings& settings) {
-    if (!settings.devicePath.empty()) {
-        return OpenComDevice(settings.devicePath.c_str(), LINE_BAUD_RATE);
-    }
-    return OpenComPort(settings.comNr, LINE_BAUD_RATE);
 }
 
 // A directory opens in "rb" on some systems, and reading it fails later; refuse it here.
@@ -82,7 +76,7 @@ int RunUpdateProgram(int argc, const char* const* argv) {
         settings.fileName = ShowOpenFileDialog("Kelvra Tarnix - Open UPD-File", "*.upd");
     }
     int status = EXIT_PORT_NOT_OPENED;
-    if (OpenPort(settings) < 0) {
+    if (OpenChosenPort(settings.port, LINE_BAUD_RATE) < 0) {
         printf("COM port not opened !\n");
     } else {
         status = UpdateOnOpenPort(settings);

@@ -3,6 +3,7 @@
 
 #include "com_port.h"
 #include "framing.h"
+#include "progress.h"
 #include "transfer.h"
 
 LineRead ReadUpdateLine(FILE* stream, UpdateLine* line) {
@@ -26,14 +27,7 @@ LineRead ReadUpdateLine(FILE* stream, UpdateLine* line) {
 }
 
 long ProgressPercent(uint32_t total, uint32_t size) {
-    uint32_t divisor = size / 100;
-    if (divisor > 0) {
-        return static_cast<long>(total / divisor);
-    }
-    if (size == 0) {
-        return 0;
-    }
-    return static_cast<long>(static_cast<uint64_t>(total) * 100 / size);
+    return ProgressFigure(total, size);
 }
 
 void PrintLoading(const UpdateSource& source) {
