@@ -1,10 +1,14 @@
+// The pieces both transfers share: line reading, progress and messages, and the exchange of
+// one command with its reply (stop-and-wait: one command in flight).
+
+#include "transfer_common.h"
+
 #include <cerrno>
 #include <cstring>
 
 #include "com_port.h"
 #include "framing.h"
 #include "progress.h"
-#include "transfer.h"
 
 LineRead ReadUpdateLine(FILE* stream, UpdateLine* line) {
     line->number++;

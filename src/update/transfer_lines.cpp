@@ -2,7 +2,7 @@
 
 #include "com_port.h"
 #include "framing.h"
-#include "transfer.h"
+#include "transfer_common.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "com_port.h"
 #include "framing.h"
-#include "transfer.h"
+#include "transfer_common.h"
 #include "update_file.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "transfer.h"
+#include "transfer_common.h"
 
 #include <gtest/gtest.h>
 
