@@ -398,6 +398,19 @@ TEST_F(ServiceTool, DownloadsASmallFileWithAPercentage) {
     EXPECT_EQ(run.module.downloads[0].data, BytesOf(ReadFileBytes(path)));
 }
 
+// With more than 100 blocks a block covers less than one step (size / 100): a new figure is due
+// only every other block here, and the figure counts steps, not blocks.
+TEST_F(ServiceTool, ProgressOfALongDownloadAdvancesByOneStepAtATime) {
+    std::string path = WriteConfig("long.bin", 200 * 256);
+    ProgramRun run = Run({"download", path});
+    std::string expected = Loading(200 * 256, "long.bin") + ProgressLine(0) + ProgressLine(0);
+    for (int figure = 1; figure <= 100; ++figure) {
+        expected += ProgressLine(figure);
+    }
+    EXPECT_EQ(AfterOpen(run), expected + DOWNLOAD_DONE + TIMESTAMP_DONE);
+    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+}
+
 TEST_F(ServiceTool, RejectedDownloadHeaderSendsNothingMore) {
     std::string path = WriteConfig("acex.ttf", 1000);
     ModuleConfig config;
