@@ -8,7 +8,21 @@
 
 #include "com_port.h"
 #include "framing.h"
+#include "interrupts.h"
 #include "progress.h"
+
+namespace {
+
+unsigned long DiscardedBeforeCommands = 0;
+
+void DiscardStaleReplies() {
+    long discarded = DiscardPendingInput();
+    if (discarded > 0) {
+        DiscardedBeforeCommands += static_cast<unsigned long>(discarded);
+    }
+}
+
+}  // namespace
 
 LineRead ReadUpdateLine(FILE* stream, UpdateLine* line) {
     line->number++;
@@ -58,12 +72,22 @@ void PrintLine(const UpdateLine& line) {
     putchar('\n');
 }
 
+unsigned long DiscardedReplyBytes() {
+    return DiscardedBeforeCommands;
+}
+
+bool TransferMustStop() {
+    return StopAtSafePoint() || ComPortHungUp();
+}
+
 uint8_t SendCommandForReply(uint8_t cmd, uint8_t modNr) {
+    DiscardStaleReplies();
     SendCommand(cmd, modNr);
     return ReceiveByte();
 }
 
 uint8_t SendDataLineForReply(uint8_t modNr, UpdateLine* line, uint32_t* written) {
+    DiscardStaleReplies();
     *written = SendDataLine(modNr, line->text, &line->length);
     return ReceiveByte();
 }
