@@ -71,9 +71,19 @@ void ReportNotRun(const char* what, size_t skipped) {
     fprintf(stderr, "\n");
 }
 
+// `result` reads a byte that the module sends of its own accord, often already waiting; `pause`
+// reads nothing from the port. The others send a command and read its reply.
+bool SendsCommand(ServiceOperationKind kind) {
+    return kind != ServiceOperationKind::Result && kind != ServiceOperationKind::Pause;
+}
+
 // The rest of one operation's reply (a text longer than its reader took, a late byte) must
-// never be read as the next operation's reply. Before the first operation the open has purged.
-void DiscardBetweenOperations(unsigned long* discarded) {
+// never be read as the reply to the next operation's command. Before the first operation the
+// open has purged.
+void DiscardBeforeCommand(const ServiceOperation& operation, unsigned long* discarded) {
+    if (!SendsCommand(operation.kind)) {
+        return;
+    }
     long count = DiscardPendingInput();
     if (count > 0) {
         *discarded += static_cast<unsigned long>(count);
@@ -90,7 +100,7 @@ int RunOperations(const std::vector<ServiceOperation>& operations, unsigned long
             return EXIT_OPERATION_FAILED;
         }
         if (i > 0) {
-            DiscardBetweenOperations(discarded);
+            DiscardBeforeCommand(operations[i], discarded);
         }
         if (!RunOperation(operations[i])) {
             std::string what = std::string(ServiceOperationName(operations[i].kind)) + " failed";
