@@ -96,8 +96,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     }
     InterlockedExchange(&WaitInterruptPending, 1);
     EndPendingRead();
-    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT ||
-        event == CTRL_SHUTDOWN_EVENT) {
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
         // Returning lets Windows end the process now; the main thread's exit ends it first.
         Sleep(CLOSE_GRACE_MS);
     }

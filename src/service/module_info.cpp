@@ -176,9 +176,8 @@ void Pause(int ticks) {
         // than spinning leaves the CPU to others.
         auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ticks);
         while (!InterruptRequested() && std::chrono::steady_clock::now() < end) {
-            std::this_thread::sleep_until(
-                std::min(end, std::chrono::steady_clock::now() +
-                                  std::chrono::milliseconds(PAUSE_SLICE_MS)));
+            std::this_thread::sleep_until(std::min(
+                end, std::chrono::steady_clock::now() + std::chrono::milliseconds(PAUSE_SLICE_MS)));
         }
         return;
     }

@@ -86,6 +86,17 @@ TEST_F(ComPort, PurgeDiscardsPendingInput) {
     EXPECT_EQ(ReceiveByte(), 0x06);
 }
 
+TEST_F(ComPort, DiscardingCountsWhatWasWaiting) {
+    OpenPort();
+    WriteToLine({0x06, 0x15, 0x06});
+    WaitUntilReadable();
+    EXPECT_EQ(DiscardPendingInput(), 3);
+    EXPECT_EQ(DiscardPendingInput(), 0);
+    WriteToLine({0x06});
+    EXPECT_EQ(ReceiveByte(), 0x06);
+    EXPECT_FALSE(ComPortHungUp());
+}
+
 TEST_F(ComPort, HangUpIsAReadFailureNotATimeOut) {
     OpenPort();
     close(slave_);

@@ -134,8 +134,7 @@ TEST_F(LineFaults, ServiceOperationDoesNotReadTheRestOfTheReplyBeforeIt) {
     PeerRun peer = RunAgainstScriptedPeer(Service({"flash", "status"}), script);
 
     EXPECT_EQ(FrameCommands(peer), "#S");
-    EXPECT_NE(peer.run.stdoutText.find("A\nStatus value : 197121 (0x030201)\n"),
-              std::string::npos)
+    EXPECT_NE(peer.run.stdoutText.find("A\nStatus value : 197121 (0x030201)\n"), std::string::npos)
         << DescribeRun(peer.run);
     EXPECT_EQ(peer.run.exitCode, 0);
     EXPECT_NE(peer.run.stderrText.find("tarnix-service: 4 unexpected bytes discarded"),

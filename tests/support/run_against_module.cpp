@@ -97,8 +97,7 @@ bool SpawnChild(const std::vector<std::string>& command, const std::string& dire
     const char* dir = directory.empty() ? nullptr : directory.c_str();
     pid_t pid = fork();
     if (pid == 0) {
-        ExecChild(argv.data(), dir, in[0], stdoutMode == StdoutMode::Closed ? -1 : out[1],
-                  err[1]);
+        ExecChild(argv.data(), dir, in[0], stdoutMode == StdoutMode::Closed ? -1 : out[1], err[1]);
     }
     close(in[0]);
     close(out[1]);
@@ -187,9 +186,9 @@ struct SignalSender {
                                     std::chrono::milliseconds left) {
         while (next < signals.size()) {
             const SignalAt& signal = signals[next];
-            if (!scheduled && (signal.afterStdout.empty() ||
-                               CountOccurrences(stdoutText, signal.afterStdout) >=
-                                   signal.occurrences)) {
+            if (!scheduled &&
+                (signal.afterStdout.empty() ||
+                 CountOccurrences(stdoutText, signal.afterStdout) >= signal.occurrences)) {
                 scheduled = true;
                 due = Clock::now() + std::chrono::milliseconds(signal.delayMs);
             }
