@@ -253,13 +253,16 @@ long DiscardPendingInput() {
     if (ComHandle == INVALID_HANDLE_VALUE) {
         return -1;
     }
+    // ClearCommError is the one call that tells how much is waiting; it also clears a line
+    // error that fAbortOnError has latched, so a run goes on after one rather than failing
+    // every later read. A driver that cannot tell (some emulations) still gets its purge.
     DWORD errors = 0;
     COMSTAT status{};
-    if (!ClearCommError(ComHandle, &errors, &status) || !PurgeComm(ComHandle, PURGE_RXCLEAR)) {
-        SawHangUp = SawHangUp || IsHangUpError(GetLastError());
+    DWORD waiting = ClearCommError(ComHandle, &errors, &status) ? status.cbInQue : 0;
+    if (!PurgeComm(ComHandle, PURGE_RXCLEAR)) {
         return -1;
     }
-    return static_cast<long>(status.cbInQue);
+    return static_cast<long>(waiting);
 }
 
 bool ComPortHungUp() {

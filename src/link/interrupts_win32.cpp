@@ -37,7 +37,7 @@ CRITICAL_SECTION& ReadLock = ReadLockStore.section;
 const char* ProgramName = "tarnix";
 
 using CancelSynchronousIoFunction = BOOL(WINAPI*)(HANDLE);
-CancelSynchronousIoFunction CancelIo = nullptr;
+CancelSynchronousIoFunction CancelMainThreadIo = nullptr;
 
 int SignalForEvent(DWORD event) {
     switch (event) {
@@ -67,14 +67,14 @@ const char* SignalName(int signalNumber) {
 
 // The main thread may be between its check and its read; try again for a moment.
 void EndPendingRead() {
-    if (CancelIo == nullptr || MainThread == nullptr) {
+    if (CancelMainThreadIo == nullptr || MainThread == nullptr) {
         return;
     }
     for (DWORD attempt = 0; attempt < CANCEL_ATTEMPTS && WaitInterruptPending != 0; ++attempt) {
         // Under the lock the main thread is either in its port read or not in any read of ours.
         EnterCriticalSection(&ReadLock);
         if (InPortRead) {
-            CancelIo(MainThread);
+            CancelMainThreadIo(MainThread);
         }
         LeaveCriticalSection(&ReadLock);
         Sleep(CANCEL_RETRY_MS);
@@ -112,7 +112,7 @@ void InstallInterruptHandlers(const char* programName) {
     // Looked up at run time: older headers of the cross compiler do not declare it.
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     if (kernel != nullptr) {
-        CancelIo = reinterpret_cast<CancelSynchronousIoFunction>(
+        CancelMainThreadIo = reinterpret_cast<CancelSynchronousIoFunction>(
             reinterpret_cast<void*>(GetProcAddress(kernel, "CancelSynchronousIo")));
     }
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
