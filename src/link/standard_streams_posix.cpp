@@ -10,12 +10,9 @@
 
 void EnsureStandardDescriptors() {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) {
-            continue;
-        }
-        int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-        if (opened >= 0 && opened != fd) {
-            close(opened);  // a lower one was free after all; it is filled on its own turn
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            // The ones below are open by now, so this one is the lowest free descriptor.
+            (void)open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
         }
     }
 }

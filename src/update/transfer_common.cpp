@@ -11,19 +11,6 @@
 #include "interrupts.h"
 #include "progress.h"
 
-namespace {
-
-unsigned long DiscardedBeforeCommands = 0;
-
-void DiscardStaleReplies() {
-    long discarded = DiscardPendingInput();
-    if (discarded > 0) {
-        DiscardedBeforeCommands += static_cast<unsigned long>(discarded);
-    }
-}
-
-}  // namespace
-
 LineRead ReadUpdateLine(FILE* stream, UpdateLine* line) {
     line->number++;
     line->length = 0;
@@ -71,6 +58,19 @@ void PrintLine(const UpdateLine& line) {
     fwrite(line.text, 1, line.length, stdout);
     putchar('\n');
 }
+
+namespace {
+
+unsigned long DiscardedBeforeCommands = 0;
+
+void DiscardStaleReplies() {
+    long discarded = DiscardPendingInput();
+    if (discarded > 0) {
+        DiscardedBeforeCommands += static_cast<unsigned long>(discarded);
+    }
+}
+
+}  // namespace
 
 unsigned long DiscardedReplyBytes() {
     return DiscardedBeforeCommands;
