@@ -56,10 +56,6 @@ DownloadOutcome DescribeSource(DownloadSource* source) {
         return DownloadOutcome::TimeUnavailable;
     }
     source->fileName = ConfigFileName(source->path);
-    if (!IsSendableFileName(source->fileName)) {
-        printf("File name contains a line feed, nothing sent: %s\n", source->path);
-        return DownloadOutcome::NameNotSendable;
-    }
     return DownloadOutcome::Completed;
 }
 
@@ -174,6 +170,10 @@ DownloadOutcome RunDownload(DownloadSource* source) {
 DownloadOutcome Download(const char* path) {
     if (path == nullptr || path[0] == '\0') {
         return DownloadOutcome::NoPath;
+    }
+    if (!IsSendableFileName(ConfigFileName(path))) {
+        printf("File name contains a line feed, nothing sent: %s\n", path);
+        return DownloadOutcome::NameNotSendable;
     }
     DownloadSource source;
     source.path = path;
