@@ -254,8 +254,8 @@ bool OpenRelay(ReplyRelay* relay, ModulePty* modulePty, std::string* failure) {
     if (!OpenModulePty(&relay->programPty, failure)) {
         return false;
     }
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends) != 0 ||
-        pipe2(relay->stop, O_CLOEXEC) != 0) {
+    if (pipe2(relay->stop, O_CLOEXEC) != 0 ||
+        socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends) != 0) {
         *failure = std::string("relay: ") + std::strerror(errno);
         return false;
     }
@@ -326,6 +326,19 @@ void RunRelay(ReplyRelay* relay, const ProgramLaunch& launch) {
     }
 }
 
+// The module's side of the line: its pseudo-terminal, or with a hook the relay's socket pair.
+bool OpenModuleLine(bool relayed, ModulePty* pty, ReplyRelay* relay, ProgramRun* run) {
+    bool opened =
+        relayed ? OpenRelay(relay, pty, &run->failure) : OpenModulePty(pty, &run->failure);
+    if (!opened) {
+        CloseRelay(relay);
+        CloseModulePty(pty);
+        return false;
+    }
+    run->portPath = relayed ? relay->programPty.slavePath : pty->slavePath;
+    return true;
+}
+
 }  // namespace
 
 ProgramRun RunAgainstModule(const ProgramLaunch& launch, const ModuleConfig& config) {
@@ -333,12 +346,9 @@ ProgramRun RunAgainstModule(const ProgramLaunch& launch, const ModuleConfig& con
     ModulePty pty;
     ReplyRelay relay;
     bool relayed = launch.hook && launch.hookAfterReplies > 0;
-    if (!(relayed ? OpenRelay(&relay, &pty, &run.failure) : OpenModulePty(&pty, &run.failure))) {
-        CloseRelay(&relay);
-        CloseModulePty(&pty);
+    if (!OpenModuleLine(relayed, &pty, &relay, &run)) {
         return run;
     }
-    run.portPath = relayed ? relay.programPty.slavePath : pty.slavePath;
     int stop[2];
     if (pipe2(stop, O_CLOEXEC) != 0) {
         run.failure = std::string("pipe: ") + std::strerror(errno);

@@ -338,8 +338,8 @@ TEST_F(UpdateProgram, LineModeRejectionsEndWithoutEnd) {
 
 TEST_F(UpdateProgram, LineModeKeepsLineEndsWithTheirLineAndSendsLongLinesInPieces) {
     const std::string a(MAX_TEXT - 1, 'a'), b(MAX_TEXT, 'b'), c(MAX_TEXT, 'c'), d(400, 'd');
-    std::string path = WriteUpdate("long.txt", a + "\r\n" + b + "\r\n" + c + "\n" + d +
-                                                   "\r\nend\r\n");
+    std::string path =
+        WriteUpdate("long.txt", a + "\r\n" + b + "\r\n" + c + "\n" + d + "\r\nend\r\n");
     ModuleConfig config;
     config.checkRecords = false;
     ProgramRun run = Run({"0x89", path, "1", "{port}"}, config);
