@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -275,28 +276,157 @@ void RunLaunch(const ProgramLaunch& launch, const std::string& port, ProgramRun*
     }
 }
 
+// ---- the relay behind ProgramLaunch::hook ----------------------------------------------------
+
+// The program's pseudo-terminal on one side, the module on a socket pair on the other; the
+// relay counts the module's reply bytes on their way to the program.
+struct ReplyRelay {
+    ModulePty programPty;
+    int moduleEnd = -1;  // the relay's end of the socket pair
+    int stop[2] = {-1, -1};
+    unsigned replies = 0;
+};
+
+void WriteAll(int fd, const uint8_t* data, size_t count) {
+    while (count > 0) {
+        ssize_t n = write(fd, data, count);
+        if (n > 0) {
+            data += n;
+            count -= static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            return;
+        }
+        pollfd out{fd, POLLOUT, 0};
+        poll(&out, 1, 1000);
+    }
+}
+
+// The module gets the master end of its "pseudo-terminal" from the socket pair.
+bool OpenRelay(ReplyRelay* relay, ModulePty* modulePty, std::string* failure) {
+    int ends[2];
+    if (!OpenModulePty(&relay->programPty, failure)) {
+        return false;
+    }
+    if (pipe2(relay->stop, O_CLOEXEC) != 0 ||
+        socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends) != 0) {
+        *failure = std::string("relay: ") + std::strerror(errno);
+        return false;
+    }
+    *modulePty = ModulePty{};
+    modulePty->masterFd = ends[0];
+    relay->moduleEnd = ends[1];
+    return true;
+}
+
+void CloseRelay(ReplyRelay* relay) {
+    CloseModulePty(&relay->programPty);
+    CloseFd(&relay->moduleEnd);
+    CloseFd(&relay->stop[0]);
+    CloseFd(&relay->stop[1]);
+}
+
+// 1: bytes passed on to the module, 0: none waiting, -1: the program hung up.
+int RelayProgramBytes(ReplyRelay* relay) {
+    uint8_t buffer[4096];
+    ssize_t n = read(relay->programPty.masterFd, buffer, sizeof buffer);
+    if (n > 0) {
+        // From now on a hang-up on the master means the program closed the port.
+        CloseFd(&relay->programPty.slaveFd);
+        WriteAll(relay->moduleEnd, buffer, static_cast<size_t>(n));
+        return 1;
+    }
+    return n < 0 && (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+}
+
+// False when the module has closed its end.
+bool RelayReplies(ReplyRelay* relay, const ProgramLaunch& launch) {
+    uint8_t buffer[4096];
+    ssize_t n = read(relay->moduleEnd, buffer, sizeof buffer);
+    if (n <= 0) {
+        return n < 0 && (errno == EAGAIN || errno == EINTR);
+    }
+    for (ssize_t i = 0; i < n; ++i) {
+        if (++relay->replies == launch.hookAfterReplies) {
+            launch.hook();
+        }
+        WriteAll(relay->programPty.masterFd, &buffer[i], 1);
+    }
+    return true;
+}
+
+// Until the program hangs up (the module is then told so) or a stop is asked for, after which
+// what the program still sent is passed on.
+void RunRelay(ReplyRelay* relay, const ProgramLaunch& launch) {
+    for (;;) {
+        pollfd fds[3] = {{relay->programPty.masterFd, POLLIN, 0},
+                         {relay->moduleEnd, POLLIN, 0},
+                         {relay->stop[0], POLLIN, 0}};
+        if (poll(fds, 3, -1) < 0 && errno != EINTR) {
+            return;
+        }
+        if (fds[0].revents != 0 && RelayProgramBytes(relay) < 0) {
+            shutdown(relay->moduleEnd, SHUT_WR);
+            return;
+        }
+        if (fds[1].revents != 0 && !RelayReplies(relay, launch)) {
+            return;
+        }
+        if (fds[2].revents != 0) {
+            while (RelayProgramBytes(relay) > 0) {
+            }
+            return;
+        }
+    }
+}
+
+// The module's side of the line: its pseudo-terminal, or with a hook the relay's socket pair.
+bool OpenModuleLine(bool relayed, ModulePty* pty, ReplyRelay* relay, ProgramRun* run) {
+    bool opened =
+        relayed ? OpenRelay(relay, pty, &run->failure) : OpenModulePty(pty, &run->failure);
+    if (!opened) {
+        CloseRelay(relay);
+        CloseModulePty(pty);
+        return false;
+    }
+    run->portPath = relayed ? relay->programPty.slavePath : pty->slavePath;
+    return true;
+}
+
 }  // namespace
 
 ProgramRun RunAgainstModule(const ProgramLaunch& launch, const ModuleConfig& config) {
     ProgramRun run;
     ModulePty pty;
-    if (!OpenModulePty(&pty, &run.failure)) {
+    ReplyRelay relay;
+    bool relayed = launch.hook && launch.hookAfterReplies > 0;
+    if (!OpenModuleLine(relayed, &pty, &relay, &run)) {
         return run;
     }
-    run.portPath = pty.slavePath;
     int stop[2];
     if (pipe2(stop, O_CLOEXEC) != 0) {
         run.failure = std::string("pipe: ") + std::strerror(errno);
+        CloseRelay(&relay);
         CloseModulePty(&pty);
         return run;
     }
     std::string moduleError;
     std::thread module([&] { RunModule(&pty, config, &run.module, stop[0], &moduleError); });
-    RunLaunch(launch, pty.slavePath, &run);
+    std::thread relaying;
+    if (relayed) {
+        relaying = std::thread([&] { RunRelay(&relay, launch); });
+    }
+    RunLaunch(launch, run.portPath, &run);
+    if (relayed) {
+        (void)!write(relay.stop[1], "x", 1);
+        relaying.join();
+    }
     (void)!write(stop[1], "x", 1);
     module.join();
     close(stop[0]);
     close(stop[1]);
+    CloseRelay(&relay);
     CloseModulePty(&pty);
     if (!moduleError.empty() && run.failure.empty()) {
         run.failure = "module: " + moduleError;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,12 @@ struct ProgramLaunch {
     int timeLimitSeconds = 60;      // the program is killed after this and the run says so
     std::vector<SignalAt> signals;  // sent in order while the program runs
     StdoutMode stdoutMode = StdoutMode::Captured;
+    // Called once, when the module has answered with its Nth reply byte (N = hookAfterReplies,
+    // from 1) and before that byte reaches the program, which waits for it meanwhile: a point
+    // in the run as exact as the replies (e.g. to change the update file under the program).
+    // The line then passes through a relay in the harness. 0: no hook.
+    unsigned hookAfterReplies = 0;
+    std::function<void()> hook;
 };
 
 struct ProgramRun {
