@@ -13,6 +13,7 @@
 #include "open_file_dialog.h"
 #include "port_choice.h"
 #include "transfer.h"
+#include "update_outcome.h"
 
 namespace {
 
@@ -70,6 +71,7 @@ bool TransferFile(const RunSettings& settings) {
     source.fileName = settings.fileName.c_str();
     source.stream = OpenUpdateFile(source.fileName, &source.size);
     if (source.stream == nullptr) {
+        NoteUpdateFailure(UpdateOutcome::FileRefused);
         return false;
     }
     bool completed = settings.progMode == PROG_MODE_LINES ? TransferLines(source, settings.modNr)
@@ -80,8 +82,12 @@ bool TransferFile(const RunSettings& settings) {
 
 // Whatever happened after the port was opened, the module is released and the port closed.
 int UpdateOnOpenPort(const RunSettings& settings) {
+    if (settings.fileName.empty()) {
+        NoteUpdateFailure(UpdateOutcome::NoFile);
+    }
     bool completed = !settings.fileName.empty() && TransferFile(settings);
     SendCommand(CMD_FINISH, settings.modNr);
+    NoteCommandSent(CMD_FINISH);
     CloseComPort();
     return completed ? EXIT_UPDATE_COMPLETED : EXIT_UPDATE_NOT_DONE;
 }
@@ -123,15 +129,33 @@ int RunOnChosenPort(const RunSettings& settings, bool* portOpened) {
     }
     if (OpenChosenPort(settings.port, LINE_BAUD_RATE) < 0) {
         printf("COM port not opened !\n");
+        NoteUpdateFailure(UpdateOutcome::PortNotOpened);
         return EXIT_PORT_NOT_OPENED;
     }
     *portOpened = true;
     return UpdateOnOpenPort(settings);
 }
 
+// The run's outcome in plain words, with the figures to compare between runs. An interrupt or
+// a hang-up explains the failure that the command under way then showed.
+void ReportOutcome(const RunSettings& settings) {
+    UpdateTally tally = CurrentUpdateTally();
+    if (InterruptRequested()) {
+        tally.outcome = UpdateOutcome::Interrupted;
+    } else if (ComPortHungUp() && tally.outcome != UpdateOutcome::PortNotOpened) {
+        tally.outcome = UpdateOutcome::HungUp;
+    }
+    fflush(stdout);
+    fprintf(stderr, "%s: %s\n", PROGRAM,
+            DescribeUpdateOutcome(tally, settings.modNr, PortChoiceName(settings.port),
+                                  UpdateElapsedSeconds(), InterruptName())
+                .c_str());
+}
+
 }  // namespace
 
 int RunUpdateProgram(int argc, const char* const* argv) {
+    StartUpdateTally();
     PrintBanner();
     RunSettings settings = ParseArguments(argc, argv, ComDevicePathsSupported());
     if (settings.askForFile) {
@@ -140,10 +164,14 @@ int RunUpdateProgram(int argc, const char* const* argv) {
     bool portOpened = false;
     int status = RunOnChosenPort(settings, &portOpened);
     ReportRunFacts(portOpened);
-    // After an interrupt the user wants the program gone, not a question.
-    if (!InterruptRequested()) {
-        WaitForKey();
+    if (InterruptRequested()) {
+        // The user wants the program gone, not a question.
+        ReportInterrupt(portOpened);
+        ReportOutcome(settings);
+        return ExitStatusForSignal(InterruptSignal());
     }
+    ReportOutcome(settings);
+    WaitForKey();
     if (InterruptRequested()) {
         ReportInterrupt(portOpened);
         return ExitStatusForSignal(InterruptSignal());

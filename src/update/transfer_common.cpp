@@ -4,12 +4,14 @@
 #include "transfer_common.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "com_port.h"
 #include "framing.h"
 #include "interrupts.h"
 #include "progress.h"
+#include "update_outcome.h"
 
 void ExpectFileSize(UpdateLine* line, uint32_t fileSize, uint32_t alreadyRead) {
     line->sizeKnown = true;
@@ -98,6 +100,7 @@ LineRead ReadOutcome(FILE* stream, UpdateLine* line) {
 
 LineRead ReadUpdateLine(FILE* stream, UpdateLine* line) {
     line->number++;
+    NoteLineInHand(line->number);
     line->length = 0;
     line->cut = false;
     int c = EOF;
@@ -133,6 +136,7 @@ void PrintDone() {
 }
 
 void PrintReadError(const UpdateSource& source, const UpdateLine& line) {
+    NoteUpdateFailure(UpdateOutcome::ReadError);
     auto bytes = [](uint64_t count) { return static_cast<unsigned long>(count); };
     printf("\nRead error in file '%s' at line %i: ", source.fileName, line.number);
     switch (line.fault) {
@@ -175,14 +179,42 @@ bool TransferMustStop() {
     return StopAtSafePoint() || ComPortHungUp();
 }
 
+namespace {
+
+ReplyArrival ArrivalOf(ReceiveResult result) {
+    switch (result) {
+        case ReceiveResult::Byte:
+            return ReplyArrival::Arrived;
+        case ReceiveResult::Interrupted:
+            return ReplyArrival::Interrupted;
+        default:
+            return ReplyArrival::Missing;
+    }
+}
+
+// Reads the reply to `cmd` and notes it, with the time the module took, for the outcome line.
+uint8_t ReceiveReplyTo(uint8_t cmd) {
+    auto sent = std::chrono::steady_clock::now();
+    uint8_t reply = 0;
+    ReceiveResult result = ReceiveByteChecked(&reply);
+    std::chrono::duration<double> waited = std::chrono::steady_clock::now() - sent;
+    NoteReply(cmd, ArrivalOf(result), reply, waited.count());
+    return reply;
+}
+
+}  // namespace
+
 uint8_t SendCommandForReply(uint8_t cmd, uint8_t modNr) {
     DiscardStaleReplies();
     SendCommand(cmd, modNr);
-    return ReceiveByte();
+    NoteCommandSent(cmd);
+    return ReceiveReplyTo(cmd);
 }
 
 uint8_t SendDataLineForReply(uint8_t modNr, UpdateLine* line, uint32_t* written) {
     DiscardStaleReplies();
     *written = SendDataLine(modNr, line->text, &line->length);
-    return ReceiveByte();
+    NoteCommandSent(CMD_DATA);
+    NoteDataBytes(*written);
+    return ReceiveReplyTo(CMD_DATA);
 }

@@ -7,6 +7,7 @@
 #include "framing.h"
 #include "transfer_common.h"
 #include "update_file.h"
+#include "update_outcome.h"
 
 namespace {
 
@@ -96,6 +97,7 @@ Step HandleRecordLine(RecordTransfer* transfer) {
     // A record is sent whole or not at all: in pieces the module would get a cut record, and
     // the rest of the line would be read as further records.
     if (line.cut) {
+        NoteUpdateFailure(UpdateOutcome::RecordTooLong);
         printf("Record too long for the line buffer\t line number %i\n", line.number);
         PrintLine(line);
         return Step::Stop;
@@ -146,6 +148,7 @@ bool ForwardAllRecords(RecordTransfer* transfer) {
 bool TransferRecords(const UpdateSource& source, uint8_t modNr) {
     UpdateHeaderCheck header = CheckUpdateHeader(source.stream);
     if (!header.valid) {
+        NoteUpdateFailure(UpdateOutcome::HeaderCheck);
         printf("File Header CRC incorrect - aborting !!!\n");
         return false;
     }
