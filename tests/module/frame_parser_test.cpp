@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include "module_on_pty.h"
 #include "update_file_builder.h"
 
@@ -233,6 +235,28 @@ TEST_F(FrameParsing, FaultsFireAtTheirOccurrence) {
     EXPECT_EQ(log.errors[0].frameIndex, 5u);
     // The rejected record never reaches the image.
     EXPECT_EQ(ImageByteCount(log.image), 32u);
+}
+
+// On the line: bytes waiting before the program's first frame, an extra byte after a reply, and
+// a reply held back until after the frame that follows it.
+TEST_F(FrameParsing, StrayBytesGoOutWhereConfigured) {
+    ModuleConfig config;
+    config.bytesBeforeStart = {0x15, 0x06};
+    config.extraReplies = {ExtraReply{FaultPoint::Data, 1, {0x42}}};
+    config.lateReplies = {LateReply{FaultPoint::Program, 1, 400}};
+    StartModule(config);
+    EXPECT_EQ(Receive(2), (std::vector<uint8_t>{0x15, 0x06}));
+    Send(UpdateCommand('B', 0x89));
+    EXPECT_EQ(Receive(1), std::vector<uint8_t>{kModuleAck});
+    Send(DataCommand(0x89, MakeDataRecord(0, PatternBytes(16, 0))));
+    EXPECT_EQ(Receive(2), (std::vector<uint8_t>{kModuleAck, 0x42}));
+    Send(UpdateCommand('D', 0x89));
+    pollfd ready{programFd_, POLLIN, 0};
+    EXPECT_EQ(poll(&ready, 1, 100), 0) << "the Program reply came early";
+    Send(UpdateCommand('E', 0x89));
+    EXPECT_EQ(Receive(2), (std::vector<uint8_t>{kModuleAck, kModuleAck}));
+    const ModuleLog& log = StopModule();
+    EXPECT_EQ(log.sent.size(), 7u);
 }
 
 TEST_F(FrameParsing, RejectedDownloadStopsWhereTheModuleSaidNo) {

@@ -14,6 +14,7 @@ void ModuleOnPty::StartModule(const ModuleConfig& config) {
     config_ = config;
     std::string error;
     ASSERT_TRUE(OpenModulePty(&pty_, &error)) << error;
+    ASSERT_TRUE(SendBytesBeforeStart(&pty_, config_, &log_, &error)) << error;
     ASSERT_EQ(pipe2(stopPipe_, O_CLOEXEC), 0);
     programFd_ = open(pty_.slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(programFd_, 0);

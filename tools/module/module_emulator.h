@@ -44,6 +44,22 @@ struct ReplyFault {
 ReplyFault RejectAt(FaultPoint point, unsigned occurrence, uint8_t reply);
 ReplyFault SilentAt(FaultPoint point, unsigned occurrence);
 
+// Bytes the module sends right after its reply to the given command, as line noise or a module
+// that answers twice would: the program's next reply read finds them first.
+struct ExtraReply {
+    FaultPoint point = FaultPoint::Data;
+    unsigned occurrence = 1;
+    std::vector<uint8_t> bytes;
+};
+
+// The reply to the given command (and any extra bytes after it) held back for delayMs, e.g.
+// past the program's 5-second time-out, so that it arrives while the next command waits.
+struct LateReply {
+    FaultPoint point = FaultPoint::Data;
+    unsigned occurrence = 1;
+    unsigned delayMs = 0;
+};
+
 enum class InfoMarker { Zero, Ff, None };
 
 // The text reply of an information query: STX, echo, text, marker, checksum. The marker is left
@@ -67,6 +83,10 @@ struct ModuleConfig {
     InfoReplyConfig flash{"Flash 512 KB, 2 banks"};
     uint32_t statusValue = 0x030201;  // sent least significant byte first, 24 bits
     std::vector<ReplyFault> faults;
+    std::vector<ExtraReply> extraReplies;
+    std::vector<LateReply> lateReplies;
+    // Sent before the program opens the port (SendBytesBeforeStart), so they wait in its input.
+    std::vector<uint8_t> bytesBeforeStart;
 };
 
 enum class ModuleErrorKind {
@@ -144,6 +164,11 @@ enum class ParseState {
     ParamBytes,
 };
 
+struct DelayedReply {
+    unsigned delayMs = 0;  // after the last byte of the frame it answers
+    std::vector<uint8_t> bytes;
+};
+
 struct ModuleSession {
     const ModuleConfig* config = nullptr;
     ModuleLog* log = nullptr;
@@ -155,6 +180,11 @@ struct ModuleSession {
     uint32_t downloadRemaining = 0;
     std::vector<uint8_t> block;
     size_t timestampNameEnd = 0;
+    // The reply point and its count of the frame being answered, for extra and late replies.
+    FaultPoint replyPoint = FaultPoint::Data;
+    unsigned replyOccurrence = 0;
+    // Late replies decided but not yet due; RunModule takes them out and sends them in time.
+    std::vector<DelayedReply> delayed;
     bool updateOpen = false;
     bool updateRejected = false;
     bool finished = false;
@@ -163,7 +193,8 @@ struct ModuleSession {
 };
 
 void StartModuleSession(ModuleSession* session, const ModuleConfig* config, ModuleLog* log);
-// Parses the bytes and appends the replies that are due to *reply.
+// Parses the bytes and appends the replies that are due to *reply; late replies go to
+// session->delayed instead.
 void FeedModuleBytes(ModuleSession* session, const uint8_t* bytes, size_t count,
                      std::vector<uint8_t>* reply);
 // Records stray bytes still pending and a frame left unfinished.
@@ -181,6 +212,11 @@ bool OpenModulePty(ModulePty* pty, std::string* error);
 bool OpenModuleDevice(const std::string& path, ModulePty* pty, std::string* error);
 void CloseModulePty(ModulePty* pty);
 
+// Writes config.bytesBeforeStart to the line and records them in log->sent. Call it before the
+// program can open the port: RunModule does not send them.
+bool SendBytesBeforeStart(ModulePty* pty, const ModuleConfig& config, ModuleLog* log,
+                          std::string* error);
+
 // Serves until the program hangs up after its first byte, or stopFd becomes readable; in the
 // latter case the bytes still waiting are read and parsed before it returns. Returns false only
 // on an unexpected I/O error, described in *error.
@@ -193,7 +229,13 @@ std::vector<std::string> DataLines(const ModuleLog& log);
 bool HasError(const ModuleLog& log, ModuleErrorKind kind);
 const char* ModuleErrorKindName(ModuleErrorKind kind);
 
-// True when nothing went wrong on the line and, given an expected image, the image matches.
+// What an update run left undone: "update incomplete: no End", "no Finish", "last update command
+// rejected (0x15)", ... Empty when no update command (Start to Finish) arrived at all, as in a
+// run of service operations.
+std::vector<std::string> UpdateShortfalls(const ModuleLog& log);
+
+// True when nothing went wrong on the line, an update run was completed (no shortfalls) and,
+// given an expected image, the image matches.
 bool ModuleRunPassed(const ModuleLog& log, const MemoryImage* expected);
 // A few lines for people: frame counts, errors, image extent, and whether it arrived whole.
 std::string DescribeModuleVerdict(const ModuleLog& log, const MemoryImage* expected);

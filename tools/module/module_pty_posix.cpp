@@ -1,5 +1,8 @@
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <deque>
 #include <vector>
 
 #include <fcntl.h>
@@ -56,9 +59,25 @@ bool SetNonBlocking(int fd, std::string* error) {
     return true;
 }
 
+using Clock = std::chrono::steady_clock;
+
+// Replies waiting for their time, in the order they are due.
+struct ScheduledReply {
+    Clock::time_point due;
+    std::vector<uint8_t> bytes;
+};
+
+struct Server {
+    ModulePty* pty = nullptr;
+    ModuleSession session;
+    std::vector<uint8_t> buffer = std::vector<uint8_t>(65536);
+    int stopFd = -1;
+    std::deque<ScheduledReply> scheduled;
+};
+
 // Writes the whole reply; waits for room in the line's buffer but gives up when a stop is asked
-// for or the program is gone.
-void WriteReply(int fd, const std::vector<uint8_t>& reply, int stopFd) {
+// for. False, with errno kept, when the write itself failed (EIO: the program closed the port).
+bool WriteReply(int fd, const std::vector<uint8_t>& reply, int stopFd) {
     size_t done = 0;
     while (done < reply.size()) {
         ssize_t n = write(fd, reply.data() + done, reply.size() - done);
@@ -70,52 +89,102 @@ void WriteReply(int fd, const std::vector<uint8_t>& reply, int stopFd) {
             continue;
         }
         if (n < 0 && errno != EAGAIN) {
-            return;
+            return false;
         }
         pollfd fds[2] = {{fd, POLLOUT, 0}, {stopFd, POLLIN, 0}};
         if (poll(fds, stopFd >= 0 ? 2 : 1, -1) < 0 && errno != EINTR) {
-            return;
+            return false;
         }
         if (stopFd >= 0 && (fds[1].revents & POLLIN)) {
-            return;
+            return true;
         }
     }
+    return true;
 }
 
-ReadOutcome ReadAndServe(ModulePty* pty, ModuleSession* session, std::vector<uint8_t>* buffer,
-                         int stopFd, std::string* error) {
-    ssize_t n = read(pty->masterFd, buffer->data(), buffer->size());
+void Schedule(Server* server, Clock::time_point due, std::vector<uint8_t> bytes) {
+    auto later = std::find_if(server->scheduled.begin(), server->scheduled.end(),
+                              [due](const ScheduledReply& entry) { return entry.due > due; });
+    server->scheduled.insert(later, ScheduledReply{due, std::move(bytes)});
+}
+
+// Parses what arrived at `now` and schedules the replies; a late reply counts its delay from
+// the moment its frame was complete.
+void ServeBytes(Server* server, const uint8_t* bytes, size_t count, Clock::time_point now) {
+    ModuleSession* session = &server->session;
+    std::vector<uint8_t> reply;
+    FeedModuleBytes(session, bytes, count, &reply);
+    if (!reply.empty()) {
+        Schedule(server, now, std::move(reply));
+    }
+    for (DelayedReply& late : session->delayed) {
+        Schedule(server, now + std::chrono::milliseconds(late.delayMs), std::move(late.bytes));
+    }
+    session->delayed.clear();
+}
+
+// Sends every reply that is due. A write refused because the program has closed the port is
+// left to the next read, which sees the hang-up.
+bool SendDueReplies(Server* server, Clock::time_point now, std::string* error) {
+    std::vector<uint8_t> due;
+    while (!server->scheduled.empty() && server->scheduled.front().due <= now) {
+        std::vector<uint8_t>& bytes = server->scheduled.front().bytes;
+        due.insert(due.end(), bytes.begin(), bytes.end());
+        server->scheduled.pop_front();
+    }
+    if (due.empty() || WriteReply(server->pty->masterFd, due, server->stopFd) || errno == EIO) {
+        return true;
+    }
+    *error = SystemError("write");
+    return false;
+}
+
+ReadOutcome ReadAndServe(Server* server, std::string* error) {
+    ModulePty* pty = server->pty;
+    ModuleLog* log = server->session.log;
+    ssize_t n = read(pty->masterFd, server->buffer.data(), server->buffer.size());
     if (n > 0) {
-        if (!session->log->programConnected) {
-            session->log->programConnected = true;
+        if (!log->programConnected) {
+            log->programConnected = true;
             // From now on a hang-up on the master means the program closed the port.
             CloseFd(&pty->slaveFd);
         }
-        std::vector<uint8_t> reply;
-        FeedModuleBytes(session, buffer->data(), static_cast<size_t>(n), &reply);
-        if (!reply.empty()) {
-            WriteReply(pty->masterFd, reply, stopFd);
-        }
+        ServeBytes(server, server->buffer.data(), static_cast<size_t>(n), Clock::now());
         return ReadOutcome::Served;
     }
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
         return ReadOutcome::Nothing;
     }
-    if (session->log->programConnected && (n == 0 || errno == EIO)) {
+    if (log->programConnected && (n == 0 || errno == EIO)) {
         return ReadOutcome::HungUp;
     }
     *error = n == 0 ? std::string("end of input on the module's line") : SystemError("read");
     return ReadOutcome::Failed;
 }
 
-void DrainPendingInput(ModulePty* pty, ModuleSession* session, std::vector<uint8_t>* buffer,
-                       int stopFd) {
+// After a stop: parses what is still waiting, answering at once, until the line is empty.
+void DrainPendingInput(Server* server) {
     std::string ignored;
     ReadOutcome outcome = ReadOutcome::Served;
     while (outcome == ReadOutcome::Served) {
-        outcome = ReadAndServe(pty, session, buffer, stopFd, &ignored);
+        outcome = ReadAndServe(server, &ignored);
+        SendDueReplies(server, Clock::now(), &ignored);
+        server->scheduled.clear();  // late replies: the program is gone
     }
-    session->log->hungUp = outcome == ReadOutcome::HungUp;
+    server->session.log->hungUp = outcome == ReadOutcome::HungUp;
+}
+
+// How long poll may sleep: until the next reply is due, or for ever.
+timespec* TimeToNextReply(const Server& server, timespec* wait) {
+    if (server.scheduled.empty()) {
+        return nullptr;
+    }
+    auto left = server.scheduled.front().due - Clock::now();
+    auto ns =
+        std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(left).count());
+    wait->tv_sec = static_cast<time_t>(ns / 1000000000);
+    wait->tv_nsec = static_cast<long>(ns % 1000000000);
+    return wait;
 }
 
 }  // namespace
@@ -169,15 +238,31 @@ void CloseModulePty(ModulePty* pty) {
     CloseFd(&pty->masterFd);
 }
 
+bool SendBytesBeforeStart(ModulePty* pty, const ModuleConfig& config, ModuleLog* log,
+                          std::string* error) {
+    const std::vector<uint8_t>& bytes = config.bytesBeforeStart;
+    if (bytes.empty()) {
+        return true;
+    }
+    if (!WriteReply(pty->masterFd, bytes, -1)) {
+        *error = SystemError("write");
+        return false;
+    }
+    log->sent.insert(log->sent.end(), bytes.begin(), bytes.end());
+    return true;
+}
+
 bool RunModule(ModulePty* pty, const ModuleConfig& config, ModuleLog* log, int stopFd,
                std::string* error) {
-    ModuleSession session;
-    StartModuleSession(&session, &config, log);
-    std::vector<uint8_t> buffer(65536);
+    Server server;
+    server.pty = pty;
+    server.stopFd = stopFd;
+    StartModuleSession(&server.session, &config, log);
     bool ok = true;
-    for (;;) {
+    while (ok) {
         pollfd fds[2] = {{pty->masterFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
-        if (poll(fds, stopFd >= 0 ? 2 : 1, -1) < 0) {
+        timespec wait{};
+        if (ppoll(fds, stopFd >= 0 ? 2 : 1, TimeToNextReply(server, &wait), nullptr) < 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -186,22 +271,17 @@ bool RunModule(ModulePty* pty, const ModuleConfig& config, ModuleLog* log, int s
             break;
         }
         if (stopFd >= 0 && fds[1].revents != 0) {
-            DrainPendingInput(pty, &session, &buffer, stopFd);
+            DrainPendingInput(&server);
             break;
         }
-        if (fds[0].revents == 0) {
-            continue;
-        }
-        ReadOutcome outcome = ReadAndServe(pty, &session, &buffer, stopFd, error);
+        ReadOutcome outcome =
+            fds[0].revents != 0 ? ReadAndServe(&server, error) : ReadOutcome::Nothing;
         if (outcome == ReadOutcome::HungUp) {
             log->hungUp = true;
             break;
         }
-        if (outcome == ReadOutcome::Failed) {
-            ok = false;
-            break;
-        }
+        ok = outcome != ReadOutcome::Failed && SendDueReplies(&server, Clock::now(), error);
     }
-    FinishModuleSession(&session);
+    FinishModuleSession(&server.session);
     return ok;
 }

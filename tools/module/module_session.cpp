@@ -105,6 +105,8 @@ void AbandonFrame(ModuleSession* session, ModuleErrorKind kind, std::string text
 
 ReplyChoice ChooseReply(ModuleSession* session, FaultPoint point) {
     unsigned count = ++session->occurrences[static_cast<size_t>(point)];
+    session->replyPoint = point;
+    session->replyOccurrence = count;
     for (const ReplyFault& fault : session->config->faults) {
         if (fault.point == point && fault.occurrence == count) {
             return ReplyChoice{fault.silent, fault.reply};
@@ -113,10 +115,27 @@ ReplyChoice ChooseReply(ModuleSession* session, FaultPoint point) {
     return ReplyChoice{};
 }
 
-void Answer(ModuleSession* session, const std::vector<uint8_t>& bytes, std::vector<uint8_t>* out) {
-    out->insert(out->end(), bytes.begin(), bytes.end());
+// The reply to the frame being answered, with any extra bytes configured after it; sent at once
+// or, for a late reply, handed to RunModule through session->delayed.
+void Answer(ModuleSession* session, std::vector<uint8_t> bytes, std::vector<uint8_t>* out) {
+    const ModuleConfig& config = *session->config;
+    auto matches = [session](const auto& entry) {
+        return entry.point == session->replyPoint && entry.occurrence == session->replyOccurrence;
+    };
+    for (const ExtraReply& extra : config.extraReplies) {
+        if (matches(extra)) {
+            bytes.insert(bytes.end(), extra.bytes.begin(), extra.bytes.end());
+        }
+    }
     session->frame.reply.insert(session->frame.reply.end(), bytes.begin(), bytes.end());
     session->log->sent.insert(session->log->sent.end(), bytes.begin(), bytes.end());
+    for (const LateReply& late : config.lateReplies) {
+        if (matches(late)) {
+            session->delayed.push_back(DelayedReply{late.delayMs, std::move(bytes)});
+            return;
+        }
+    }
+    out->insert(out->end(), bytes.begin(), bytes.end());
 }
 
 // Sends ACK unless a fault says otherwise; true when the program was told ACK.

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdio>
 
 #include "module_emulator.h"
 
@@ -57,7 +58,85 @@ std::string ImageLines(const ModuleLog& log, const MemoryImage* expected) {
     return text;
 }
 
+bool IsUpdateCommand(uint8_t command) {
+    return command >= 'B' && command <= 'F';
+}
+
+const char* UpdateCommandName(uint8_t command) {
+    static const char* const kNames[] = {"Start", "Data", "Program", "End", "Finish"};
+    return kNames[command - 'B'];
+}
+
+// "rejected with 0x15" or "unanswered"; empty when the frame was acknowledged.
+std::string ReplyProblem(const ModuleFrame& frame) {
+    if (frame.reply.empty()) {
+        return "unanswered";
+    }
+    if (frame.reply[0] == kModuleAck) {
+        return "";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "rejected with 0x%02X", frame.reply[0]);
+    return text;
+}
+
+std::string ShortfallLines(const ModuleLog& log) {
+    std::string text;
+    for (const std::string& shortfall : UpdateShortfalls(log)) {
+        text += shortfall + "\n";
+    }
+    return text;
+}
+
 }  // namespace
+
+std::vector<std::string> UpdateShortfalls(const ModuleLog& log) {
+    bool anyUpdateFrame = false, startAccepted = false, end = false, finish = false;
+    const ModuleFrame* last = nullptr;  // the last of Start, Data, Program, End
+    std::string firstProblem;           // the first of them rejected or unanswered
+    unsigned counts[5] = {};
+    for (const ModuleFrame& frame : log.frames) {
+        if (!IsUpdateCommand(frame.command) || !frame.closed) {
+            continue;
+        }
+        anyUpdateFrame = true;
+        unsigned count = ++counts[frame.command - 'B'];
+        if (frame.command == 'F') {
+            finish = true;
+            continue;
+        }
+        last = &frame;
+        std::string problem = ReplyProblem(frame);
+        startAccepted = startAccepted || (frame.command == 'B' && problem.empty());
+        end = end || frame.command == 'E';
+        if (!problem.empty() && firstProblem.empty()) {
+            firstProblem = std::string(UpdateCommandName(frame.command)) + " " +
+                           std::to_string(count) + " " + problem;
+        }
+    }
+    std::vector<std::string> shortfalls;
+    if (!anyUpdateFrame) {
+        return shortfalls;
+    }
+    const std::string prefix = "update incomplete: ";
+    if (!startAccepted) {
+        shortfalls.push_back(prefix + "no accepted Start");
+    }
+    if (!end) {
+        shortfalls.push_back(prefix + "no End");
+    }
+    if (!finish) {
+        shortfalls.push_back(prefix + "no Finish");
+    }
+    std::string lastProblem = last != nullptr ? ReplyProblem(*last) : "";
+    if (!lastProblem.empty()) {
+        shortfalls.push_back(prefix + "last update command (" + UpdateCommandName(last->command) +
+                             ") " + lastProblem);
+    } else if (!firstProblem.empty()) {
+        shortfalls.push_back(prefix + firstProblem);
+    }
+    return shortfalls;
+}
 
 size_t CountFrames(const ModuleLog& log, uint8_t command) {
     return static_cast<size_t>(
@@ -105,7 +184,7 @@ const char* ModuleErrorKindName(ModuleErrorKind kind) {
 }
 
 bool ModuleRunPassed(const ModuleLog& log, const MemoryImage* expected) {
-    if (!log.errors.empty()) {
+    if (!log.errors.empty() || !UpdateShortfalls(log).empty()) {
         return false;
     }
     std::string difference;
@@ -113,8 +192,8 @@ bool ModuleRunPassed(const ModuleLog& log, const MemoryImage* expected) {
 }
 
 std::string DescribeModuleVerdict(const ModuleLog& log, const MemoryImage* expected) {
-    std::string text =
-        "Module verdict:\n" + CountLine(log) + ErrorLines(log) + ImageLines(log, expected);
+    std::string text = "Module verdict:\n" + CountLine(log) + ErrorLines(log) +
+                       ShortfallLines(log) + ImageLines(log, expected);
     for (const DownloadRecord& download : log.downloads) {
         text += "download: " + std::to_string(download.data.size()) + " of " +
                 std::to_string(download.declaredSize) + " bytes in " +

@@ -27,6 +27,9 @@ const char kUsage[] =
     "                         (runs until Ctrl-C)\n"
     "  --reject CMD:N:BYTE    answer the N-th CMD with BYTE (hex: 15 or 0x15) instead of ACK\n"
     "  --silent CMD:N         leave the N-th CMD without any reply\n"
+    "  --extra CMD:N:BYTES    send BYTES right after the reply to the N-th CMD\n"
+    "  --late CMD:N:MS        send the reply to the N-th CMD only MS milliseconds after it\n"
+    "  --before-start BYTES   send BYTES at once, before the program opens the port\n"
     "  --text-velox TEXT      text of the controller information reply (up to 256 bytes)\n"
     "  --text-flash TEXT      text of the flash information reply (up to 256 bytes)\n"
     "  --info-fault Q:FAULT   damage the reply to query Q (velox or flash); FAULT is one of\n"
@@ -41,6 +44,7 @@ const char kUsage[] =
     "\n"
     "CMD is one of: start (B), data (C), program (D), end (E), param ($), timestamp (\"),\n"
     "header (download header), block (download block), velox (!), flash (#), status (S).\n"
+    "BYTES is one or more hex bytes separated by commas (15 or 0x06,0x15).\n"
     "N counts that command from 1; download blocks are counted over all downloads. A rejected\n"
     "velox, flash or status query is answered with the one BYTE only.\n"
     "\n"
@@ -114,26 +118,78 @@ bool ParseFaultPoint(const std::string& name, FaultPoint* point) {
     return false;
 }
 
-// "CMD:N" or "CMD:N:BYTE"; the command is taken up to the first ':' after its first character,
-// so "::" would not be mistaken (':' is no command).
-bool ParseFault(const std::string& text, bool withByte, ReplyFault* fault) {
+// "15" or "0x06,0x15": one or more bytes.
+bool ParseByteList(const std::string& text, std::vector<uint8_t>* bytes) {
+    bytes->clear();
+    size_t at = 0;
+    for (;;) {
+        size_t comma = text.find(',', at);
+        uint8_t byte = 0;
+        if (!ParseByte(text.substr(at, comma - at), &byte)) {
+            return false;
+        }
+        bytes->push_back(byte);
+        if (comma == std::string::npos) {
+            return true;
+        }
+        at = comma + 1;
+    }
+}
+
+// "CMD:N" or "CMD:N:VALUE"; the command is taken up to the first ':' after its first character,
+// so "::" would not be mistaken (':' is no command). *value is what follows N, if anything.
+bool ParseCommandCount(const std::string& text, bool withValue, FaultPoint* point,
+                       unsigned* occurrence, std::string* value) {
     size_t first = text.find(':', 1);
     if (first == std::string::npos) {
         return false;
     }
     size_t second = text.find(':', first + 1);
-    if (withByte != (second != std::string::npos)) {
+    if (withValue != (second != std::string::npos)) {
         return false;
     }
-    std::string count = text.substr(first + 1, withByte ? second - first - 1 : std::string::npos);
-    unsigned long occurrence = 0;
-    if (!ParseFaultPoint(text.substr(0, first), &fault->point) ||
-        !ParseNumber(count, 10, 1000000000, &occurrence) || occurrence == 0) {
+    std::string count = text.substr(first + 1, withValue ? second - first - 1 : std::string::npos);
+    unsigned long number = 0;
+    if (!ParseFaultPoint(text.substr(0, first), point) ||
+        !ParseNumber(count, 10, 1000000000, &number) || number == 0) {
         return false;
     }
-    fault->occurrence = static_cast<unsigned>(occurrence);
+    *occurrence = static_cast<unsigned>(number);
+    *value = withValue ? text.substr(second + 1) : "";
+    return true;
+}
+
+bool ParseFault(const std::string& text, bool withByte, ReplyFault* fault) {
+    std::string byte;
+    if (!ParseCommandCount(text, withByte, &fault->point, &fault->occurrence, &byte)) {
+        return false;
+    }
     fault->silent = !withByte;
-    return !withByte || ParseByte(text.substr(second + 1), &fault->reply);
+    return !withByte || ParseByte(byte, &fault->reply);
+}
+
+bool ParseExtraReply(const std::string& text, ModuleConfig* config) {
+    ExtraReply extra;
+    std::string bytes;
+    if (!ParseCommandCount(text, true, &extra.point, &extra.occurrence, &bytes) ||
+        !ParseByteList(bytes, &extra.bytes)) {
+        return false;
+    }
+    config->extraReplies.push_back(extra);
+    return true;
+}
+
+bool ParseLateReply(const std::string& text, ModuleConfig* config) {
+    LateReply late;
+    std::string delay;
+    unsigned long ms = 0;
+    if (!ParseCommandCount(text, true, &late.point, &late.occurrence, &delay) ||
+        !ParseNumber(delay, 10, 3600000, &ms)) {
+        return false;
+    }
+    late.delayMs = static_cast<unsigned>(ms);
+    config->lateReplies.push_back(late);
+    return true;
 }
 
 bool ApplyInfoFault(const std::string& fault, InfoReplyConfig* info) {
@@ -193,6 +249,12 @@ bool ApplyOption(const std::string& name, const std::string& value, CliOptions* 
             return false;
         }
         config.faults.push_back(fault);
+    } else if (name == "--extra") {
+        return ParseExtraReply(value, &config);
+    } else if (name == "--late") {
+        return ParseLateReply(value, &config);
+    } else if (name == "--before-start") {
+        return ParseByteList(value, &config.bytesBeforeStart);
     } else if (name == "--text-velox") {
         return ParseInfoText(value, &config.velox);
     } else if (name == "--text-flash") {
@@ -213,8 +275,9 @@ bool ApplyOption(const std::string& name, const std::string& value, CliOptions* 
 }
 
 bool TakesValue(const std::string& name) {
-    for (const char* known : {"--device", "--reject", "--silent", "--text-velox", "--text-flash",
-                              "--info-fault", "--status", "--image-out", "--expect"}) {
+    for (const char* known :
+         {"--device", "--reject", "--silent", "--extra", "--late", "--before-start", "--text-velox",
+          "--text-flash", "--info-fault", "--status", "--image-out", "--expect"}) {
         if (name == known) {
             return true;
         }
@@ -261,28 +324,43 @@ bool OpenLine(const CliOptions& options, ModulePty* pty, std::string* error) {
 }
 
 bool InstallStopSignals(std::string* error) {
-    if (pipe2(g_stopPipe, O_CLOEXEC) != 0) {
+    if (pipe(g_stopPipe) != 0 || fcntl(g_stopPipe[0], F_SETFD, FD_CLOEXEC) != 0 ||
+        fcntl(g_stopPipe[1], F_SETFD, FD_CLOEXEC) != 0) {
         *error = std::string("pipe: ") + std::strerror(errno);
         return false;
     }
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    if (sigaction(SIGINT, &action, nullptr) != 0 || sigaction(SIGTERM, &action, nullptr) != 0) {
+        *error = std::string("sigaction: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+// A descriptor 0, 1 or 2 left closed by the caller would be taken by the line, and the verdict
+// or an error message would go out to the program as bytes from the module.
+bool OpenStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR) != fd) {
+            return false;
+        }
+    }
     return true;
 }
 
 int Serve(const CliOptions& options, const MemoryImage* expected) {
     ModulePty pty;
     std::string error;
-    if (!InstallStopSignals(&error) || !OpenLine(options, &pty, &error)) {
+    ModuleLog log;
+    if (!InstallStopSignals(&error) || !OpenLine(options, &pty, &error) ||
+        !SendBytesBeforeStart(&pty, options.config, &log, &error)) {
         std::fprintf(stderr, "tarnix-module: %s\n", error.c_str());
         return 2;
     }
     std::printf("Module ready on %s\n", pty.slavePath.c_str());
     std::fflush(stdout);
-    ModuleLog log;
     bool ok = RunModule(&pty, options.config, &log, g_stopPipe[0], &error);
     CloseModulePty(&pty);
     if (!ok) {
@@ -300,6 +378,9 @@ int Serve(const CliOptions& options, const MemoryImage* expected) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!OpenStandardDescriptors()) {
+        return 2;
+    }
     CliOptions options;
     std::string error;
     if (!ParseCommandLine(argc, argv, &options, &error)) {
