@@ -22,7 +22,7 @@ ProgramLaunch ShellLaunch(const std::string& script, std::vector<std::string> ar
 }
 
 // A stand-in program: one update without data, talking to the port given as $1.
-const char kTinyUpdate[] =
+const char TINY_UPDATE[] =
     "exec 3<>\"$1\"\n"
     "printf '\\002B\\211\\003' >&3; printf 'start%s\\n' \"$(head -c 1 <&3 | od -An -tx1)\"\n"
     "printf '\\002E\\211\\003' >&3; printf 'end%s\\n' \"$(head -c 1 <&3 | od -An -tx1)\"\n"
@@ -30,7 +30,7 @@ const char kTinyUpdate[] =
     "read answer; echo \"stdin:$answer\"; echo 'to stderr' >&2; exit 7\n";
 
 TEST(Harness, RunsAProgramAgainstTheModule) {
-    ProgramLaunch launch = ShellLaunch(kTinyUpdate, {"{port}"});
+    ProgramLaunch launch = ShellLaunch(TINY_UPDATE, {"{port}"});
     launch.stdinText = "yes\n";
     ModuleConfig config;
     config.faults = {RejectAt(FaultPoint::End, 1, 0x15)};
@@ -138,7 +138,7 @@ TEST(ModuleProgram, ServesWithTheStandardDescriptorsClosed) {
     });
     // Sent once the emulator has had time to start: one that stopped at once never answers it.
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    const std::vector<uint8_t> start{kModuleStx, 'B', 0x89, kModuleEtx};
+    const std::vector<uint8_t> start{MODULE_STX, 'B', 0x89, MODULE_ETX};
     ASSERT_EQ(write(line.masterFd, start.data(), start.size()), 4);
     // What the module sent: its reply, then (after it ended) anything else that came out.
     std::vector<uint8_t> received;
@@ -155,7 +155,7 @@ TEST(ModuleProgram, ServesWithTheStandardDescriptorsClosed) {
     module.join();
     readFor(0);
     CloseModulePty(&line);
-    EXPECT_EQ(received, std::vector<uint8_t>{kModuleAck}) << DescribeRun(run);
+    EXPECT_EQ(received, std::vector<uint8_t>{MODULE_ACK}) << DescribeRun(run);
     EXPECT_EQ(run.exitCode, 1) << DescribeRun(run);  // the verdict: no End, no Finish
 }
 

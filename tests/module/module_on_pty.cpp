@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr int kReplyWaitMs = 3000;
+constexpr int REPLY_WAIT_MS = 3000;
 
 }  // namespace
 
@@ -32,7 +32,7 @@ std::vector<uint8_t> ModuleOnPty::Receive(size_t count) {
     std::vector<uint8_t> bytes;
     while (bytes.size() < count) {
         pollfd ready{programFd_, POLLIN, 0};
-        if (poll(&ready, 1, kReplyWaitMs) <= 0) {
+        if (poll(&ready, 1, REPLY_WAIT_MS) <= 0) {
             break;
         }
         uint8_t buffer[512];

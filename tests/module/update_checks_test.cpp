@@ -19,12 +19,12 @@ struct Step {
 };
 
 std::vector<uint8_t> FrameBytes(const Step& step) {
-    std::vector<uint8_t> bytes{kModuleStx, static_cast<uint8_t>(step.command), step.modNr};
+    std::vector<uint8_t> bytes{MODULE_STX, static_cast<uint8_t>(step.command), step.modNr};
     // Byte by byte: a range insert here draws a false -Warray-bounds from GCC 12 in Release.
     for (char c : step.text) {
         bytes.push_back(static_cast<uint8_t>(c));
     }
-    bytes.push_back(kModuleEtx);
+    bytes.push_back(MODULE_ETX);
     return bytes;
 }
 
@@ -163,9 +163,9 @@ TEST(StrayReplies, ExtraBytesFollowTheReplyAndLateRepliesWait) {
     EXPECT_EQ(reply, (std::vector<uint8_t>{0x06, 0x06, 0x06, 0x06, 0x15, 0x06}));
     ASSERT_EQ(session.delayed.size(), 1u);
     EXPECT_EQ(session.delayed[0].delayMs, 5500u);
-    EXPECT_EQ(session.delayed[0].bytes, std::vector<uint8_t>{kModuleAck});
+    EXPECT_EQ(session.delayed[0].bytes, std::vector<uint8_t>{MODULE_ACK});
     EXPECT_EQ(log.frames[2].reply, (std::vector<uint8_t>{0x06, 0x06, 0x15}));
-    EXPECT_EQ(log.frames[3].reply, std::vector<uint8_t>{kModuleAck});
+    EXPECT_EQ(log.frames[3].reply, std::vector<uint8_t>{MODULE_ACK});
 }
 
 TEST(UpdateImage, RebuildsAcrossExtendedAddressRecords) {
@@ -247,16 +247,16 @@ TEST(FrameErrors, ReportsStrayBytesAndMalformedFrames) {
     ModuleLog log;
     ModuleSession session;
     StartModuleSession(&session, &config, &log);
-    std::vector<uint8_t> bytes{'x',        'y',        kModuleStx, 'B',
-                               0x89,       kModuleEtx,                          // stray, Start
-                               kModuleStx, 'D',        0x89,       0x55,        // no ETX
-                               kModuleStx, 'Z',                                 // unknown command
-                               kModuleStx, 'E',        0x89,       kModuleEtx,  // End
-                               kModuleStx, 'C',        0x89,       ':'};        // cut off
+    std::vector<uint8_t> bytes{'x',        'y',        MODULE_STX, 'B',
+                               0x89,       MODULE_ETX,                          // stray, Start
+                               MODULE_STX, 'D',        0x89,       0x55,        // no ETX
+                               MODULE_STX, 'Z',                                 // unknown command
+                               MODULE_STX, 'E',        0x89,       MODULE_ETX,  // End
+                               MODULE_STX, 'C',        0x89,       ':'};        // cut off
     std::vector<uint8_t> reply;
     FeedModuleBytes(&session, bytes.data(), bytes.size(), &reply);
     FinishModuleSession(&session);
-    EXPECT_EQ(reply, (std::vector<uint8_t>{kModuleAck, kModuleAck}));
+    EXPECT_EQ(reply, (std::vector<uint8_t>{MODULE_ACK, MODULE_ACK}));
     std::vector<ModuleErrorKind> kinds;
     for (const ModuleError& error : log.errors) {
         kinds.push_back(error.kind);
@@ -301,7 +301,7 @@ TEST(InfoReplies, DamageAsConfigured) {
         ModuleLog log;
         ModuleSession session;
         StartModuleSession(&session, &config, &log);
-        std::vector<uint8_t> query{kModuleStx, '!', kModuleEtx}, reply;
+        std::vector<uint8_t> query{MODULE_STX, '!', MODULE_ETX}, reply;
         FeedModuleBytes(&session, query.data(), query.size(), &reply);
         EXPECT_EQ(reply, c.reply);
     }

@@ -9,14 +9,34 @@
 #include "memory_image.h"
 
 // The module at the far end of the serial line, played on the master side of a pseudo-terminal
-// (or on a serial device). It answers every frame the moment its last byte arrives and keeps a
-// record of everything it received, so a test can check the bytes on the line, the protocol
-// order and whether the memory image arrived whole.
+// (or on a serial device). It answers every frame the moment its last byte arrives (or when a
+// real line would have delivered it, when paced) and keeps a record of everything it received,
+// so a test can check the bytes on the line, the protocol order and whether the memory image
+// arrived whole.
+//
+// It shares no code with src/ on purpose, not even the byte values or the record parser: it is
+// the independent peer of the programs, so a fault in their framing or parsing cannot hide in
+// the tests by being repeated on both sides.
 
-inline constexpr uint8_t kModuleStx = 0x02;
-inline constexpr uint8_t kModuleEtx = 0x03;
-inline constexpr uint8_t kModuleAck = 0x06;
-inline constexpr uint8_t kModuleNak = 0x15;
+inline constexpr uint8_t MODULE_STX = 0x02;
+inline constexpr uint8_t MODULE_ETX = 0x03;
+inline constexpr uint8_t MODULE_ACK = 0x06;
+inline constexpr uint8_t MODULE_NAK = 0x15;
+inline constexpr uint8_t MODULE_LF = 0x0A;  // between name and time in the timestamp command
+
+// The command bytes, the byte after STX. Start to Finish are consecutive and carry ModNr.
+inline constexpr uint8_t MODULE_CMD_DOWNLOAD = 0x20;    // ' '
+inline constexpr uint8_t MODULE_CMD_VELOX_INFO = 0x21;  // '!'
+inline constexpr uint8_t MODULE_CMD_TIMESTAMP = 0x22;   // '"'
+inline constexpr uint8_t MODULE_CMD_FLASH_INFO = 0x23;  // '#'
+inline constexpr uint8_t MODULE_CMD_PARAM = 0x24;       // '$'
+inline constexpr uint8_t MODULE_CMD_START = 0x42;       // 'B'
+inline constexpr uint8_t MODULE_CMD_DATA = 0x43;        // 'C'
+inline constexpr uint8_t MODULE_CMD_PROGRAM = 0x44;     // 'D'
+inline constexpr uint8_t MODULE_CMD_END = 0x45;         // 'E'
+inline constexpr uint8_t MODULE_CMD_FINISH = 0x46;      // 'F'
+inline constexpr uint8_t MODULE_CMD_STATUS = 0x53;      // 'S', the one frame without ETX
+inline constexpr uint8_t MODULE_STATUS_REPLY = 0x55;    // 'U', first byte of the status reply
 
 // The points at which a reply can be replaced or withheld. Each is counted on its own, from 1.
 enum class FaultPoint {
@@ -32,13 +52,13 @@ enum class FaultPoint {
     FlashInfo,       // '#': likewise
     Status,          // 'S': a rejection sends the one byte instead of 'U' and the value
 };
-inline constexpr size_t kFaultPointCount = 11;
+inline constexpr size_t FAULT_POINT_COUNT = 11;
 
 struct ReplyFault {
     FaultPoint point = FaultPoint::Data;
     unsigned occurrence = 1;  // 1-based count of that point
     bool silent = false;      // no reply at all
-    uint8_t reply = kModuleNak;
+    uint8_t reply = MODULE_NAK;
 };
 
 ReplyFault RejectAt(FaultPoint point, unsigned occurrence, uint8_t reply);
@@ -68,7 +88,7 @@ struct InfoReplyConfig {
     std::string text;
     InfoMarker marker = InfoMarker::Zero;
     bool overrideFirstByte = false;
-    uint8_t firstByte = kModuleStx;
+    uint8_t firstByte = MODULE_STX;
     bool overrideEcho = false;
     uint8_t echo = 0;
     bool overrideChecksum = false;
@@ -175,7 +195,7 @@ struct ModuleSession {
     ParseState state = ParseState::Idle;
     ModuleFrame frame;
     std::vector<uint8_t> stray;
-    std::array<unsigned, kFaultPointCount> occurrences{};
+    std::array<unsigned, FAULT_POINT_COUNT> occurrences{};
     std::vector<uint8_t> header;
     uint32_t downloadRemaining = 0;
     std::vector<uint8_t> block;

@@ -5,16 +5,18 @@
 
 namespace {
 
-constexpr size_t kErrorsShown = 20;
+constexpr size_t ERRORS_SHOWN = 20;
 
 std::string CountLine(const ModuleLog& log) {
-    std::string text =
-        "frames: " + std::to_string(log.frames.size()) + " (Start " +
-        std::to_string(CountFrames(log, 'B')) + ", Data " + std::to_string(CountFrames(log, 'C')) +
-        ", Program " + std::to_string(CountFrames(log, 'D')) + ", End " +
-        std::to_string(CountFrames(log, 'E')) + ", Finish " + std::to_string(CountFrames(log, 'F'));
+    std::string text = "frames: " + std::to_string(log.frames.size()) + " (Start " +
+                       std::to_string(CountFrames(log, MODULE_CMD_START)) + ", Data " +
+                       std::to_string(CountFrames(log, MODULE_CMD_DATA)) + ", Program " +
+                       std::to_string(CountFrames(log, MODULE_CMD_PROGRAM)) + ", End " +
+                       std::to_string(CountFrames(log, MODULE_CMD_END)) + ", Finish " +
+                       std::to_string(CountFrames(log, MODULE_CMD_FINISH));
     size_t service = 0;
-    for (uint8_t command : {' ', '!', '"', '#', '$', 'S'}) {
+    for (uint8_t command : {MODULE_CMD_DOWNLOAD, MODULE_CMD_VELOX_INFO, MODULE_CMD_TIMESTAMP,
+                            MODULE_CMD_FLASH_INFO, MODULE_CMD_PARAM, MODULE_CMD_STATUS}) {
         service += CountFrames(log, command);
     }
     if (service > 0) {
@@ -25,12 +27,12 @@ std::string CountLine(const ModuleLog& log) {
 
 std::string ErrorLines(const ModuleLog& log) {
     std::string text = "protocol errors: " + std::to_string(log.errors.size()) + "\n";
-    for (size_t i = 0; i < log.errors.size() && i < kErrorsShown; ++i) {
+    for (size_t i = 0; i < log.errors.size() && i < ERRORS_SHOWN; ++i) {
         const ModuleError& e = log.errors[i];
         text += "  [" + std::string(ModuleErrorKindName(e.kind)) + ", before frame " +
                 std::to_string(e.frameIndex + 1) + "] " + e.text + "\n";
     }
-    if (log.errors.size() > kErrorsShown) {
+    if (log.errors.size() > ERRORS_SHOWN) {
         text += "  ...\n";
     }
     return text;
@@ -59,12 +61,12 @@ std::string ImageLines(const ModuleLog& log, const MemoryImage* expected) {
 }
 
 bool IsUpdateCommand(uint8_t command) {
-    return command >= 'B' && command <= 'F';
+    return command >= MODULE_CMD_START && command <= MODULE_CMD_FINISH;
 }
 
 const char* UpdateCommandName(uint8_t command) {
-    static const char* const kNames[] = {"Start", "Data", "Program", "End", "Finish"};
-    return kNames[command - 'B'];
+    static const char* const UPDATE_COMMAND_NAMES[] = {"Start", "Data", "Program", "End", "Finish"};
+    return UPDATE_COMMAND_NAMES[command - MODULE_CMD_START];
 }
 
 // "rejected with 0x15" or "unanswered"; empty when the frame was acknowledged.
@@ -72,7 +74,7 @@ std::string ReplyProblem(const ModuleFrame& frame) {
     if (frame.reply.empty()) {
         return "unanswered";
     }
-    if (frame.reply[0] == kModuleAck) {
+    if (frame.reply[0] == MODULE_ACK) {
         return "";
     }
     char text[32];
@@ -100,15 +102,15 @@ std::vector<std::string> UpdateShortfalls(const ModuleLog& log) {
             continue;
         }
         anyUpdateFrame = true;
-        unsigned count = ++counts[frame.command - 'B'];
-        if (frame.command == 'F') {
+        unsigned count = ++counts[frame.command - MODULE_CMD_START];
+        if (frame.command == MODULE_CMD_FINISH) {
             finish = true;
             continue;
         }
         last = &frame;
         std::string problem = ReplyProblem(frame);
-        startAccepted = startAccepted || (frame.command == 'B' && problem.empty());
-        end = end || frame.command == 'E';
+        startAccepted = startAccepted || (frame.command == MODULE_CMD_START && problem.empty());
+        end = end || frame.command == MODULE_CMD_END;
         if (!problem.empty() && firstProblem.empty()) {
             firstProblem = std::string(UpdateCommandName(frame.command)) + " " +
                            std::to_string(count) + " " + problem;
@@ -147,7 +149,7 @@ size_t CountFrames(const ModuleLog& log, uint8_t command) {
 std::vector<std::string> DataLines(const ModuleLog& log) {
     std::vector<std::string> lines;
     for (const ModuleFrame& frame : log.frames) {
-        if (frame.command == 'C') {
+        if (frame.command == MODULE_CMD_DATA) {
             lines.emplace_back(frame.payload.begin(), frame.payload.end());
         }
     }

@@ -15,9 +15,9 @@
 
 namespace {
 
-constexpr size_t kMaxImageSpan = 64u << 20;
+constexpr size_t MAX_IMAGE_SPAN = 64u << 20;
 
-const char kUsage[] =
+const char USAGE[] =
     "Usage: tarnix-module [OPTION]...\n"
     "Plays the module on a new pseudo-terminal, prints \"Module ready on <path>\" and answers\n"
     "the program that opens that path until it closes the port (or Ctrl-C), then prints a\n"
@@ -59,11 +59,11 @@ struct CliOptions {
     bool help = false;
 };
 
-int g_stopPipe[2] = {-1, -1};
+int StopPipe[2] = {-1, -1};
 
 void OnStopSignal(int) {
     char byte = 's';
-    (void)!write(g_stopPipe[1], &byte, 1);
+    (void)!write(StopPipe[1], &byte, 1);
 }
 
 bool ParseNumber(const std::string& text, int base, unsigned long max, unsigned long* value) {
@@ -96,7 +96,7 @@ bool ParseFaultPoint(const std::string& name, FaultPoint* point) {
         const char* name;
         const char* symbol;
         FaultPoint point;
-    } kPoints[] = {
+    } FAULT_POINT_NAMES[] = {
         {"start", "B", FaultPoint::Start},
         {"data", "C", FaultPoint::Data},
         {"program", "D", FaultPoint::Program},
@@ -109,7 +109,7 @@ bool ParseFaultPoint(const std::string& name, FaultPoint* point) {
         {"flash", "#", FaultPoint::FlashInfo},
         {"status", "S", FaultPoint::Status},
     };
-    for (const auto& entry : kPoints) {
+    for (const auto& entry : FAULT_POINT_NAMES) {
         if (name == entry.name || (entry.symbol != nullptr && name == entry.symbol)) {
             *point = entry.point;
             return true;
@@ -324,8 +324,8 @@ bool OpenLine(const CliOptions& options, ModulePty* pty, std::string* error) {
 }
 
 bool InstallStopSignals(std::string* error) {
-    if (pipe(g_stopPipe) != 0 || fcntl(g_stopPipe[0], F_SETFD, FD_CLOEXEC) != 0 ||
-        fcntl(g_stopPipe[1], F_SETFD, FD_CLOEXEC) != 0) {
+    if (pipe(StopPipe) != 0 || fcntl(StopPipe[0], F_SETFD, FD_CLOEXEC) != 0 ||
+        fcntl(StopPipe[1], F_SETFD, FD_CLOEXEC) != 0) {
         *error = std::string("pipe: ") + std::strerror(errno);
         return false;
     }
@@ -361,14 +361,14 @@ int Serve(const CliOptions& options, const MemoryImage* expected) {
     }
     std::printf("Module ready on %s\n", pty.slavePath.c_str());
     std::fflush(stdout);
-    bool ok = RunModule(&pty, options.config, &log, g_stopPipe[0], &error);
+    bool ok = RunModule(&pty, options.config, &log, StopPipe[0], &error);
     CloseModulePty(&pty);
     if (!ok) {
         std::fprintf(stderr, "tarnix-module: %s\n", error.c_str());
     }
     std::fputs(DescribeModuleVerdict(log, expected).c_str(), stdout);
     if (!options.imageOut.empty() &&
-        !WriteImageBinary(log.image, options.imageOut, kMaxImageSpan, &error)) {
+        !WriteImageBinary(log.image, options.imageOut, MAX_IMAGE_SPAN, &error)) {
         std::fprintf(stderr, "tarnix-module: %s\n", error.c_str());
         ok = false;
     }
@@ -388,7 +388,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (options.help) {
-        std::fputs(kUsage, stdout);
+        std::fputs(USAGE, stdout);
         return 0;
     }
     MemoryImage expected;

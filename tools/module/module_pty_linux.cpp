@@ -1,3 +1,7 @@
+// The module's line on Linux: the pseudo-terminal pair (ptsname_r), a serial device, and the
+// loop that serves it, timing replies with ppoll. A port to another POSIX system replaces this
+// file.
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
