@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -107,6 +108,11 @@ struct ModuleConfig {
     std::vector<LateReply> lateReplies;
     // Sent before the program opens the port (SendBytesBeforeStart), so they wait in its input.
     std::vector<uint8_t> bytesBeforeStart;
+    // The time of a real line at this rate, 8N2 (11 bits a byte): a frame is answered no earlier
+    // than its last byte would have arrived, and the reply takes its own byte time. 0: at once.
+    unsigned baud = 0;
+    // Added before every reply, as a USB adapter's latency timer does.
+    double replyLatencyMs = 0;
 };
 
 enum class ModuleErrorKind {
@@ -219,6 +225,24 @@ void FeedModuleBytes(ModuleSession* session, const uint8_t* bytes, size_t count,
                      std::vector<uint8_t>* reply);
 // Records stray bytes still pending and a frame left unfinished.
 void FinishModuleSession(ModuleSession* session);
+
+// Line time, kept from the moments bytes are seen: the pseudo-terminal hands over a burst at
+// once, so each byte is taken to start when it arrives or when the byte before it has finished,
+// whichever is later. Times in nanoseconds of one monotonic clock.
+struct LinePacer {
+    int64_t byteNs = 0;                 // 11 bits at the configured rate; 0 when not paced
+    int64_t latencyNs = 0;              // before every reply
+    int64_t inboundEndNs = INT64_MIN;   // the program's last byte has wholly arrived
+    int64_t outboundEndNs = INT64_MIN;  // the module's last byte has wholly arrived
+};
+
+void StartLinePacer(LinePacer* pacer, const ModuleConfig& config);
+// When a byte from the program, seen at arrivalNs, has wholly arrived; the pacer moves on.
+int64_t PaceInboundByte(LinePacer* pacer, int64_t arrivalNs);
+// When the next reply byte, ready to go at readyNs, would have wholly arrived at the program.
+int64_t NextOutboundByteEnd(const LinePacer& pacer, int64_t readyNs);
+// The same, and the pacer moves on past that byte.
+int64_t PaceOutboundByte(LinePacer* pacer, int64_t readyNs);
 
 struct ModulePty {
     int masterFd = -1;

@@ -63,21 +63,27 @@ bool SetNonBlocking(int fd, std::string* error) {
     return true;
 }
 
-using Clock = std::chrono::steady_clock;
-
-// Replies waiting for their time, in the order they are due.
+// Replies waiting for their time, in the order they are ready to go.
 struct ScheduledReply {
-    Clock::time_point due;
+    int64_t readyNs = 0;
     std::vector<uint8_t> bytes;
+    size_t sent = 0;
 };
 
 struct Server {
     ModulePty* pty = nullptr;
     ModuleSession session;
+    LinePacer pacer;
     std::vector<uint8_t> buffer = std::vector<uint8_t>(65536);
     int stopFd = -1;
     std::deque<ScheduledReply> scheduled;
 };
+
+int64_t NowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // Writes the whole reply; waits for room in the line's buffer but gives up when a stop is asked
 // for. False, with errno kept, when the write itself failed (EIO: the program closed the port).
@@ -106,35 +112,49 @@ bool WriteReply(int fd, const std::vector<uint8_t>& reply, int stopFd) {
     return true;
 }
 
-void Schedule(Server* server, Clock::time_point due, std::vector<uint8_t> bytes) {
-    auto later = std::find_if(server->scheduled.begin(), server->scheduled.end(),
-                              [due](const ScheduledReply& entry) { return entry.due > due; });
-    server->scheduled.insert(later, ScheduledReply{due, std::move(bytes)});
+void Schedule(Server* server, int64_t readyNs, std::vector<uint8_t> bytes) {
+    auto later =
+        std::find_if(server->scheduled.begin(), server->scheduled.end(),
+                     [readyNs](const ScheduledReply& entry) { return entry.readyNs > readyNs; });
+    server->scheduled.insert(later, ScheduledReply{readyNs, std::move(bytes), 0});
 }
 
-// Parses what arrived at `now` and schedules the replies; a late reply counts its delay from
-// the moment its frame was complete.
-void ServeBytes(Server* server, const uint8_t* bytes, size_t count, Clock::time_point now) {
+// Parses what arrived at nowNs byte by byte, so that each reply is timed from the end of the
+// frame it answers; a late reply counts its delay from there too.
+void ServeBytes(Server* server, const uint8_t* bytes, size_t count, int64_t nowNs) {
     ModuleSession* session = &server->session;
     std::vector<uint8_t> reply;
-    FeedModuleBytes(session, bytes, count, &reply);
-    if (!reply.empty()) {
-        Schedule(server, now, std::move(reply));
+    for (size_t i = 0; i < count; ++i) {
+        int64_t arrivedNs = PaceInboundByte(&server->pacer, nowNs);
+        FeedModuleBytes(session, bytes + i, 1, &reply);
+        int64_t readyNs = arrivedNs + server->pacer.latencyNs;
+        if (!reply.empty()) {
+            Schedule(server, readyNs, std::move(reply));
+            reply.clear();
+        }
+        for (DelayedReply& late : session->delayed) {
+            Schedule(server, readyNs + int64_t{late.delayMs} * 1000000, std::move(late.bytes));
+        }
+        session->delayed.clear();
     }
-    for (DelayedReply& late : session->delayed) {
-        Schedule(server, now + std::chrono::milliseconds(late.delayMs), std::move(late.bytes));
-    }
-    session->delayed.clear();
 }
 
-// Sends every reply that is due. A write refused because the program has closed the port is
-// left to the next read, which sees the hang-up.
-bool SendDueReplies(Server* server, Clock::time_point now, std::string* error) {
+// When the next scheduled byte would have wholly arrived at the program.
+int64_t NextByteDue(const Server& server) {
+    return NextOutboundByteEnd(server.pacer, server.scheduled.front().readyNs);
+}
+
+// Sends every reply byte that is due. A write refused because the program has closed the port
+// is left to the next read, which sees the hang-up.
+bool SendDueReplies(Server* server, int64_t nowNs, std::string* error) {
     std::vector<uint8_t> due;
-    while (!server->scheduled.empty() && server->scheduled.front().due <= now) {
-        std::vector<uint8_t>& bytes = server->scheduled.front().bytes;
-        due.insert(due.end(), bytes.begin(), bytes.end());
-        server->scheduled.pop_front();
+    while (!server->scheduled.empty() && NextByteDue(*server) <= nowNs) {
+        ScheduledReply& head = server->scheduled.front();
+        PaceOutboundByte(&server->pacer, head.readyNs);
+        due.push_back(head.bytes[head.sent++]);
+        if (head.sent == head.bytes.size()) {
+            server->scheduled.pop_front();
+        }
     }
     if (due.empty() || WriteReply(server->pty->masterFd, due, server->stopFd) || errno == EIO) {
         return true;
@@ -153,7 +173,7 @@ ReadOutcome ReadAndServe(Server* server, std::string* error) {
             // From now on a hang-up on the master means the program closed the port.
             CloseFd(&pty->slaveFd);
         }
-        ServeBytes(server, server->buffer.data(), static_cast<size_t>(n), Clock::now());
+        ServeBytes(server, server->buffer.data(), static_cast<size_t>(n), NowNs());
         return ReadOutcome::Served;
     }
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
@@ -169,23 +189,22 @@ ReadOutcome ReadAndServe(Server* server, std::string* error) {
 // After a stop: parses what is still waiting, answering at once, until the line is empty.
 void DrainPendingInput(Server* server) {
     std::string ignored;
+    server->pacer = LinePacer{};  // the program is gone: no line time to keep
     ReadOutcome outcome = ReadOutcome::Served;
     while (outcome == ReadOutcome::Served) {
         outcome = ReadAndServe(server, &ignored);
-        SendDueReplies(server, Clock::now(), &ignored);
+        SendDueReplies(server, NowNs(), &ignored);
         server->scheduled.clear();  // late replies: the program is gone
     }
     server->session.log->hungUp = outcome == ReadOutcome::HungUp;
 }
 
-// How long poll may sleep: until the next reply is due, or for ever.
+// How long poll may sleep: until the next reply byte is due, or for ever.
 timespec* TimeToNextReply(const Server& server, timespec* wait) {
     if (server.scheduled.empty()) {
         return nullptr;
     }
-    auto left = server.scheduled.front().due - Clock::now();
-    auto ns =
-        std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(left).count());
+    int64_t ns = std::max<int64_t>(0, NextByteDue(server) - NowNs());
     wait->tv_sec = static_cast<time_t>(ns / 1000000000);
     wait->tv_nsec = static_cast<long>(ns % 1000000000);
     return wait;
@@ -262,6 +281,7 @@ bool RunModule(ModulePty* pty, const ModuleConfig& config, ModuleLog* log, int s
     server.pty = pty;
     server.stopFd = stopFd;
     StartModuleSession(&server.session, &config, log);
+    StartLinePacer(&server.pacer, config);
     bool ok = true;
     while (ok) {
         pollfd fds[2] = {{pty->masterFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
@@ -284,7 +304,7 @@ bool RunModule(ModulePty* pty, const ModuleConfig& config, ModuleLog* log, int s
             log->hungUp = true;
             break;
         }
-        ok = outcome != ReadOutcome::Failed && SendDueReplies(&server, Clock::now(), error);
+        ok = outcome != ReadOutcome::Failed && SendDueReplies(&server, NowNs(), error);
     }
     FinishModuleSession(&server.session);
     return ok;

@@ -30,6 +30,11 @@ const char USAGE[] =
     "  --extra CMD:N:BYTES    send BYTES right after the reply to the N-th CMD\n"
     "  --late CMD:N:MS        send the reply to the N-th CMD only MS milliseconds after it\n"
     "  --before-start BYTES   send BYTES at once, before the program opens the port\n"
+    "  --baud RATE            keep the time of a real line at RATE baud, 8N2: answer a frame\n"
+    "                         no earlier than its last byte would arrive, and let the reply\n"
+    "                         take its own byte time (default: answer at once)\n"
+    "  --reply-latency MS     wait MS milliseconds (decimals allowed) before every reply, as a\n"
+    "                         USB adapter's latency timer does\n"
     "  --text-velox TEXT      text of the controller information reply (up to 256 bytes)\n"
     "  --text-flash TEXT      text of the flash information reply (up to 256 bytes)\n"
     "  --info-fault Q:FAULT   damage the reply to query Q (velox or flash); FAULT is one of\n"
@@ -116,6 +121,18 @@ bool ParseFaultPoint(const std::string& name, FaultPoint* point) {
         }
     }
     return false;
+}
+
+// A time in milliseconds, 0 to one minute, decimals allowed ("1", "0.5").
+bool ParseMilliseconds(const std::string& text, double* ms) {
+    char* end = nullptr;
+    errno = 0;
+    double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || errno != 0 || *end != '\0' || !(value >= 0 && value <= 60000)) {
+        return false;
+    }
+    *ms = value;
+    return true;
 }
 
 // "15" or "0x06,0x15": one or more bytes.
@@ -255,6 +272,13 @@ bool ApplyOption(const std::string& name, const std::string& value, CliOptions* 
         return ParseLateReply(value, &config);
     } else if (name == "--before-start") {
         return ParseByteList(value, &config.bytesBeforeStart);
+    } else if (name == "--baud") {
+        if (!ParseNumber(value, 10, 4000000, &number) || number == 0) {
+            return false;
+        }
+        config.baud = static_cast<unsigned>(number);
+    } else if (name == "--reply-latency") {
+        return ParseMilliseconds(value, &config.replyLatencyMs);
     } else if (name == "--text-velox") {
         return ParseInfoText(value, &config.velox);
     } else if (name == "--text-flash") {
@@ -276,8 +300,9 @@ bool ApplyOption(const std::string& name, const std::string& value, CliOptions* 
 
 bool TakesValue(const std::string& name) {
     for (const char* known :
-         {"--device", "--reject", "--silent", "--extra", "--late", "--before-start", "--text-velox",
-          "--text-flash", "--info-fault", "--status", "--image-out", "--expect"}) {
+         {"--device", "--reject", "--silent", "--extra", "--late", "--before-start", "--baud",
+          "--reply-latency", "--text-velox", "--text-flash", "--info-fault", "--status",
+          "--image-out", "--expect"}) {
         if (name == known) {
             return true;
         }
