@@ -53,8 +53,12 @@ const char USAGE[] =
     "N counts that command from 1; download blocks are counted over all downloads. A rejected\n"
     "velox, flash or status query is answered with the one BYTE only.\n"
     "\n"
-    "Exit status: 0 when the line carried no protocol error and the image matched --expect,\n"
-    "1 otherwise, 2 for bad options or when the port cannot be set up.\n";
+    "The verdict fails when the line carried a protocol error, when an update was left\n"
+    "incomplete (no accepted Start, no End, no Finish, or an update command rejected or\n"
+    "unanswered; each is named), or when the image differs from --expect.\n"
+    "\n"
+    "Exit status: 0 when the verdict passes, 1 when it fails, 2 for bad options or when the\n"
+    "port cannot be set up.\n";
 
 struct CliOptions {
     ModuleConfig config;
