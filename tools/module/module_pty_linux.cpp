@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -282,6 +283,11 @@ bool RunModule(ModulePty* pty, const ModuleConfig& config, ModuleLog* log, int s
     server.stopFd = stopFd;
     StartModuleSession(&server.session, &config, log);
     StartLinePacer(&server.pacer, config);
+    if (server.pacer.byteNs > 0 || server.pacer.latencyNs > 0) {
+        // Replies are timed to the microsecond; the default 50 us slack would add up over
+        // thousands of frames. Only a finer wake-up is lost if this fails.
+        (void)prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    }
     bool ok = true;
     while (ok) {
         pollfd fds[2] = {{pty->masterFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
