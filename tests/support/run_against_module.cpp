@@ -404,6 +404,11 @@ ProgramRun RunAgainstModule(const ProgramLaunch& launch, const ModuleConfig& con
     if (!OpenModuleLine(relayed, &pty, &relay, &run)) {
         return run;
     }
+    if (!SendBytesBeforeStart(&pty, config, &run.module, &run.failure)) {
+        CloseRelay(&relay);
+        CloseModulePty(&pty);
+        return run;
+    }
     int stop[2];
     if (pipe2(stop, O_CLOEXEC) != 0) {
         run.failure = std::string("pipe: ") + std::strerror(errno);
