@@ -33,18 +33,18 @@ if [ ! -f "$root/tmp/work/prefix/system.reg" ]; then
     say "wine-prefix creating"
     started=$(seconds_since_boot)
     in_host_root "$wine" wineboot -i </dev/null >/tmp/wineboot.log 2>&1
+    in_host_root "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d /dev/ttyS0 /f \
+        </dev/null >/dev/null 2>&1 || say "the COM1 registry entry could not be set"
+    # The server writes the registry when it ends by itself.
     in_host_root "$server" -w
     say "wine-prefix created in $(awk -v a="$started" -v b="$(seconds_since_boot)" 'BEGIN { printf "%.0f", b - a }') s"
 fi
-in_host_root "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d /dev/ttyS0 /f \
-    </dev/null >/dev/null 2>&1 || say "the COM1 registry entry could not be set"
 
 case "${tarnix_wine:-}" in
     update) run_program tarnix in_host_root "$wine" tarnix.exe 0x89 display-config.upd 0 1 ;;
     download) run_program tarnix-service in_host_root "$wine" tarnix-service.exe 1 info status download small.ttf ;;
     *) say "no such Wine run: ${tarnix_wine:-}" ;;
 esac
-# The server writes the registry back when it ends; the prefix is kept for the next boot.
+# What the run changed in the prefix need not be kept.
 in_host_root "$server" -k 2>/dev/null
-in_host_root "$server" -w 2>/dev/null
-umount "$root/tmp/work"
+sync
