@@ -30,6 +30,9 @@ uint32_t SendDataLine(uint8_t modNr, char* line, size_t* length) {
     line[textLength + 1] = '\0';
     *length = textLength + 1;
     uint32_t written = 0;
+    // A failed write is not reported here on purpose: the count says what went out (it feeds
+    // the progress line), and a frame that did not arrive whole surfaces as the missing or
+    // wrong reply that the caller reports with its line number.
     WriteComBlock(line, static_cast<uint32_t>(*length), &written);
     return written;
 }

@@ -24,6 +24,10 @@ inline constexpr uint8_t CMD_STATUS = 'S';
 
 inline constexpr uint8_t DEFAULT_MOD_NR = 0x89;  // the display module
 
+// Room a line buffer needs after the line for SendDataLine: ETX and the terminating zero, for a
+// line that has no line end to overwrite.
+inline constexpr size_t DATA_LINE_SPARE_BYTES = 2;
+
 // Sends STX, cmd, modNr, ETX. Reads no reply.
 void SendCommand(uint8_t cmd, uint8_t modNr);
 
@@ -31,7 +35,7 @@ void SendCommand(uint8_t cmd, uint8_t modNr);
 // text followed by ETX in one block write. `line` holds `*length` bytes as read from the file
 // (a CR LF or LF line end, or none; NUL bytes are text like any other). Its line end is
 // replaced in place by ETX and a terminating zero, and *length becomes the payload's length,
-// so that the caller prints the line as sent. `line` must have room for two bytes after
-// `*length` (ETX and the zero when the line has no line end).
+// so that the caller prints the line as sent. `line` must have room for DATA_LINE_SPARE_BYTES after
+// `*length`.
 // Returns the count of payload bytes written.
 uint32_t SendDataLine(uint8_t modNr, char* line, size_t* length);

@@ -19,9 +19,18 @@ struct CalendarTime {
 };
 
 // Opens an existing file for reading; others may read it meanwhile. Returns null on
-// failure with errno describing the cause (so that perror names it); a directory is refused
-// with EISDIR.
+// failure with errno describing the cause (so that PrintConfigFileError names it); a
+// directory is refused with EISDIR. Never waits: a FIFO without a writer opens at once (and
+// IsRegularConfigFile then refuses it).
 ConfigFile* OpenConfigFile(const char* path);
+
+// True for a plain file on disk; false for a pipe, a FIFO, a device or a console.
+bool IsRegularConfigFile(ConfigFile* file);
+
+// Prints "<prefix>: <system text>" on standard error for the last failure above, as perror
+// does with errno. On Windows errno is mapped from the Win32 error; where no errno fits, the
+// Win32 number is printed instead ("<prefix> with error %lu.").
+void PrintConfigFileError(const char* prefix);
 
 // The file's size in bytes. False when the size cannot be obtained.
 bool GetConfigFileSize(ConfigFile* file, uint64_t* size);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
 
 #include "config_file.h"
@@ -13,20 +14,33 @@ struct ConfigFile {
     int fd = -1;
 };
 
+// O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer. It is cleared
+// again at once, so that reads of a regular file behave as always.
 ConfigFile* OpenConfigFile(const char* path) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return nullptr;
     }
     // open() accepts a directory for reading; only the first read would fail.
     struct stat info {};
-    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode) || flags < 0 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
         close(fd);
         errno = error;
         return nullptr;
     }
     return new ConfigFile{fd};
+}
+
+bool IsRegularConfigFile(ConfigFile* file) {
+    struct stat info {};
+    return fstat(file->fd, &info) == 0 && S_ISREG(info.st_mode);
+}
+
+void PrintConfigFileError(const char* prefix) {
+    perror(prefix);
 }
 
 bool GetConfigFileSize(ConfigFile* file, uint64_t* size) {

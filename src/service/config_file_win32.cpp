@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "config_file.h"
 
@@ -13,7 +14,10 @@ struct ConfigFile {
 
 namespace {
 
-// perror() reads errno, which the Win32 calls do not set.
+// The Win32 number of the last failure, kept for PrintConfigFileError; errno gets its mapping.
+DWORD g_lastError = NO_ERROR;
+
+// perror() reads errno, which the Win32 calls do not set. 0 where no errno fits.
 int ErrnoFor(DWORD error) {
     switch (error) {
         case ERROR_FILE_NOT_FOUND:
@@ -27,8 +31,14 @@ int ErrnoFor(DWORD error) {
         case ERROR_LOCK_VIOLATION:
             return EBUSY;
         default:
-            return EIO;
+            return 0;
     }
+}
+
+void KeepError(DWORD error) {
+    g_lastError = error;
+    int mapped = ErrnoFor(error);
+    errno = mapped != 0 ? mapped : EIO;
 }
 
 bool IsDirectory(const char* path) {
@@ -42,11 +52,27 @@ ConfigFile* OpenConfigFile(const char* path) {
     HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
+        KeepError(GetLastError());
         // Windows refuses a directory as "access denied"; name the real cause.
-        errno = IsDirectory(path) ? EISDIR : ErrnoFor(GetLastError());
+        if (IsDirectory(path)) {
+            errno = EISDIR;
+        }
         return nullptr;
     }
     return new ConfigFile{handle};
+}
+
+// A console, a pipe or a device such as NUL has no size to announce.
+bool IsRegularConfigFile(ConfigFile* file) {
+    return GetFileType(file->handle) == FILE_TYPE_DISK;
+}
+
+void PrintConfigFileError(const char* prefix) {
+    if (g_lastError != NO_ERROR && ErrnoFor(g_lastError) == 0) {
+        fprintf(stderr, "%s with error %lu.\n", prefix, static_cast<unsigned long>(g_lastError));
+        return;
+    }
+    perror(prefix);
 }
 
 // The high part is asked for too: a size whose low part happens to be all ones is not a
@@ -66,7 +92,7 @@ bool ReadConfigFileBlock(ConfigFile* file, uint8_t* buffer, uint32_t capacity, u
     while (*count < capacity) {
         DWORD read = 0;
         if (!ReadFile(file->handle, buffer + *count, capacity - *count, &read, nullptr)) {
-            errno = ErrnoFor(GetLastError());
+            KeepError(GetLastError());
             return false;
         }
         if (read == 0) {

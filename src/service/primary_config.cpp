@@ -1,12 +1,15 @@
 #include "primary_config.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <limits>
 
 #include "com_port.h"
 #include "framing.h"
+#include "interrupts.h"
 #include "module_info.h"
+#include "progress.h"
 
 namespace {
 
@@ -21,14 +24,28 @@ struct DownloadSource {
     std::string fileName;
 };
 
+// The system's error is saved first: printf and fflush may change errno before it is shown.
 void PrintFileError(const char* what, const char* path) {
+    int error = errno;
     printf("%s failed on file 1 = %s\n", what, path);
     fflush(stdout);
-    perror("File I/O failed");
+    errno = error;
+    PrintConfigFileError("File I/O failed");
+}
+
+// The name goes into the timestamp frame, where a line feed ends it: the module would read a
+// different name and take the rest for the time.
+bool IsSendableFileName(const std::string& name) {
+    return name.find('\n') == std::string::npos;
 }
 
 // Size, time and name of the open file; prints why when one of them is missing.
 DownloadOutcome DescribeSource(DownloadSource* source) {
+    // A pipe or a device has no size to announce in the header: it would be read as 0.
+    if (!IsRegularConfigFile(source->file)) {
+        printf("Not a regular file, nothing sent: %s\n", source->path);
+        return DownloadOutcome::NotRegularFile;
+    }
     uint64_t size = 0;
     if (!GetConfigFileSize(source->file, &size) || size > std::numeric_limits<uint32_t>::max()) {
         printf("Invalid File size !\n");
@@ -55,6 +72,8 @@ bool SendDownloadHeader(uint32_t size) {
     SendByte(STX);
     SendByte(CMD_DOWNLOAD);
     uint32_t written = 0;
+    // The write's result is not examined on purpose: a header that did not go out whole gets
+    // no ACK, and the reply check below reports it as "1. Acknowledge not received".
     WriteComBlock(header.data(), static_cast<uint32_t>(header.size()), &written);
     uint8_t reply = ReceiveByte();
     if (reply != ACK) {
@@ -98,6 +117,9 @@ DownloadOutcome SendBlocks(const DownloadSource& source) {
     PrintDownloadProgress(sent, source.size);
     uint8_t block[DOWNLOAD_BLOCK_SIZE];
     while (sent < source.size) {
+        if (StopAtSafePoint()) {
+            return DownloadOutcome::Interrupted;
+        }
         uint32_t wanted = std::min(DOWNLOAD_BLOCK_SIZE, source.size - sent);
         uint32_t count = 0;
         if (!ReadConfigFileBlock(source.file, block, wanted, &count)) {
@@ -152,6 +174,10 @@ DownloadOutcome RunDownload(DownloadSource* source) {
 DownloadOutcome Download(const char* path) {
     if (path == nullptr || path[0] == '\0') {
         return DownloadOutcome::NoPath;
+    }
+    if (!IsSendableFileName(ConfigFileName(path))) {
+        printf("File name contains a line feed, nothing sent: %s\n", path);
+        return DownloadOutcome::NameNotSendable;
     }
     DownloadSource source;
     source.path = path;
@@ -237,15 +263,8 @@ std::array<uint8_t, DOWNLOAD_HEADER_SIZE> BuildDownloadHeader(uint32_t size) {
     return header;
 }
 
+// A hundredth of the size is rounded down, so the quotient overshoots at the end (512 bytes
+// would finish at 102): the download never shows more than 100.
 long DownloadProgress(uint32_t sent, uint32_t size) {
-    uint32_t step = size / 100;
-    if (step > 0) {
-        // A hundredth of the size is rounded down, so the quotient overshoots at the end
-        // (512 bytes would finish at 102).
-        return std::min(static_cast<long>(sent / step), 100L);
-    }
-    if (size == 0) {
-        return 0;
-    }
-    return static_cast<long>(static_cast<uint64_t>(sent) * 100 / size);
+    return ProgressFigure(sent, size, 100);
 }

@@ -17,13 +17,16 @@ enum class DownloadOutcome {
     Completed,  // every block and the timestamp acknowledged
     NoPath,     // empty path: nothing done
     OpenFailed,
-    SizeInvalid,  // size unknown, or too large for the header's 32 bits
+    NotRegularFile,   // a pipe, a device: nothing with a size to announce
+    NameNotSendable,  // the name holds a line feed, which would corrupt the timestamp frame
+    SizeInvalid,      // size unknown, or too large for the header's 32 bits
     TimeUnavailable,
     HeaderRejected,
     PortWriteFailed,
     BlockRejected,
     FileReadFailed,  // read error, or the file ended before its size
     TimestampRejected,
+    Interrupted,  // stopped between two blocks by an interrupt; nothing more was sent
 };
 
 // Downloads the file named by `path` and writes its timestamp. Always returns 0: the outcome

@@ -8,7 +8,6 @@
 namespace {
 
 constexpr int MAX_PARAMETER = 0xFF;
-constexpr int MAX_COM_NR = 8;
 
 struct OperationName {
     const char* name;
@@ -38,23 +37,16 @@ bool FindOperation(std::string_view name, ServiceOperationKind* kind) {
 
 bool ParsePort(const std::string& port, bool devicePathsAllowed, ServiceCommandLine* commandLine,
                std::string* error) {
-    if (port.find('/') != std::string::npos) {
-        if (!devicePathsAllowed) {
-            *error = "device paths are not supported here; give a COM number 1..8";
-            return false;
-        }
-        commandLine->devicePath = port;
-        return true;
+    if (!devicePathsAllowed && port.find('/') != std::string::npos) {
+        *error = "device paths are not supported here; give a COM number 1..8";
+        return false;
     }
-    unsigned comNr = 0;
-    auto [end, result] = std::from_chars(port.data(), port.data() + port.size(), comNr);
-    if (port.empty() || result != std::errc{} || end != port.data() + port.size() || comNr < 1 ||
-        comNr > MAX_COM_NR) {
+    if (!ParsePortChoice(port.c_str(), PortSyntax::WholeNumber, devicePathsAllowed,
+                         &commandLine->port)) {
         *error = "invalid port '" + port + "': give a COM number 1..8" +
                  (devicePathsAllowed ? " or a device path" : "");
         return false;
     }
-    commandLine->comNr = static_cast<int>(comNr);
     return true;
 }
 

@@ -4,10 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "exit_status.h"
+#include "port_choice.h"
+
+// Exit statuses of tarnix-service; EXIT_PORT_NOT_OPENED and EXIT_USAGE are shared.
 inline constexpr int EXIT_ALL_SUCCEEDED = 0;
 inline constexpr int EXIT_OPERATION_FAILED = 1;
-inline constexpr int EXIT_PORT_NOT_OPENED = 2;
-inline constexpr int EXIT_USAGE = 64;
 
 enum class ServiceOperationKind { Info, Flash, Status, Param, Result, Download, Pause };
 
@@ -19,8 +21,7 @@ struct ServiceOperation {
 
 struct ServiceCommandLine {
     bool helpRequested = false;
-    int comNr = 0;           // 1..8, or 0 when the port is a device path
-    std::string devicePath;  // set instead of comNr
+    PortChoice port;
     std::vector<ServiceOperation> operations;
 };
 

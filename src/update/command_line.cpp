@@ -1,20 +1,18 @@
 #include "command_line.h"
 
 #include <cstdio>
-#include <cstring>
 
-#include "update_file.h"
+#include "hex_digits.h"
 
 bool ParseModNr(const char* text, uint8_t* modNr) {
     if (text[0] != '0' || text[1] != 'x') {
         return false;
     }
-    int high = HexDigitValue(text[2]);
-    if (high < 0) {
+    int value = 0;
+    if (!ScanHexByte(text + 2, &value)) {
         return false;
     }
-    int low = HexDigitValue(text[3]);
-    *modNr = static_cast<uint8_t>(low < 0 ? high : high * 16 + low);
+    *modNr = static_cast<uint8_t>(value);
     return true;
 }
 
@@ -23,18 +21,12 @@ static void PrintUsage() {
     printf("Default values : ModNr=0x89 (Display-Modul)  ProgMode=0  ComNr=1 (COM1)\n");
 }
 
-// Only the first character counts: "12" is COM1.
+// Only the first character counts: "12" is COM1. Anything else falls back to COM1.
 static void ParsePort(const char* text, bool devicePathsAllowed, RunSettings* settings) {
-    if (devicePathsAllowed && strchr(text, '/') != nullptr) {
-        settings->devicePath = text;
-        return;
-    }
-    int comNr = text[0] - '0';
-    if (comNr < 1 || comNr > 8) {
-        comNr = 1;
+    if (!ParsePortChoice(text, PortSyntax::FirstCharacter, devicePathsAllowed, &settings->port)) {
+        settings->port = PortChoice{};
         printf("Valid COM ports are 1 - 8 only !\n");
     }
-    settings->comNr = comNr;
 }
 
 RunSettings ParseArguments(int argc, const char* const* argv, bool devicePathsAllowed) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "framing.h"
+#include "port_choice.h"
 
 inline constexpr uint8_t PROG_MODE_RECORDS = 0;
 inline constexpr uint8_t PROG_MODE_LINES = 1;
@@ -13,8 +14,7 @@ struct RunSettings {
     uint8_t modNr = DEFAULT_MOD_NR;
     std::string fileName;  // any length; empty when no file was chosen
     uint8_t progMode = PROG_MODE_RECORDS;
-    int comNr = 1;
-    std::string devicePath;   // set instead of comNr when the port was given as a path
+    PortChoice port;          // COM1 unless the fourth argument names another
     bool askForFile = false;  // fewer than two arguments: the file comes from the dialog
 };
 

@@ -3,14 +3,14 @@
 // Data command; record mode checks the header and forwards the Intel HEX records, telling the
 // module when to program a block. Both print every outcome and return whether the update
 // completed: Start, every command and End acknowledged.
+//
+// What a failure leaves behind differs between the modes. Record mode sends End after any
+// rejection or read error inside the loop, so that the module leaves its update state; line
+// mode returns at once after a rejected or unreadable line, without End. In both, a rejected
+// Start (or, in record mode, a damaged header) sends nothing more. The caller sends Finish.
 
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-
-inline constexpr size_t MAX_LINE_CHARS = 299;
-// A line without line end needs ETX and the terminating zero after its last character.
-inline constexpr size_t LINE_BUFFER_SIZE = MAX_LINE_CHARS + 2;
 
 struct UpdateSource {
     FILE* stream = nullptr;  // open in binary mode, at the start of the file
@@ -18,36 +18,12 @@ struct UpdateSource {
     const char* fileName = "";
 };
 
+// Both stop at the next safe point after an interrupt (interrupts.h) as after a failure there,
+// and after a hang-up of the port without sending anything more (not even End).
 bool TransferLines(const UpdateSource& source, uint8_t modNr);
 bool TransferRecords(const UpdateSource& source, uint8_t modNr);
 
-// --- Pieces both modes share ---
-
-struct UpdateLine {
-    char text[LINE_BUFFER_SIZE] = {};
-    size_t length = 0;  // bytes in text, NUL bytes included
-    int number = 0;     // counts every read attempt, the one that finds the end included
-};
-
-enum class LineRead { Line, EndOfFile, ReadError };
-
-// Reads the next line of at most MAX_LINE_CHARS characters, up to and including its LF.
-LineRead ReadUpdateLine(FILE* stream, UpdateLine* line);
-
-// The shown percentage: total / (size / 100). Files under 100 bytes, where that divisor is 0,
-// get the true percentage instead.
-long ProgressPercent(uint32_t total, uint32_t size);
-
-void PrintLoading(const UpdateSource& source);
-void PrintProgress(uint32_t total, uint32_t size);
-void PrintDone();
-void PrintReadError(const UpdateSource& source, const UpdateLine& line);
-
-// Prints the line buffer as it stands, followed by a line end.
-void PrintLine(const UpdateLine& line);
-
-// Sends a command without payload and reads its reply byte.
-uint8_t SendCommandForReply(uint8_t cmd, uint8_t modNr);
-
-// Sends the line as a Data command and reads its reply; *written gets the count written.
-uint8_t SendDataLineForReply(uint8_t modNr, UpdateLine* line, uint32_t* written);
+// Bytes that were waiting before an update command was sent and were discarded, so far in the
+// run. Under stop-and-wait they cannot be that command's reply; a count above 0 means the
+// module (or line noise) sent more than one reply to some command.
+unsigned long DiscardedReplyBytes();

@@ -1,39 +1,121 @@
+// The pieces both transfers share: line reading, progress and messages, and the exchange of
+// one command with its reply (stop-and-wait: one command in flight).
+
+#include "transfer_common.h"
+
 #include <cerrno>
 #include <cstring>
 
 #include "com_port.h"
 #include "framing.h"
-#include "transfer.h"
+#include "interrupts.h"
+#include "progress.h"
 
-LineRead ReadUpdateLine(FILE* stream, UpdateLine* line) {
-    line->number++;
-    line->length = 0;
-    while (line->length < MAX_LINE_CHARS) {
-        int c = getc(stream);
-        if (c == EOF) {
-            break;
-        }
-        line->text[line->length++] = static_cast<char>(c);
-        if (c == '\n') {
-            break;
-        }
+void ExpectFileSize(UpdateLine* line, uint32_t fileSize, uint32_t alreadyRead) {
+    line->sizeKnown = true;
+    line->fileSize = fileSize;
+    line->position = alreadyRead;
+}
+
+namespace {
+
+// The next character: the one read ahead first, then the stream. A character past the
+// expected size means the file grew; it is not taken.
+int NextFileChar(FILE* stream, UpdateLine* line) {
+    int c = line->ahead;
+    if (c != EOF) {
+        line->ahead = EOF;
+        return c;
     }
-    line->text[line->length] = '\0';
-    if (ferror(stream)) {
+    c = getc(stream);
+    if (c == EOF) {
+        return EOF;
+    }
+    line->position++;
+    if (line->sizeKnown && line->position > line->fileSize) {
+        line->fault = ReadFault::Grew;
+        return EOF;
+    }
+    return c;
+}
+
+void PutBack(FILE* stream, UpdateLine* line, int c) {
+    ungetc(c, stream);
+    line->position--;
+}
+
+void Append(UpdateLine* line, int c) {
+    line->text[line->length++] = static_cast<char>(c);
+}
+
+// After a full piece: a CR LF or LF that follows belongs to it; anything else (a CR without
+// LF included) begins the next piece.
+void TakeLineEndOfFullPiece(FILE* stream, UpdateLine* line) {
+    int c = NextFileChar(stream, line);
+    if (c == '\n') {
+        Append(line, c);
+        return;
+    }
+    if (c == '\r') {
+        int next = NextFileChar(stream, line);
+        if (next == '\n') {
+            Append(line, '\r');
+            Append(line, '\n');
+            return;
+        }
+        if (next == EOF) {
+            PutBack(stream, line, '\r');
+        } else {
+            PutBack(stream, line, next);  // read after the CR that stays ahead of it
+            line->ahead = '\r';
+        }
+        line->cut = true;
+        return;
+    }
+    if (c != EOF) {
+        PutBack(stream, line, c);
+        line->cut = true;
+    }
+}
+
+LineRead ReadOutcome(FILE* stream, UpdateLine* line) {
+    if (line->fault == ReadFault::None && ferror(stream)) {
+        line->fault = ReadFault::Stream;
+        line->error = errno;
+    }
+    bool endedEarly =
+        feof(stream) && line->ahead == EOF && line->sizeKnown && line->position < line->fileSize;
+    if (line->fault == ReadFault::None && endedEarly) {
+        line->fault = ReadFault::EndedEarly;
+    }
+    if (line->fault != ReadFault::None) {
         return LineRead::ReadError;
     }
     return line->length > 0 ? LineRead::Line : LineRead::EndOfFile;
 }
 
+}  // namespace
+
+LineRead ReadUpdateLine(FILE* stream, UpdateLine* line) {
+    line->number++;
+    line->length = 0;
+    line->cut = false;
+    int c = EOF;
+    while (line->length < MAX_LINE_CHARS && (c = NextFileChar(stream, line)) != EOF) {
+        Append(line, c);
+        if (c == '\n') {
+            break;
+        }
+    }
+    if (line->length == MAX_LINE_CHARS && c != '\n' && c != EOF) {
+        TakeLineEndOfFullPiece(stream, line);
+    }
+    line->text[line->length] = '\0';
+    return ReadOutcome(stream, line);
+}
+
 long ProgressPercent(uint32_t total, uint32_t size) {
-    uint32_t divisor = size / 100;
-    if (divisor > 0) {
-        return static_cast<long>(total / divisor);
-    }
-    if (size == 0) {
-        return 0;
-    }
-    return static_cast<long>(static_cast<uint64_t>(total) * 100 / size);
+    return ProgressFigure(total, size);
 }
 
 void PrintLoading(const UpdateSource& source) {
@@ -51,8 +133,20 @@ void PrintDone() {
 }
 
 void PrintReadError(const UpdateSource& source, const UpdateLine& line) {
-    printf("\nRead error in file '%s' at line %i: %s\n", source.fileName, line.number,
-           strerror(errno));
+    auto bytes = [](uint64_t count) { return static_cast<unsigned long>(count); };
+    printf("\nRead error in file '%s' at line %i: ", source.fileName, line.number);
+    switch (line.fault) {
+        case ReadFault::EndedEarly:
+            printf("the file ended after %lu of its %lu bytes\n", bytes(line.position),
+                   bytes(line.fileSize));
+            break;
+        case ReadFault::Grew:
+            printf("the file grew beyond its %lu bytes\n", bytes(line.fileSize));
+            break;
+        default:
+            printf("%s\n", strerror(line.error));
+            break;
+    }
 }
 
 void PrintLine(const UpdateLine& line) {
@@ -60,12 +154,35 @@ void PrintLine(const UpdateLine& line) {
     putchar('\n');
 }
 
+namespace {
+
+unsigned long DiscardedBeforeCommands = 0;
+
+void DiscardStaleReplies() {
+    long discarded = DiscardPendingInput();
+    if (discarded > 0) {
+        DiscardedBeforeCommands += static_cast<unsigned long>(discarded);
+    }
+}
+
+}  // namespace
+
+unsigned long DiscardedReplyBytes() {
+    return DiscardedBeforeCommands;
+}
+
+bool TransferMustStop() {
+    return StopAtSafePoint() || ComPortHungUp();
+}
+
 uint8_t SendCommandForReply(uint8_t cmd, uint8_t modNr) {
+    DiscardStaleReplies();
     SendCommand(cmd, modNr);
     return ReceiveByte();
 }
 
 uint8_t SendDataLineForReply(uint8_t modNr, UpdateLine* line, uint32_t* written) {
+    DiscardStaleReplies();
     *written = SendDataLine(modNr, line->text, &line->length);
     return ReceiveByte();
 }

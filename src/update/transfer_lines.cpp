@@ -2,16 +2,23 @@
 
 #include "com_port.h"
 #include "framing.h"
-#include "transfer.h"
+#include "transfer_common.h"
 
 namespace {
 
 // Forwards the lines until the end of the file. False when a line was rejected or could not
-// be read; End is then not sent.
+// be read (the file ending before the size taken at its opening included); End is then not
+// sent. A last line without a line end sets the end-of-file indicator as it is read, so the
+// loop ends after it without the done line: the done line belongs to the read that finds
+// nothing more.
 bool ForwardAllLines(const UpdateSource& source, uint8_t modNr) {
     UpdateLine line;
+    ExpectFileSize(&line, source.size, 0);
     uint32_t total = 0;
     while (!feof(source.stream)) {
+        if (TransferMustStop()) {
+            return false;
+        }
         LineRead read = ReadUpdateLine(source.stream, &line);
         if (read == LineRead::ReadError) {
             PrintReadError(source, line);
@@ -38,6 +45,9 @@ bool ForwardAllLines(const UpdateSource& source, uint8_t modNr) {
 
 bool TransferLines(const UpdateSource& source, uint8_t modNr) {
     PrintLoading(source);
+    if (TransferMustStop()) {
+        return false;
+    }
     uint8_t reply = SendCommandForReply(CMD_START, modNr);
     if (reply != ACK) {
         printf("Return Value start : 0x%02X\n", reply);

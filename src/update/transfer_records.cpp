@@ -5,7 +5,7 @@
 
 #include "com_port.h"
 #include "framing.h"
-#include "transfer.h"
+#include "transfer_common.h"
 #include "update_file.h"
 
 namespace {
@@ -22,30 +22,25 @@ struct RecordTransfer {
 
 enum class Step { Continue, Stop };
 
-void ReportRejection(const char* format, uint8_t reply, const UpdateLine& line) {
-    printf(format, reply, line.number);
-    PrintLine(line);
-}
-
-// Tells the module to program the open block, if one is open.
-bool CloseOpenBlock(RecordTransfer* transfer, const char* rejectionFormat) {
+// Tells the module to program the open block, if one is open. Returns its reply, or ACK when
+// no block was open. The caller reports a rejection: each place has its own message.
+uint8_t CloseOpenBlock(RecordTransfer* transfer) {
     if (transfer->blockSum == 0) {
-        return true;
+        return ACK;
     }
     transfer->blockSum = 0;
-    uint8_t reply = SendCommandForReply(CMD_PROGRAM, transfer->modNr);
-    if (reply != ACK) {
-        ReportRejection(rejectionFormat, reply, transfer->line);
-        return false;
-    }
-    return true;
+    return SendCommandForReply(CMD_PROGRAM, transfer->modNr);
 }
 
 Step HandleDataRecord(RecordTransfer* transfer) {
+    const UpdateLine& line = transfer->line;
     uint32_t written = 0;
     uint8_t reply = SendDataLineForReply(transfer->modNr, &transfer->line, &written);
+    // The reply is tested twice on purpose: a rejection is reported before the progress line,
+    // which is printed either way, and only then does the loop stop.
     if (reply != ACK) {
-        ReportRejection("Return Value Daten: 0x%02X\t line number %i\n", reply, transfer->line);
+        printf("Return Value Daten: 0x%02X\t line number %i\n", reply, line.number);
+        PrintLine(line);
     }
     transfer->total += written;
     PrintProgress(transfer->total, transfer->source.size);
@@ -61,32 +56,50 @@ Step HandleDataRecord(RecordTransfer* transfer) {
     // The module needs a moment after programming a full block.
     WaitMilliseconds(1);
     if (reply != ACK) {
-        ReportRejection("Return Value Progr.: 0x%02X\t line number %i\n", reply, transfer->line);
+        printf("Return Value Progr.: 0x%02X\t line number %i\n", reply, line.number);
+        PrintLine(line);
         return Step::Stop;
     }
     return Step::Continue;
 }
 
 Step HandleAddressRecord(RecordTransfer* transfer) {
-    if (!CloseOpenBlock(transfer, "Return Value Progr.(4): 0x%02X\t line number %i\n")) {
+    const UpdateLine& line = transfer->line;
+    uint8_t reply = CloseOpenBlock(transfer);
+    if (reply != ACK) {
+        printf("Return Value Progr.(4): 0x%02X\t line number %i\n", reply, line.number);
+        PrintLine(line);
         return Step::Stop;
     }
     uint32_t written = 0;
-    uint8_t reply = SendDataLineForReply(transfer->modNr, &transfer->line, &written);
+    reply = SendDataLineForReply(transfer->modNr, &transfer->line, &written);
     if (reply != ACK) {
-        ReportRejection("Return Value Adr.: 0x%02X\t line number %i\n", reply, transfer->line);
+        printf("Return Value Adr.: 0x%02X\t line number %i\n", reply, line.number);
+        PrintLine(line);
         return Step::Stop;
     }
     return Step::Continue;
 }
 
 Step HandleEndRecord(RecordTransfer* transfer) {
-    bool accepted = CloseOpenBlock(transfer, "Return Value EOF : 0x%02X\t line number %i\n");
-    return accepted ? Step::Continue : Step::Stop;
+    uint8_t reply = CloseOpenBlock(transfer);
+    if (reply != ACK) {
+        printf("Return Value EOF : 0x%02X\t line number %i\n", reply, transfer->line.number);
+        PrintLine(transfer->line);
+        return Step::Stop;
+    }
+    return Step::Continue;
 }
 
 Step HandleRecordLine(RecordTransfer* transfer) {
     const UpdateLine& line = transfer->line;
+    // A record is sent whole or not at all: in pieces the module would get a cut record, and
+    // the rest of the line would be read as further records.
+    if (line.cut) {
+        printf("Record too long for the line buffer\t line number %i\n", line.number);
+        PrintLine(line);
+        return Step::Stop;
+    }
     RecordLine record = ClassifyRecordLine(line.text, line.length, transfer->byteCount);
     transfer->byteCount = record.byteCount;
     switch (record.type) {
@@ -101,11 +114,17 @@ Step HandleRecordLine(RecordTransfer* transfer) {
     }
 }
 
-// Forwards the records until the end of the file. False when anything was rejected or a line
-// could not be read.
+// Forwards the records until the end of the file. False when anything was rejected, a record
+// did not fit the line buffer, or a line could not be read (the file ending before the size
+// taken at its opening included). A last line without a line end sets the end-of-file
+// indicator as it is read, so the loop ends after it without the done line: the done line
+// belongs to the read that finds nothing more.
 bool ForwardAllRecords(RecordTransfer* transfer) {
     FILE* stream = transfer->source.stream;
     while (!feof(stream)) {
+        if (TransferMustStop()) {
+            return false;
+        }
         LineRead read = ReadUpdateLine(stream, &transfer->line);
         if (read == LineRead::ReadError) {
             PrintReadError(transfer->source, transfer->line);
@@ -132,6 +151,9 @@ bool TransferRecords(const UpdateSource& source, uint8_t modNr) {
     }
     printf("Block Size is : %d\n", static_cast<int>(header.blockSize));
     PrintLoading(source);
+    if (TransferMustStop()) {
+        return false;
+    }
     uint8_t reply = SendCommandForReply(CMD_START, modNr);
     if (reply != ACK) {
         printf("Return Value start : 0x%02X\n", reply);
@@ -139,9 +161,13 @@ bool TransferRecords(const UpdateSource& source, uint8_t modNr) {
     }
     RecordTransfer transfer{
         .source = source, .modNr = modNr, .blockSize = header.blockSize, .line = {}};
+    ExpectFileSize(&transfer.line, source.size, static_cast<uint32_t>(UPDATE_HEADER_SIZE));
     printf("\nWriting User configuration... %4ld %%", 0L);
     fflush(stdout);
     bool allAccepted = ForwardAllRecords(&transfer);
+    if (ComPortHungUp()) {
+        return false;  // nothing reaches the module any more; only the Finish attempt follows
+    }
     // End goes out even after a rejection, so that the module leaves its update state.
     reply = SendCommandForReply(CMD_END, modNr);
     if (reply != ACK) {

@@ -1,5 +1,7 @@
 #include "update_file.h"
 
+#include "hex_digits.h"
+
 uint32_t ComputeCrc32(const uint8_t* data, size_t len) {
     uint32_t crc = 0xFFFFFFFFu;
     for (size_t i = 0; i < len; ++i) {
@@ -27,29 +29,6 @@ UpdateHeaderCheck CheckUpdateHeader(FILE* stream) {
     return check;
 }
 
-int HexDigitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
-// One or two hex digits, as a "%02X" scan reads them.
-static int ScanHexByte(const char* text, int fallback) {
-    int high = HexDigitValue(text[0]);
-    if (high < 0) {
-        return fallback;
-    }
-    int low = HexDigitValue(text[1]);
-    return low < 0 ? high : high * 16 + low;
-}
-
 RecordLine ClassifyRecordLine(const char* line, size_t length, int previousCount) {
     RecordLine record;
     record.byteCount = previousCount;
@@ -57,6 +36,6 @@ RecordLine ClassifyRecordLine(const char* line, size_t length, int previousCount
         return record;
     }
     record.type = line[8];
-    record.byteCount = ScanHexByte(line + 1, previousCount);
+    ScanHexByte(line + 1, &record.byteCount);
     return record;
 }

@@ -27,9 +27,6 @@ inline constexpr char RECORD_END_OF_FILE = '1';
 inline constexpr char RECORD_EXTENDED_ADDRESS = '4';
 inline constexpr char RECORD_NONE = '\0';  // too short to carry a record type
 
-// The value of a hexadecimal digit in either case, or -1 for any other character.
-int HexDigitValue(char c);
-
 struct RecordLine {
     char type = RECORD_NONE;  // second digit of the record type (line character 8)
     int byteCount = 0;        // LL, line characters 1 and 2

@@ -19,8 +19,8 @@ Parsed Parse(std::vector<const char*> args, bool devicePathsAllowed = true) {
 }
 
 TEST(ServiceCommandLine, TakesACommandNumberOneToEight) {
-    EXPECT_EQ(Parse({"1", "info"}).commandLine.comNr, 1);
-    EXPECT_EQ(Parse({"8", "info"}).commandLine.comNr, 8);
+    EXPECT_EQ(Parse({"1", "info"}).commandLine.port.comNr, 1);
+    EXPECT_EQ(Parse({"8", "info"}).commandLine.port.comNr, 8);
     for (const char* port : {"0", "9", "12", "1x", "", "-1", "COM1"}) {
         Parsed parsed = Parse({port, "info"});
         EXPECT_FALSE(parsed.ok) << port;
@@ -31,8 +31,7 @@ TEST(ServiceCommandLine, TakesACommandNumberOneToEight) {
 TEST(ServiceCommandLine, TakesADevicePathWhereThePlatformHasThem) {
     Parsed parsed = Parse({"/dev/ttyUSB0", "status"});
     ASSERT_TRUE(parsed.ok) << parsed.error;
-    EXPECT_EQ(parsed.commandLine.devicePath, "/dev/ttyUSB0");
-    EXPECT_EQ(parsed.commandLine.comNr, 0);
+    EXPECT_EQ(parsed.commandLine.port.devicePath, "/dev/ttyUSB0");
 
     parsed = Parse({"/dev/ttyUSB0", "status"}, false);
     EXPECT_FALSE(parsed.ok);

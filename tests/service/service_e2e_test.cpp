@@ -1,6 +1,7 @@
 // tarnix-service end to end: the real binary against the emulated module, with the exact bytes
 // on the line and the exact console output.
 
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -398,6 +399,19 @@ TEST_F(ServiceTool, DownloadsASmallFileWithAPercentage) {
     EXPECT_EQ(run.module.downloads[0].data, BytesOf(ReadFileBytes(path)));
 }
 
+// With more than 100 blocks a block covers less than one step (size / 100): a new figure is due
+// only every other block here, and the figure counts steps, not blocks.
+TEST_F(ServiceTool, ProgressOfALongDownloadAdvancesByOneStepAtATime) {
+    std::string path = WriteConfig("long.bin", 200 * 256);
+    ProgramRun run = Run({"download", path});
+    std::string expected = Loading(200 * 256, "long.bin") + ProgressLine(0) + ProgressLine(0);
+    for (int figure = 1; figure <= 100; ++figure) {
+        expected += ProgressLine(figure);
+    }
+    EXPECT_EQ(AfterOpen(run), expected + DOWNLOAD_DONE + TIMESTAMP_DONE);
+    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+}
+
 TEST_F(ServiceTool, RejectedDownloadHeaderSendsNothingMore) {
     std::string path = WriteConfig("acex.ttf", 1000);
     ModuleConfig config;
@@ -454,6 +468,28 @@ TEST_F(ServiceTool, UnreadableFileIsReportedAndNothingSent) {
     EXPECT_EQ(AfterOpen(run), "Open failed on file 1 = " + dir_ + "\n");
     EXPECT_EQ(run.stderrText.rfind("File I/O failed: Is a directory\n", 0), 0u) << run.stderrText;
     EXPECT_EQ(run.module.received, Bytes{});
+}
+
+// A pipe or a device has no size for the header, and a line feed in the name would corrupt the
+// timestamp frame: both are refused before anything is sent, and the run fails.
+TEST_F(ServiceTool, DownloadRefusesNonRegularFilesAndNamesWithALineFeed) {
+    std::string named = WriteConfig("a\nb.ttf", 300);
+    std::vector<std::pair<std::string, std::string>> cases = {
+        {named, "File name contains a line feed, nothing sent: " + named + "\n"}};
+    if (ProgramsRunUnderWine()) {
+        cases.push_back({"NUL", "Not a regular file, nothing sent: NUL\n"});
+    } else {
+        std::string fifo = dir_ + "/pipe.ttf";
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        cases.push_back({fifo, "Not a regular file, nothing sent: " + fifo + "\n"});
+        cases.push_back({"/dev/null", "Not a regular file, nothing sent: /dev/null\n"});
+    }
+    for (const auto& [path, message] : cases) {
+        ProgramRun run = Run({"download", path, "status"});
+        EXPECT_EQ(AfterOpen(run), message);
+        EXPECT_EQ(run.module.received, Bytes{}) << path;
+        EXPECT_EQ(run.exitCode, 1) << DescribeRun(run);
+    }
 }
 
 // ---- command line and port ------------------------------------------------------------------

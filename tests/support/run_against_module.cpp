@@ -1,5 +1,6 @@
 #include "run_against_module.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -8,6 +9,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,9 +62,14 @@ std::vector<std::string> BuildCommandLine(const ProgramLaunch& launch, const std
 }
 
 // Runs in the child between fork and exec: only async-signal-safe calls.
+// `out` < 0 leaves the program without a standard output.
 [[noreturn]] void ExecChild(char* const* argv, const char* directory, int in, int out, int err) {
     dup2(in, STDIN_FILENO);
-    dup2(out, STDOUT_FILENO);
+    if (out >= 0) {
+        dup2(out, STDOUT_FILENO);
+    } else {
+        close(STDOUT_FILENO);
+    }
     dup2(err, STDERR_FILENO);
     signal(SIGPIPE, SIG_DFL);
     if (directory != nullptr && chdir(directory) != 0) {
@@ -77,7 +84,7 @@ std::vector<std::string> BuildCommandLine(const ProgramLaunch& launch, const std
 }
 
 bool SpawnChild(const std::vector<std::string>& command, const std::string& directory,
-                ChildProcess* child, std::string* failure) {
+                StdoutMode stdoutMode, ChildProcess* child, std::string* failure) {
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
         *failure = std::string("pipe: ") + std::strerror(errno);
@@ -91,7 +98,7 @@ bool SpawnChild(const std::vector<std::string>& command, const std::string& dire
     const char* dir = directory.empty() ? nullptr : directory.c_str();
     pid_t pid = fork();
     if (pid == 0) {
-        ExecChild(argv.data(), dir, in[0], out[1], err[1]);
+        ExecChild(argv.data(), dir, in[0], stdoutMode == StdoutMode::Closed ? -1 : out[1], err[1]);
     }
     close(in[0]);
     close(out[1]);
@@ -107,6 +114,9 @@ bool SpawnChild(const std::vector<std::string>& command, const std::string& dire
     child->pidFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     child->stdinFd = in[1];
     child->stdoutFd = out[0];
+    if (stdoutMode != StdoutMode::Captured) {
+        CloseFd(&child->stdoutFd);  // the reader is gone before the program writes
+    }
     child->stderrFd = err[0];
     fcntl(child->stdinFd, F_SETFL, fcntl(child->stdinFd, F_GETFL) | O_NONBLOCK);
     return true;
@@ -157,9 +167,51 @@ void KillChild(ChildProcess* child, ProgramRun* run) {
     child->pid = -1;
 }
 
+size_t CountOccurrences(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// Sends the launch's signals in turn, each once its condition holds and its delay has passed.
+struct SignalSender {
+    const std::vector<SignalAt>& signals;
+    size_t next = 0;
+    bool scheduled = false;
+    Clock::time_point due{};
+
+    // Sends what is due; returns how long poll() may wait before the next one is due.
+    std::chrono::milliseconds Serve(pid_t pid, const std::string& stdoutText,
+                                    std::chrono::milliseconds left) {
+        while (next < signals.size()) {
+            const SignalAt& signal = signals[next];
+            if (!scheduled &&
+                (signal.afterStdout.empty() ||
+                 CountOccurrences(stdoutText, signal.afterStdout) >= signal.occurrences)) {
+                scheduled = true;
+                due = Clock::now() + std::chrono::milliseconds(signal.delayMs);
+            }
+            if (!scheduled) {
+                return left;
+            }
+            auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now());
+            if (wait.count() > 0) {
+                return std::min(left, wait);
+            }
+            kill(pid, signal.signal);
+            ++next;
+            scheduled = false;
+        }
+        return left;
+    }
+};
+
 // Feeds standard input and collects both outputs until the program has ended and closed them.
 void WaitForChild(ChildProcess* child, const ProgramLaunch& launch, ProgramRun* run) {
     auto deadline = Clock::now() + std::chrono::seconds(launch.timeLimitSeconds);
+    SignalSender sender{launch.signals};
     size_t stdinDone = 0;
     if (launch.stdinText.empty()) {
         CloseFd(&child->stdinFd);
@@ -177,13 +229,17 @@ void WaitForChild(ChildProcess* child, const ProgramLaunch& launch, ProgramRun* 
             }
             break;
         }
+        if (!exited) {
+            left = sender.Serve(child->pid, run->stdoutText, left);
+        }
         pollfd fds[4] = {{child->stdoutFd, POLLIN, 0},
                          {child->stderrFd, POLLIN, 0},
                          {child->stdinFd, POLLOUT, 0},
                          {exited ? -1 : child->pidFd, POLLIN, 0}};
         // Without a process descriptor the exit is noticed by looking again shortly.
         bool blind = !exited && child->pidFd < 0 && child->stdoutFd < 0 && child->stderrFd < 0;
-        if (poll(fds, 4, blind ? 1 : static_cast<int>(left.count())) < 0 && errno != EINTR) {
+        int timeout = blind ? 1 : static_cast<int>(std::max<long>(left.count(), 0));
+        if (poll(fds, 4, timeout) < 0 && errno != EINTR) {
             break;
         }
         if (fds[0].revents != 0) {
@@ -206,8 +262,8 @@ void RunLaunch(const ProgramLaunch& launch, const std::string& port, ProgramRun*
     // A program that ends before reading all its input must not take the test process with it.
     signal(SIGPIPE, SIG_IGN);
     ChildProcess child;
-    if (!SpawnChild(BuildCommandLine(launch, port), launch.workingDirectory, &child,
-                    &run->failure)) {
+    if (!SpawnChild(BuildCommandLine(launch, port), launch.workingDirectory, launch.stdoutMode,
+                    &child, &run->failure)) {
         return;
     }
     WaitForChild(&child, launch, run);
@@ -220,28 +276,157 @@ void RunLaunch(const ProgramLaunch& launch, const std::string& port, ProgramRun*
     }
 }
 
+// ---- the relay behind ProgramLaunch::hook ----------------------------------------------------
+
+// The program's pseudo-terminal on one side, the module on a socket pair on the other; the
+// relay counts the module's reply bytes on their way to the program.
+struct ReplyRelay {
+    ModulePty programPty;
+    int moduleEnd = -1;  // the relay's end of the socket pair
+    int stop[2] = {-1, -1};
+    unsigned replies = 0;
+};
+
+void WriteAll(int fd, const uint8_t* data, size_t count) {
+    while (count > 0) {
+        ssize_t n = write(fd, data, count);
+        if (n > 0) {
+            data += n;
+            count -= static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            return;
+        }
+        pollfd out{fd, POLLOUT, 0};
+        poll(&out, 1, 1000);
+    }
+}
+
+// The module gets the master end of its "pseudo-terminal" from the socket pair.
+bool OpenRelay(ReplyRelay* relay, ModulePty* modulePty, std::string* failure) {
+    int ends[2];
+    if (!OpenModulePty(&relay->programPty, failure)) {
+        return false;
+    }
+    if (pipe2(relay->stop, O_CLOEXEC) != 0 ||
+        socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends) != 0) {
+        *failure = std::string("relay: ") + std::strerror(errno);
+        return false;
+    }
+    *modulePty = ModulePty{};
+    modulePty->masterFd = ends[0];
+    relay->moduleEnd = ends[1];
+    return true;
+}
+
+void CloseRelay(ReplyRelay* relay) {
+    CloseModulePty(&relay->programPty);
+    CloseFd(&relay->moduleEnd);
+    CloseFd(&relay->stop[0]);
+    CloseFd(&relay->stop[1]);
+}
+
+// 1: bytes passed on to the module, 0: none waiting, -1: the program hung up.
+int RelayProgramBytes(ReplyRelay* relay) {
+    uint8_t buffer[4096];
+    ssize_t n = read(relay->programPty.masterFd, buffer, sizeof buffer);
+    if (n > 0) {
+        // From now on a hang-up on the master means the program closed the port.
+        CloseFd(&relay->programPty.slaveFd);
+        WriteAll(relay->moduleEnd, buffer, static_cast<size_t>(n));
+        return 1;
+    }
+    return n < 0 && (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+}
+
+// False when the module has closed its end.
+bool RelayReplies(ReplyRelay* relay, const ProgramLaunch& launch) {
+    uint8_t buffer[4096];
+    ssize_t n = read(relay->moduleEnd, buffer, sizeof buffer);
+    if (n <= 0) {
+        return n < 0 && (errno == EAGAIN || errno == EINTR);
+    }
+    for (ssize_t i = 0; i < n; ++i) {
+        if (++relay->replies == launch.hookAfterReplies) {
+            launch.hook();
+        }
+        WriteAll(relay->programPty.masterFd, &buffer[i], 1);
+    }
+    return true;
+}
+
+// Until the program hangs up (the module is then told so) or a stop is asked for, after which
+// what the program still sent is passed on.
+void RunRelay(ReplyRelay* relay, const ProgramLaunch& launch) {
+    for (;;) {
+        pollfd fds[3] = {{relay->programPty.masterFd, POLLIN, 0},
+                         {relay->moduleEnd, POLLIN, 0},
+                         {relay->stop[0], POLLIN, 0}};
+        if (poll(fds, 3, -1) < 0 && errno != EINTR) {
+            return;
+        }
+        if (fds[0].revents != 0 && RelayProgramBytes(relay) < 0) {
+            shutdown(relay->moduleEnd, SHUT_WR);
+            return;
+        }
+        if (fds[1].revents != 0 && !RelayReplies(relay, launch)) {
+            return;
+        }
+        if (fds[2].revents != 0) {
+            while (RelayProgramBytes(relay) > 0) {
+            }
+            return;
+        }
+    }
+}
+
+// The module's side of the line: its pseudo-terminal, or with a hook the relay's socket pair.
+bool OpenModuleLine(bool relayed, ModulePty* pty, ReplyRelay* relay, ProgramRun* run) {
+    bool opened =
+        relayed ? OpenRelay(relay, pty, &run->failure) : OpenModulePty(pty, &run->failure);
+    if (!opened) {
+        CloseRelay(relay);
+        CloseModulePty(pty);
+        return false;
+    }
+    run->portPath = relayed ? relay->programPty.slavePath : pty->slavePath;
+    return true;
+}
+
 }  // namespace
 
 ProgramRun RunAgainstModule(const ProgramLaunch& launch, const ModuleConfig& config) {
     ProgramRun run;
     ModulePty pty;
-    if (!OpenModulePty(&pty, &run.failure)) {
+    ReplyRelay relay;
+    bool relayed = launch.hook && launch.hookAfterReplies > 0;
+    if (!OpenModuleLine(relayed, &pty, &relay, &run)) {
         return run;
     }
-    run.portPath = pty.slavePath;
     int stop[2];
     if (pipe2(stop, O_CLOEXEC) != 0) {
         run.failure = std::string("pipe: ") + std::strerror(errno);
+        CloseRelay(&relay);
         CloseModulePty(&pty);
         return run;
     }
     std::string moduleError;
     std::thread module([&] { RunModule(&pty, config, &run.module, stop[0], &moduleError); });
-    RunLaunch(launch, pty.slavePath, &run);
+    std::thread relaying;
+    if (relayed) {
+        relaying = std::thread([&] { RunRelay(&relay, launch); });
+    }
+    RunLaunch(launch, run.portPath, &run);
+    if (relayed) {
+        (void)!write(relay.stop[1], "x", 1);
+        relaying.join();
+    }
     (void)!write(stop[1], "x", 1);
     module.join();
     close(stop[0]);
     close(stop[1]);
+    CloseRelay(&relay);
     CloseModulePty(&pty);
     if (!moduleError.empty() && run.failure.empty()) {
         run.failure = "module: " + moduleError;
@@ -252,6 +437,13 @@ ProgramRun RunAgainstModule(const ProgramLaunch& launch, const ModuleConfig& con
 ProgramRun RunProgram(const ProgramLaunch& launch) {
     ProgramRun run;
     RunLaunch(launch, "", &run);
+    return run;
+}
+
+ProgramRun RunOnPort(const ProgramLaunch& launch, const std::string& portPath) {
+    ProgramRun run;
+    run.portPath = portPath;
+    RunLaunch(launch, portPath, &run);
     return run;
 }
 

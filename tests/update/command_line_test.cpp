@@ -32,7 +32,7 @@ TEST(CommandLine, NoArgumentsAsksForTheFileWithDefaults) {
     EXPECT_TRUE(parsed.settings.askForFile);
     EXPECT_EQ(parsed.settings.modNr, 0x89);
     EXPECT_EQ(parsed.settings.progMode, PROG_MODE_RECORDS);
-    EXPECT_EQ(parsed.settings.comNr, 1);
+    EXPECT_EQ(parsed.settings.port.comNr, 1);
 }
 
 TEST(CommandLine, ModNrAndFileNeedNoDialog) {
@@ -72,28 +72,28 @@ TEST(CommandLine, OnlyOneSelectsLineMode) {
 }
 
 TEST(CommandLine, ComNumberIsTheFirstCharacter) {
-    EXPECT_EQ(Parse({"0x89", "f", "0", "8"}).settings.comNr, 8);
+    EXPECT_EQ(Parse({"0x89", "f", "0", "8"}).settings.port.comNr, 8);
     Parsed twelve = Parse({"0x89", "f", "0", "12"});
-    EXPECT_EQ(twelve.settings.comNr, 1);
+    EXPECT_EQ(twelve.settings.port.comNr, 1);
     EXPECT_EQ(twelve.printed, "");
-    EXPECT_EQ(Parse({"0x89", "f", "0", "38"}).settings.comNr, 3);
+    EXPECT_EQ(Parse({"0x89", "f", "0", "38"}).settings.port.comNr, 3);
 }
 
 TEST(CommandLine, ComNumberOutsideOneToEightFallsBackToCom1) {
     for (const char* bad : {"9", "0", "x", "", "-1"}) {
         Parsed parsed = Parse({"0x89", "f", "0", bad});
-        EXPECT_EQ(parsed.settings.comNr, 1) << bad;
+        EXPECT_EQ(parsed.settings.port.comNr, 1) << bad;
         EXPECT_EQ(parsed.printed, "Valid COM ports are 1 - 8 only !\n") << bad;
     }
 }
 
 TEST(CommandLine, PortWithSlashIsADevicePathWherePathsAreAllowed) {
     Parsed parsed = Parse({"0x89", "f", "0", "/dev/ttyUSB0"});
-    EXPECT_EQ(parsed.settings.devicePath, "/dev/ttyUSB0");
+    EXPECT_EQ(parsed.settings.port.devicePath, "/dev/ttyUSB0");
     EXPECT_EQ(parsed.printed, "");
     Parsed withoutPaths = Parse({"0x89", "f", "0", "/dev/ttyUSB0"}, false);
-    EXPECT_EQ(withoutPaths.settings.devicePath, "");
-    EXPECT_EQ(withoutPaths.settings.comNr, 1);
+    EXPECT_EQ(withoutPaths.settings.port.devicePath, "");
+    EXPECT_EQ(withoutPaths.settings.port.comNr, 1);
     EXPECT_EQ(withoutPaths.printed, "Valid COM ports are 1 - 8 only !\n");
 }
 
@@ -106,7 +106,7 @@ TEST(CommandLine, FurtherArgumentsAreIgnored) {
     Parsed parsed = Parse({"0x01", "f", "1", "2", "extra", "more"});
     EXPECT_EQ(parsed.settings.modNr, 0x01);
     EXPECT_EQ(parsed.settings.progMode, PROG_MODE_LINES);
-    EXPECT_EQ(parsed.settings.comNr, 2);
+    EXPECT_EQ(parsed.settings.port.comNr, 2);
     EXPECT_EQ(parsed.printed, "");
 }
 

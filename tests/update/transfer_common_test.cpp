@@ -1,4 +1,4 @@
-#include "transfer.h"
+#include "transfer_common.h"
 
 #include <gtest/gtest.h>
 
@@ -53,6 +53,59 @@ TEST(ReadUpdateLine, SplitsOverlongLinesAndKeepsNulBytes) {
     ASSERT_EQ(ReadUpdateLine(stream, &line), LineRead::Line);
     EXPECT_EQ(std::string(line.text, line.length), "xxxxx\n");
     fclose(stream);
+}
+
+// A line end right after a full piece belongs to that piece; anything else starts the next.
+TEST(ReadUpdateLine, LineEndJustPastAFullPieceStaysWithIt) {
+    std::string full(MAX_LINE_CHARS, 'x');
+    std::string shorter(MAX_LINE_CHARS - 1, 'y');
+    for (const std::string& text : {shorter + "\r\n", full + "\r\n", full + "\n"}) {
+        FILE* stream = StreamWith(text + "next\n");
+        UpdateLine line;
+        ASSERT_EQ(ReadUpdateLine(stream, &line), LineRead::Line);
+        EXPECT_EQ(std::string(line.text, line.length), text);
+        EXPECT_FALSE(line.cut);
+        ASSERT_EQ(ReadUpdateLine(stream, &line), LineRead::Line);
+        EXPECT_EQ(std::string(line.text, line.length), "next\n");
+        EXPECT_EQ(line.number, 2);
+        fclose(stream);
+    }
+    FILE* stream = StreamWith(full + "\rz\n");  // a CR that is text goes on with the line
+    UpdateLine line;
+    ASSERT_EQ(ReadUpdateLine(stream, &line), LineRead::Line);
+    EXPECT_EQ(line.length, MAX_LINE_CHARS);
+    EXPECT_TRUE(line.cut);
+    ASSERT_EQ(ReadUpdateLine(stream, &line), LineRead::Line);
+    EXPECT_EQ(std::string(line.text, line.length), "\rz\n");
+    EXPECT_FALSE(line.cut);
+    fclose(stream);
+}
+
+// The size taken at opening is the expected end: an earlier end or more bytes are read errors.
+TEST(ReadUpdateLine, FileThatIsNotTheExpectedSizeIsAReadError) {
+    const std::string content = "HEADab\r\ncd";  // 4 bytes read before the lines
+    struct Case {
+        uint32_t size;
+        ReadFault fault;
+        int failingLine;
+    };
+    for (const Case& c : {Case{10, ReadFault::None, 3}, Case{20, ReadFault::EndedEarly, 2},
+                          Case{9, ReadFault::Grew, 2}}) {
+        FILE* stream = StreamWith(content);
+        fseek(stream, 4, SEEK_SET);
+        UpdateLine line;
+        ExpectFileSize(&line, c.size, 4);
+        ASSERT_EQ(ReadUpdateLine(stream, &line), LineRead::Line);
+        LineRead read = ReadUpdateLine(stream, &line);
+        if (read == LineRead::Line) {
+            read = ReadUpdateLine(stream, &line);
+        }
+        EXPECT_EQ(read, c.fault == ReadFault::None ? LineRead::EndOfFile : LineRead::ReadError)
+            << "size " << c.size;
+        EXPECT_EQ(line.fault, c.fault) << "size " << c.size;
+        EXPECT_EQ(line.number, c.failingLine) << "size " << c.size;
+        fclose(stream);
+    }
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ namespace {
 
 const std::string KEY_PROMPT = "\n Press any key to exit.\n";
 const std::string DONE = "\rWriting User configuration... done.  \n";
+const size_t MAX_TEXT = 299;  // characters of a line that one read takes
 
 using Bytes = std::vector<uint8_t>;
 
@@ -331,6 +332,97 @@ TEST_F(UpdateProgram, LineModeRejectionsEndWithoutEnd) {
     EXPECT_NE(run.stdoutText.find(DONE + "Return Value Ende : 0xFF\n" + KEY_PROMPT),
               std::string::npos);
     EXPECT_EQ(run.exitCode, 1);
+}
+
+// ---- bad files ------------------------------------------------------------------------------
+
+TEST_F(UpdateProgram, LineModeKeepsLineEndsWithTheirLineAndSendsLongLinesInPieces) {
+    const std::string a(MAX_TEXT - 1, 'a'), b(MAX_TEXT, 'b'), c(MAX_TEXT, 'c'), d(400, 'd');
+    std::string path =
+        WriteUpdate("long.txt", a + "\r\n" + b + "\r\n" + c + "\n" + d + "\r\nend\r\n");
+    ModuleConfig config;
+    config.checkRecords = false;
+    ProgramRun run = Run({"0x89", path, "1", "{port}"}, config);
+    // No CR in a payload and no empty Data command for a line end alone.
+    EXPECT_EQ(run.module.received,
+              Concat({Command('B'), DataCommand(a), DataCommand(b), DataCommand(c),
+                      DataCommand(d.substr(0, MAX_TEXT)), DataCommand(d.substr(MAX_TEXT)),
+                      DataCommand("end"), Command('E'), Command('F')}));
+    EXPECT_NE(AfterBanner(run).find(DONE + KEY_PROMPT), std::string::npos);
+    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+}
+
+TEST_F(UpdateProgram, RecordTooLongForTheLineBufferIsReportedAndNotSent) {
+    // 144 data bytes make a record of exactly 299 characters: it fits, with its line end.
+    std::vector<std::string> lines = {MakeDataRecord(0, PatternBytes(144, 1)),
+                                      MakeDataRecord(144, PatternBytes(16, 2)),
+                                      MakeDataRecord(160, PatternBytes(145, 3)),
+                                      MakeDataRecord(305, PatternBytes(16, 4)), MakeEndRecord()};
+    ASSERT_EQ(lines[0].size(), MAX_TEXT);
+    std::string path = WriteUpdate("long.upd", BuildUpdateFile(1024, lines));
+    ProgramRun run = Run({"0x89", path, "0", "{port}"});
+    EXPECT_EQ(CommandSequence(run.module), "BCCEF");
+    EXPECT_EQ(DataLines(run.module), (std::vector<std::string>{lines[0], lines[1]}));
+    std::string out = AfterBanner(run);
+    EXPECT_NE(out.find("Record too long for the line buffer\t line number 3\n" +
+                       lines[2].substr(0, MAX_TEXT) + "\n" + KEY_PROMPT),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find(DONE), std::string::npos);
+    EXPECT_EQ(run.exitCode, 1);
+}
+
+// The file is cut short or grows while the program waits for the module's 10th reply; the
+// size taken at opening is what the run expects.
+TEST_F(UpdateProgram, FileThatChangesSizeDuringTheTransferIsAReadError) {
+    const std::string records = BuildUpdateFile(
+        0xFFFFFFFF, MakeRecordLines(0, PatternBytes(400 * 16, 9)));  // 32 + 400 * 45 bytes
+    std::string text;
+    for (int i = 0; i < 400; ++i) {
+        text += std::string(38, 'L') + "\r\n";
+    }
+    struct Case {
+        const char* mode;
+        const std::string& content;
+        size_t newSize;  // 0: grows by one record
+        std::string message;
+        std::string sequence;  // commands after Start
+    };
+    const Case cases[] = {
+        {"0", records, 32 + 200 * 45 + 20,
+         "line 201: the file ended after 9052 of its 18032 bytes\n", std::string(200, 'C') + "EF"},
+        {"1", text, 200 * 40 + 20, "line 201: the file ended after 8020 of its 16000 bytes\n",
+         std::string(200, 'C') + "F"},
+        {"0", records, 0, "line 401: the file grew beyond its 18032 bytes\n",
+         std::string(400, 'C') + "EF"}};
+    for (const Case& c : cases) {
+        std::string path = WriteUpdate("changing.upd", c.content);
+        ProgramLaunch launch;
+        launch.program = BinaryPath("tarnix");
+        launch.args = {"0x89", path, c.mode, "{port}"};
+        launch.stdinText = "\n";
+        launch.hookAfterReplies = 10;
+        launch.hook = [&] {
+            if (c.newSize == 0) {
+                FILE* file = fopen(path.c_str(), "ab");
+                ASSERT_NE(file, nullptr);
+                fputs((MakeEndRecord() + "\r\n").c_str(), file);
+                fclose(file);
+            } else {
+                ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(c.newSize)), 0);
+            }
+        };
+        ModuleConfig config;
+        config.checkRecords = c.mode[0] == '0';
+        ProgramRun run = RunAgainstModule(launch, config);
+        EXPECT_EQ(CommandSequence(run.module), "B" + c.sequence) << c.message;
+        std::string out = AfterBanner(run);
+        EXPECT_NE(out.find("\nRead error in file '" + path + "' at " + c.message + KEY_PROMPT),
+                  std::string::npos)
+            << out;
+        EXPECT_EQ(out.find(DONE), std::string::npos);
+        EXPECT_EQ(run.exitCode, 1) << DescribeRun(run);
+    }
 }
 
 TEST_F(UpdateProgram, SilentModuleTimesOut) {
