@@ -9,9 +9,6 @@
 // next one, as on the line. The parameter command discards pending input first, so its reply
 // goes out only once its frame has arrived; every other reply goes out at once, in order.
 
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +18,7 @@
 
 #include "com_port.h"
 #include "fuzz_input.h"
+#include "fuzz_pty.h"
 #include "module_info.h"
 
 namespace {
@@ -86,42 +84,27 @@ std::vector<Step> PlanSteps(const uint8_t* data, size_t size) {
     return steps;
 }
 
-bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // The module's side: drains what the program sends and writes each reply once its trigger
-// has been reached, until `stop` becomes readable (the program is done).
-void PlayModule(int master, int stop, const std::vector<Step>& steps) {
+// has been reached, until the run is over.
+void PlayModule(const FuzzPty& pty, const std::vector<Step>& steps) {
     size_t received = 0;
     size_t next = 0;
     for (;;) {
         while (next < steps.size() && received >= steps[next].trigger) {
-            if (!WriteAll(master, steps[next].reply)) {
+            if (!WriteAll(pty.master, steps[next].reply)) {
                 return;
             }
             next++;
         }
-        pollfd fds[2] = {{master, POLLIN, 0}, {stop, POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0 || (fds[1].revents & POLLIN)) {
+        if (!WaitForProgramBytes(pty)) {
             return;
         }
-        if (fds[0].revents & POLLIN) {
-            uint8_t buffer[256];
-            ssize_t n = read(master, buffer, sizeof buffer);
-            if (n < 0) {
-                return;
-            }
-            received += static_cast<size_t>(n);
+        uint8_t buffer[256];
+        ssize_t n = read(pty.master, buffer, sizeof buffer);
+        if (n < 0) {
+            return;
         }
+        received += static_cast<size_t>(n);
     }
 }
 
@@ -156,23 +139,6 @@ void RunQuery(const Step& step) {
     FUZZ_CHECK(info.framed || info.textLength == 0);
 }
 
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    char name[256] = {};
-};
-
-bool OpenPty(Pty* pty) {
-    if (openpty(&pty->master, &pty->slave, pty->name, nullptr, nullptr) != 0) {
-        return false;
-    }
-    termios tio{};
-    tcgetattr(pty->slave, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(pty->slave, TCSANOW, &tio);
-    return true;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -182,24 +148,19 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<Step> steps = PlanSteps(data, std::min(size, MAX_REPLY_INPUT));
-    Pty pty;
-    FUZZ_CHECK(OpenPty(&pty));
+    FuzzPty pty;
+    OpenFuzzPty(&pty);
     FUZZ_CHECK(OpenComDevice(pty.name, 115200) == 0);
     unsigned long missedBefore = MissedReceiveCount();
-    int stop[2];
-    FUZZ_CHECK(pipe(stop) == 0);
-    std::thread module(PlayModule, pty.master, stop[0], std::cref(steps));
+    std::thread module(PlayModule, std::cref(pty), std::cref(steps));
     for (const Step& step : steps) {
         RunQuery(step);
     }
-    FUZZ_CHECK(write(stop[1], "", 1) == 1);
+    StopFuzzModule(pty);
     module.join();
-    close(stop[0]);
-    close(stop[1]);
     // The padding ends every query, so none of them waited for its time-out.
     FUZZ_CHECK(MissedReceiveCount() == missedBefore);
     CloseComPort();
-    close(pty.master);
-    close(pty.slave);
+    CloseFuzzPty(&pty);
     return 0;
 }
