@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "port_choice.h"
+
 // Splits the bytes at each NUL into arguments, after a program name. A command line has no
 // way to carry a NUL, so this reaches every argument vector there is.
 inline std::vector<std::string> SplitArguments(const uint8_t* data, size_t size) {
@@ -48,3 +50,6 @@ inline std::vector<const char*> ArgumentPointers(const std::vector<std::string>&
 // Sends standard output to /dev/null: the code under test prints its messages there, and
 // libFuzzer reports on standard error.
 void SilenceStandardOutput();
+
+// A port choice is a COM number 1..8 or a path that contains '/'.
+void CheckPortChoice(const PortChoice& choice);

@@ -20,3 +20,11 @@ void SilenceStandardOutput() {
     }
     close(devNull);
 }
+
+void CheckPortChoice(const PortChoice& choice) {
+    if (choice.devicePath.empty()) {
+        FUZZ_CHECK(choice.comNr >= MIN_COM_NR && choice.comNr <= MAX_COM_NR);
+    } else {
+        FUZZ_CHECK(choice.devicePath.find('/') != std::string::npos);
+    }
+}

@@ -18,9 +18,7 @@ void CheckAccepted(const ServiceCommandLine& commandLine) {
         return;
     }
     FUZZ_CHECK(!commandLine.operations.empty());
-    if (commandLine.devicePath.empty()) {
-        FUZZ_CHECK(commandLine.comNr >= 1 && commandLine.comNr <= 8);
-    }
+    CheckPortChoice(commandLine.port);
     for (const ServiceOperation& operation : commandLine.operations) {
         if (operation.kind == ServiceOperationKind::Param) {
             FUZZ_CHECK(operation.value >= 0 && operation.value <= 0xFF);

@@ -24,11 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> arguments = SplitArguments(data, size);
     RunSettings settings = Parse(ArgumentPointers(arguments));
     FUZZ_CHECK(settings.progMode == PROG_MODE_RECORDS || settings.progMode == PROG_MODE_LINES);
-    if (settings.devicePath.empty()) {
-        FUZZ_CHECK(settings.comNr >= 1 && settings.comNr <= 8);
-    } else {
-        FUZZ_CHECK(settings.devicePath.find('/') != std::string::npos);
-    }
+    CheckPortChoice(settings.port);
     if (arguments.size() >= 3) {
         FUZZ_CHECK(settings.fileName == arguments[2]);
     }

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "fuzz_input.h"
-#include "transfer.h"
+#include "transfer_common.h"
 #include "update_file.h"
 
 namespace {
