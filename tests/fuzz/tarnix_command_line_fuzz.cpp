@@ -1,0 +1,36 @@
+// The tarnix command line: [ModNr] [filename] [ProgMode] [ComNr]. The input is the argument
+// vector, its arguments separated by NUL bytes.
+
+#include <cstring>
+
+#include "command_line.h"
+#include "fuzz_input.h"
+
+namespace {
+
+// The one place that follows the parser's signature.
+RunSettings Parse(const std::vector<const char*>& argv) {
+    return ParseArguments(static_cast<int>(argv.size() - 1), argv.data(), true);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    SilenceStandardOutput();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::vector<std::string> arguments = SplitArguments(data, size);
+    RunSettings settings = Parse(ArgumentPointers(arguments));
+    FUZZ_CHECK(settings.progMode == PROG_MODE_RECORDS || settings.progMode == PROG_MODE_LINES);
+    CheckPortChoice(settings.port);
+    if (arguments.size() >= 3) {
+        FUZZ_CHECK(settings.fileName == arguments[2]);
+    }
+    uint8_t modNr = 0;
+    if (arguments.size() >= 2) {
+        ParseModNr(arguments[1].c_str(), &modNr);
+    }
+    return 0;
+}
