@@ -20,7 +20,7 @@ ModuleConfig ConfigFor(uint8_t choice, uint8_t faultChoice) {
         auto point = static_cast<FaultPoint>(faultChoice % kFaultPointCount);
         unsigned occurrence = 1 + (faultChoice >> 4) % 4;
         config.faults.push_back((choice & 4) ? SilentAt(point, occurrence)
-                                             : RejectAt(point, occurrence, kModuleNak));
+                                             : RejectAt(point, occurrence, MODULE_NAK));
     }
     return config;
 }
