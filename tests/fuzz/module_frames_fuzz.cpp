@@ -17,7 +17,7 @@ ModuleConfig ConfigFor(uint8_t choice, uint8_t faultChoice) {
     ModuleConfig config;
     config.checkRecords = (choice & 1) == 0;
     if (choice & 2) {
-        auto point = static_cast<FaultPoint>(faultChoice % kFaultPointCount);
+        auto point = static_cast<FaultPoint>(faultChoice % FAULT_POINT_COUNT);
         unsigned occurrence = 1 + (faultChoice >> 4) % 4;
         config.faults.push_back((choice & 4) ? SilentAt(point, occurrence)
                                              : RejectAt(point, occurrence, MODULE_NAK));

@@ -16,6 +16,7 @@
 #include "fuzz_input.h"
 #include "fuzz_pty.h"
 #include "transfer.h"
+#include "update_outcome.h"
 #include "update_file.h"
 
 namespace {
@@ -81,13 +82,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzPty pty;
     OpenFuzzPty(&pty);
     FUZZ_CHECK(OpenComDevice(pty.name, 115200) == 0);
-    unsigned long missedBefore = MissedReceiveCount();
+    StartUpdateTally();
     std::thread module(AcknowledgeEverything, std::cref(pty));
     bool completed = Transfer(lineMode, source);
     StopFuzzModule(pty);
     module.join();
 
-    FUZZ_CHECK(MissedReceiveCount() == missedBefore);  // every reply arrived
+    const UpdateTally& tally = CurrentUpdateTally();
+    FUZZ_CHECK(tally.replies == tally.commands);  // every command got its reply
     if (!lineMode) {
         UpdateHeaderCheck header{};
         rewind(stream);
