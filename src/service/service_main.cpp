@@ -1,5 +1,6 @@
 // tarnix-service: runs the module's service operations from the command line.
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -90,25 +91,63 @@ void DiscardBeforeCommand(const ServiceOperation& operation, unsigned long* disc
     }
 }
 
+// What one run did, for the outcome line at its end.
+struct ServiceRun {
+    size_t completed = 0;  // operations that succeeded
+    size_t stoppedAt = 0;  // index of the operation that failed or was not begun
+    unsigned long discarded = 0;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+};
+
 // Stops at the first failure: the bytes of a wrong reply may still be on their way and would
 // be taken for the answer to the next command. Stops before the next operation after an
 // interrupt.
-int RunOperations(const std::vector<ServiceOperation>& operations, unsigned long* discarded) {
+int RunOperations(const std::vector<ServiceOperation>& operations, ServiceRun* run) {
     for (size_t i = 0; i < operations.size(); ++i) {
+        run->stoppedAt = i;
         if (StopAtSafePoint()) {
             ReportNotRun("interrupted", operations.size() - i);
             return EXIT_OPERATION_FAILED;
         }
         if (i > 0) {
-            DiscardBeforeCommand(operations[i], discarded);
+            DiscardBeforeCommand(operations[i], &run->discarded);
         }
         if (!RunOperation(operations[i])) {
             std::string what = std::string(ServiceOperationName(operations[i].kind)) + " failed";
             ReportNotRun(what.c_str(), operations.size() - i - 1);
             return EXIT_OPERATION_FAILED;
         }
+        run->completed++;
     }
     return EXIT_ALL_SUCCEEDED;
+}
+
+std::string DescribeStop(const ServiceCommandLine& commandLine, const ServiceRun& run) {
+    const std::vector<ServiceOperation>& operations = commandLine.operations;
+    std::string where = " (operation " + std::to_string(run.stoppedAt + 1) + " of " +
+                        std::to_string(operations.size()) + ")";
+    const char* name = ServiceOperationName(operations[run.stoppedAt].kind);
+    if (InterruptRequested()) {
+        return std::string("interrupted by ") + InterruptName() + " before or during " + name +
+               where;
+    }
+    return std::string("failed: ") + name + where;
+}
+
+// The run in plain words at its end, of the same kind as tarnix's: outcome, port, figures.
+void ReportOutcome(const ServiceCommandLine& commandLine, const ServiceRun& run, int status) {
+    std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - run.start;
+    std::string outcome = status == EXIT_ALL_SUCCEEDED && !InterruptRequested()
+                              ? std::string("completed")
+                              : DescribeStop(commandLine, run);
+    if (ComPortHungUp()) {
+        outcome += ", the port's device was disconnected";
+    }
+    fflush(stdout);
+    fprintf(stderr, "%s: %s: on %s; %lu of %lu operations completed, %.1f s\n", PROGRAM,
+            outcome.c_str(), PortChoiceName(commandLine.port).c_str(),
+            static_cast<unsigned long>(run.completed),
+            static_cast<unsigned long>(commandLine.operations.size()), elapsed.count());
 }
 
 void ReportRunFacts(unsigned long discarded) {
@@ -147,12 +186,15 @@ int main(int argc, char** argv) {
         if (IsComPortOpen()) {
             CloseComPort();
         }
+        fprintf(stderr, "%s: not done: the port could not be opened: %s\n", PROGRAM,
+                PortChoiceName(commandLine.port).c_str());
         return EXIT_PORT_NOT_OPENED;
     }
-    unsigned long discarded = 0;
-    int status = RunOperations(commandLine.operations, &discarded);
+    ServiceRun run;
+    int status = RunOperations(commandLine.operations, &run);
     CloseComPort();
-    ReportRunFacts(discarded);
+    ReportRunFacts(run.discarded);
+    ReportOutcome(commandLine, run, status);
     if (InterruptRequested()) {
         return ExitStatusForSignal(InterruptSignal());
     }

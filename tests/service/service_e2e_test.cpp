@@ -82,6 +82,18 @@ protected:
         return run.stdoutText.substr(opened.size());
     }
 
+    // Standard error without the outcome line that ends every run on an opened port.
+    static std::string BeforeOutcomeLine(const ProgramRun& run) {
+        const std::string& text = run.stderrText;
+        size_t start = text.rfind('\n', text.size() >= 2 ? text.size() - 2 : 0);
+        start = (start == std::string::npos) ? 0 : start + 1;
+        if (text.compare(start, 16, "tarnix-service: ") != 0 || text.back() != '\n') {
+            ADD_FAILURE() << "no outcome line at the end of:\n" << text;
+            return text;
+        }
+        return text.substr(0, start);
+    }
+
     // A file of `size` pattern bytes, last written on 5 March 2009 at 14:05 local time.
     std::string WriteConfig(const std::string& name, size_t size) {
         std::string path = dir_ + "/" + name;
@@ -139,7 +151,7 @@ TEST_P(InfoQuery, ShowsTheTextBeforeAZeroMarker) {
     EXPECT_EQ(run.module.sent, (Bytes{0x02, GetParam().command, 'A', 'B', 'C', 0x00, 0xC6}));
     EXPECT_EQ(AfterOpen(run), Shown("ABC"));
     EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
-    EXPECT_EQ(run.stderrText, "");
+    EXPECT_EQ(BeforeOutcomeLine(run), "");
 }
 
 TEST_P(InfoQuery, NeverShowsAnFfMarker) {
@@ -166,7 +178,8 @@ TEST_P(InfoQuery, ShowsTheTextDespiteAChecksumMismatchButFails) {
     ProgramRun run = RunQuery(reply);
     EXPECT_EQ(AfterOpen(run), "Checksum failure !!!\n" + Shown("ABC"));
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.stderrText, std::string("tarnix-service: ") + GetParam().operation + " failed\n");
+    EXPECT_EQ(BeforeOutcomeLine(run),
+              std::string("tarnix-service: ") + GetParam().operation + " failed\n");
 
     reply = InfoReplyConfig{""};
     reply.overrideChecksum = true;
@@ -225,7 +238,7 @@ TEST_F(ServiceTool, StatusQueryAnsweredWithoutUFails) {
     ProgramRun run = Run({"status"}, config);
     EXPECT_EQ(AfterOpen(run), "");
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.stderrText, "tarnix-service: status failed\n");
+    EXPECT_EQ(BeforeOutcomeLine(run), "tarnix-service: status failed\n");
 }
 
 TEST_F(ServiceTool, ParameterCommandSendsTheByteTwice) {
@@ -244,7 +257,11 @@ TEST_F(ServiceTool, RejectedParameterEndsTheRun) {
     EXPECT_EQ(AfterOpen(run), "\nAcknowledge not received : 0x15 !!!\n");
     EXPECT_EQ(run.module.received, (Bytes{0x02, '$', 0, 0, 1, 1, 0x03}));
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.stderrText, "tarnix-service: param failed; 2 further operations not run\n");
+    EXPECT_EQ(BeforeOutcomeLine(run),
+              "tarnix-service: param failed; 2 further operations not run\n");
+    std::string outcome = "tarnix-service: failed: param (operation 1 of 3): on " + run.portPath +
+                          "; 0 of 3 operations completed, ";
+    EXPECT_NE(run.stderrText.find(outcome), std::string::npos) << run.stderrText;
 }
 
 TEST_F(ServiceTool, RunsOperationsInTheOrderGiven) {
@@ -257,6 +274,8 @@ TEST_F(ServiceTool, RunsOperationsInTheOrderGiven) {
         Concat({{0x02, '#', 0x03}, {0x02, 'S'}, {0x02, '$', 0, 0, 9, 9, 0x03}, {0x02, '!', 0x03}}));
     EXPECT_EQ(AfterOpen(run), "F\nStatus value : 197121 (0x030201)\nVELOX-Version :\nV\n");
     EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+    std::string outcome = "tarnix-service: completed: on " + run.portPath + "; 4 of 4 operations";
+    EXPECT_EQ(run.stderrText.rfind(outcome, 0), 0u) << run.stderrText;
 }
 
 // ---- result byte ----------------------------------------------------------------------------
@@ -423,7 +442,7 @@ TEST_F(ServiceTool, RejectedDownloadHeaderSendsNothingMore) {
     EXPECT_EQ(run.module.received, expected);
     EXPECT_EQ(AfterOpen(run), Loading(1000, "acex.ttf") + "1. Acknowledge not received : 0x15\n");
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.stderrText, "tarnix-service: download failed\n");
+    EXPECT_EQ(BeforeOutcomeLine(run), "tarnix-service: download failed\n");
 }
 
 TEST_F(ServiceTool, RejectedBlockEndsTheDownloadWithoutETX) {
@@ -458,7 +477,7 @@ TEST_F(ServiceTool, UnreadableFileIsReportedAndNothingSent) {
     std::string missing = dir_ + "/missing.ttf";
     ProgramRun run = Run({"download", missing, "status"});
     EXPECT_EQ(AfterOpen(run), "Open failed on file 1 = " + missing + "\n");
-    EXPECT_EQ(run.stderrText,
+    EXPECT_EQ(BeforeOutcomeLine(run),
               "File I/O failed: No such file or directory\n"
               "tarnix-service: download failed; 1 further operation not run\n");
     EXPECT_EQ(run.module.received, Bytes{});

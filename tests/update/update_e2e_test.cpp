@@ -128,6 +128,20 @@ TEST_F(UpdateProgram, RecordModePutsExactlyTheseBytesOnTheLineAndPrintsProgress)
                               Progress(44 / divisor) + Progress(88 / divisor) +
                               Progress(132 / divisor) + DONE + KEY_PROMPT;
     EXPECT_EQ(AfterBanner(run), expectedOut);
+    // Nine commands with Finish; the payloads of three data records and the address record.
+    std::string outcome = "tarnix: completed: module 0x89 on " + run.portPath + "; 9 commands, " +
+                          std::to_string(3 * 44 + lines[2].size() + 1) + " data bytes, ";
+    EXPECT_EQ(run.stderrText.rfind(outcome, 0), 0u) << run.stderrText;
+    EXPECT_EQ(run.stderrText.find("latency timer"), std::string::npos) << run.stderrText;
+}
+
+TEST_F(UpdateProgram, SlowRepliesPointToTheLatencyTimer) {
+    std::string path = WriteUpdate("short.upd", BuildUpdateFile(256, ShortRecordFile()));
+    ModuleConfig config;
+    config.replyLatencyMs = 16;  // a USB adapter's default latency timer
+    ProgramRun run = Run({"0x89", path, "0", "{port}"}, config);
+    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+    EXPECT_NE(run.stderrText.find("latency timer"), std::string::npos) << run.stderrText;
 }
 
 TEST_F(UpdateProgram, FortyKilobytesOverTwoSegmentsArriveWhole) {
@@ -278,6 +292,11 @@ TEST_F(UpdateProgram, RejectedDataRecordShowsProgressAfterTheMessage) {
     EXPECT_NE(out.find(Progress(5 * 44 / divisor) + expectedTail + KEY_PROMPT), std::string::npos)
         << out;
     EXPECT_EQ(CommandSequence(run.module), "BCCCCCCEF");
+    EXPECT_NE(run.stderrText.find("tarnix: failed: the Data command for line 7 was rejected with "
+                                  "0x15: module 0x89 on " +
+                                  run.portPath),
+              std::string::npos)
+        << run.stderrText;
 }
 
 TEST_F(UpdateProgram, LineModeForwardsEveryLineAsItStands) {
