@@ -218,3 +218,24 @@ uint8_t SendDataLineForReply(uint8_t modNr, UpdateLine* line, uint32_t* written)
     NoteDataBytes(*written);
     return ReceiveReplyTo(CMD_DATA);
 }
+
+bool StartModuleUpdate(uint8_t modNr) {
+    if (TransferMustStop()) {
+        return false;
+    }
+    uint8_t reply = SendCommandForReply(CMD_START, modNr);
+    if (reply != ACK) {
+        printf("Return Value start : 0x%02X\n", reply);
+        return false;
+    }
+    return true;
+}
+
+bool EndModuleUpdate(uint8_t modNr) {
+    uint8_t reply = SendCommandForReply(CMD_END, modNr);
+    if (reply != ACK) {
+        printf("Return Value Ende : 0x%02X\n", reply);
+        return false;
+    }
+    return true;
+}

@@ -64,6 +64,12 @@ bool TransferMustStop();
 // Both exchanges first discard what is already waiting (DiscardedReplyBytes() counts it), so
 // that the reply read is only what arrives after the command was sent.
 
+// Start and End of both modes, each with its rejection message ("Return Value start : 0x%02X",
+// "Return Value Ende : 0x%02X"). False when the module did not acknowledge; Start is not sent
+// when the transfer must stop already.
+bool StartModuleUpdate(uint8_t modNr);
+bool EndModuleUpdate(uint8_t modNr);
+
 // Sends a command without payload and reads its reply byte.
 uint8_t SendCommandForReply(uint8_t cmd, uint8_t modNr);
 

@@ -45,21 +45,8 @@ bool ForwardAllLines(const UpdateSource& source, uint8_t modNr) {
 
 bool TransferLines(const UpdateSource& source, uint8_t modNr) {
     PrintLoading(source);
-    if (TransferMustStop()) {
+    if (!StartModuleUpdate(modNr)) {
         return false;
     }
-    uint8_t reply = SendCommandForReply(CMD_START, modNr);
-    if (reply != ACK) {
-        printf("Return Value start : 0x%02X\n", reply);
-        return false;
-    }
-    if (!ForwardAllLines(source, modNr)) {
-        return false;
-    }
-    reply = SendCommandForReply(CMD_END, modNr);
-    if (reply != ACK) {
-        printf("Return Value Ende : 0x%02X\n", reply);
-        return false;
-    }
-    return true;
+    return ForwardAllLines(source, modNr) && EndModuleUpdate(modNr);
 }

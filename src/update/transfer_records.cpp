@@ -154,12 +154,7 @@ bool TransferRecords(const UpdateSource& source, uint8_t modNr) {
     }
     printf("Block Size is : %d\n", static_cast<int>(header.blockSize));
     PrintLoading(source);
-    if (TransferMustStop()) {
-        return false;
-    }
-    uint8_t reply = SendCommandForReply(CMD_START, modNr);
-    if (reply != ACK) {
-        printf("Return Value start : 0x%02X\n", reply);
+    if (!StartModuleUpdate(modNr)) {
         return false;
     }
     RecordTransfer transfer{
@@ -172,10 +167,5 @@ bool TransferRecords(const UpdateSource& source, uint8_t modNr) {
         return false;  // nothing reaches the module any more; only the Finish attempt follows
     }
     // End goes out even after a rejection, so that the module leaves its update state.
-    reply = SendCommandForReply(CMD_END, modNr);
-    if (reply != ACK) {
-        printf("Return Value Ende : 0x%02X\n", reply);
-        return false;
-    }
-    return allAccepted;
+    return EndModuleUpdate(modNr) && allAccepted;
 }
