@@ -177,7 +177,8 @@ std::string ServiceUsage(bool devicePathsAllowed) {
         "\n";
     usage += devicePathsAllowed
                  ? "PORT   a COM number 1..8 (COMn is /dev/ttyS<n-1>), or a device path\n"
-                   "       containing '/', such as /dev/ttyUSB0\n"
+                   "       containing '/', such as /dev/ttyUSB0, or a device name in /dev\n"
+                   "       (ttyUSB0)\n"
                  : "PORT   a COM number 1..8\n";
     usage +=
         "\n"

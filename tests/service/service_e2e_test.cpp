@@ -493,7 +493,9 @@ TEST_F(ServiceTool, PortThatCannotBeOpenedEndsWithItsOwnCode) {
     ProgramRun run = RunProgram(launch);
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(run.stdoutText, "");
-    EXPECT_EQ(run.stderrText.rfind("COM open failed: No such file or directory", 0), 0u)
+    EXPECT_EQ(run.stderrText.rfind(
+                  "COM open failed: " + dir_ + "/no-such-port: No such file or directory", 0),
+              0u)
         << run.stderrText;
 }
 

@@ -132,6 +132,22 @@ TEST(CommandLine, HelpStartsWithTheUsageLinesAndNamesTheExitStatuses) {
     EXPECT_NE(windows.find("COM1 to COM8"), std::string::npos) << windows;
 }
 
+// /dev/null and /dev/pts are on every Linux machine: a character device and a directory.
+TEST(CommandLine, NameOfACharacterDeviceInDevIsThatDevice) {
+    Parsed null = Parse({"0x89", "f", "0", "null"});
+    EXPECT_EQ(null.settings.port.devicePath, "/dev/null");
+    EXPECT_EQ(null.printed, "");
+    EXPECT_EQ(Parse({"0x89", "f", "0", "3null"}).settings.port.comNr, 3);
+    for (const char* notADevice : {"pts", "no-such-device", "..", "9"}) {
+        Parsed parsed = Parse({"0x89", "f", "0", notADevice});
+        EXPECT_EQ(parsed.settings.port.devicePath, "") << notADevice;
+        EXPECT_EQ(parsed.printed, "Valid COM ports are 1 - 8 only !\n") << notADevice;
+    }
+    Parsed withoutPaths = Parse({"0x89", "f", "0", "null"}, false);
+    EXPECT_EQ(withoutPaths.settings.port.devicePath, "");
+    EXPECT_EQ(withoutPaths.printed, "Valid COM ports are 1 - 8 only !\n");
+}
+
 TEST(CommandLine, LongFileNamesAreKeptWhole) {
     std::string longName(1000, 'n');
     EXPECT_EQ(Parse({"0x89", longName.c_str()}).settings.fileName, longName);

@@ -404,7 +404,9 @@ TEST_F(UpdateProgram, PortThatCannotBeOpenedSendsNothing) {
     launch.stdinText = "\n";
     ProgramRun run = RunProgram(launch);
     EXPECT_EQ(AfterBanner(run), "COM port not opened !\n" + KEY_PROMPT);
-    EXPECT_EQ(run.stderrText.rfind("COM open failed: No such file or directory", 0), 0u)
+    EXPECT_EQ(
+        run.stderrText.rfind("COM open failed: " + dir_ + "/no-port: No such file or directory", 0),
+        0u)
         << run.stderrText;
     EXPECT_EQ(run.exitCode, 2);
 
