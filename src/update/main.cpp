@@ -1,6 +1,7 @@
 #include "com_port.h"
 #include "command_line.h"
 #include "run_update.h"
+#include "timer_resolution.h"
 
 // --version and --help answer at once: no banner, no port, no file, no key wait.
 int main(int argc, char** argv) {
@@ -13,5 +14,8 @@ int main(int argc, char** argv) {
         PrintHelp(ComDevicePathsSupported());
         return EXIT_UPDATE_COMPLETED;
     }
-    return RunUpdateProgram(argc, argv);
+    RaiseTimerResolution();
+    int status = RunUpdateProgram(argc, argv);
+    RestoreTimerResolution();
+    return status;
 }
