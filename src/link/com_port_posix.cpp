@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "com_port.h"
 #include "com_port_posix.h"
@@ -41,6 +42,13 @@ void NoteIfHangUp(int error) {
         SawHangUp = true;
     }
 }
+
+// The port that the last open attempt named, for the message of a failed open.
+struct OpenAttempt {
+    std::string devicePath;
+    int comNr = 0;  // 0 when the port was given as a path
+};
+OpenAttempt LastOpenAttempt;
 
 bool ReportIfNotOpen() {
     if (ComHandle != INVALID_HANDLE) {
@@ -267,10 +275,12 @@ int OpenComPort(int comNr, long baud) {
     char displayName[16];
     snprintf(devicePath, sizeof devicePath, "/dev/ttyS%d", comNr - 1);
     snprintf(displayName, sizeof displayName, "COM%i", comNr);
+    LastOpenAttempt = {devicePath, comNr};
     return OpenNamedPort(devicePath, displayName, baud);
 }
 
 int OpenComDevice(const char* devicePath, long baud) {
+    LastOpenAttempt = {devicePath, 0};
     return OpenNamedPort(devicePath, devicePath, baud);
 }
 
@@ -422,34 +432,52 @@ int LastComError() {
 
 namespace {
 
-const char* HintFor(int error) {
+// The next step for the user: the COM-number hint only when a COM number was given.
+std::string HintFor(int error, const OpenAttempt& attempt) {
+    const std::string com = "COM" + std::to_string(attempt.comNr);
     switch (error) {
         case EACCES:
         case EPERM:
-            return "no permission for the device: add the user to the 'dialout' group "
-                   "(then log in again)";
+            return "this user may not open it: add the user to the 'dialout' group "
+                   "(sudo usermod -aG dialout $USER), then log in again";
         case EBUSY:
-            return "another program holds the port";
+            return "another program holds the port; end it (fuser " + attempt.devicePath +
+                   " names it) and try again";
         case ENOENT:
-            return "no such device: COM<n> is /dev/ttyS<n-1>; give a device path for "
-                   "USB adapters";
+        case ENODEV:
+        case ENXIO:
+        case EIO:
+            if (attempt.comNr != 0) {
+                return com + " is " + attempt.devicePath +
+                       ", which is missing or has no port behind it here; a USB adapter is "
+                       "given by its device path or name: see ls /dev/serial/by-id/";
+            }
+            return "no such serial device now: ls /dev/serial/by-id/ lists the adapters "
+                   "that are plugged in, and dmesg names the device the last one became";
         case ENOTTY:
-            return "the path does not name a serial device";
+            return "this is not a serial device; ls /dev/serial/by-id/ lists the adapters";
         default:
-            return nullptr;
+            return "";
     }
 }
 
 }  // namespace
 
+// Win32 shows a message box; here the same text goes to standard error, with the device and
+// the next step: "<caption>: <device> (COM<n>): <system text> (<hint>)".
 void ShowLastErrorBox(const char* caption) {
     fflush(stdout);
-    const char* hint = HintFor(LastError);
-    if (hint != nullptr) {
-        fprintf(stderr, "%s: %s (%s)\n", caption, strerror(LastError), hint);
-    } else {
-        fprintf(stderr, "%s: %s\n", caption, strerror(LastError));
+    const OpenAttempt& attempt = LastOpenAttempt;
+    std::string port = attempt.devicePath;
+    if (attempt.comNr != 0) {
+        port += " (COM" + std::to_string(attempt.comNr) + ")";
     }
+    std::string hint = HintFor(LastError, attempt);
+    fprintf(stderr, "%s: %s: %s", caption, port.c_str(), strerror(LastError));
+    if (!hint.empty()) {
+        fprintf(stderr, " (%s)", hint.c_str());
+    }
+    fprintf(stderr, "\n");
 }
 
 void WaitMilliseconds(unsigned milliseconds) {

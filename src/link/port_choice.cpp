@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "com_port.h"
+#include "device_name.h"
 
 namespace {
 
@@ -21,6 +22,16 @@ bool ParseComNr(const char* text, PortSyntax syntax, int* comNr) {
     return text != end && result == std::errc{} && stop == end && IsValidComNr(*comNr);
 }
 
+// "ttyUSB0" for /dev/ttyUSB0: only what is no COM number and names a character device there.
+bool ChooseDeviceByName(const char* text, PortChoice* choice) {
+    std::string path = CharacterDevicePath(text);
+    if (path.empty()) {
+        return false;
+    }
+    choice->devicePath = path;
+    return true;
+}
+
 }  // namespace
 
 bool ParsePortChoice(const char* text, PortSyntax syntax, bool devicePathsAllowed,
@@ -31,7 +42,7 @@ bool ParsePortChoice(const char* text, PortSyntax syntax, bool devicePathsAllowe
     }
     int comNr = 0;
     if (!ParseComNr(text, syntax, &comNr)) {
-        return false;
+        return devicePathsAllowed && ChooseDeviceByName(text, choice);
     }
     choice->comNr = comNr;
     choice->devicePath.clear();

@@ -1,7 +1,7 @@
 #pragma once
 // Which port a program talks to: a COM number 1 to 8 or, where the platform has device paths
-// (ComDevicePathsSupported()), a path that contains '/'. The one rule for every program's port
-// argument, and the one way to open the chosen port.
+// (ComDevicePathsSupported()), a path that contains '/' or a device name in /dev. The one rule
+// for every program's port argument, and the one way to open the chosen port.
 
 #include <string>
 
@@ -19,7 +19,9 @@ enum class PortSyntax {
     WholeNumber,     // the tools' PORT arguments: the whole argument is the number
 };
 
-// Reads `text` as a port. A text containing '/' is a device path where `devicePathsAllowed`.
+// Reads `text` as a port. Where `devicePathsAllowed`, a text containing '/' is a device path,
+// and a text that is no COM number but the name of a character device in /dev ("ttyUSB0")
+// stands for that device.
 // False when it names no valid port; *choice is then unchanged.
 bool ParsePortChoice(const char* text, PortSyntax syntax, bool devicePathsAllowed,
                      PortChoice* choice);

@@ -1,6 +1,8 @@
 #include "com_port.h"
 
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -57,9 +59,61 @@ TEST_F(ComPort, MissingDeviceFailsWithoutConsoleOutput) {
     EXPECT_EQ(OpenComDevice("/dev/no-such-port", 115200), -1);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     std::string error = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(error.rfind("COM open failed: No such file or directory", 0), 0u) << error;
+    EXPECT_EQ(error.rfind("COM open failed: /dev/no-such-port: No such file or directory", 0), 0u)
+        << error;
     EXPECT_EQ(LastComError(), ENOENT);
     EXPECT_FALSE(IsComPortOpen());
+}
+
+// The message names the device, the system's reason and a next step that fits what was given.
+TEST_F(ComPort, FailedOpenNamesTheDeviceAndTheNextStep) {
+    auto openFailure = [](auto open) {
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(open(), -1);
+        return testing::internal::GetCapturedStderr();
+    };
+    std::string missing = openFailure([] { return OpenComDevice("/dev/no-such-port", 115200); });
+    EXPECT_NE(missing.find("/dev/serial/by-id/"), std::string::npos) << missing;
+    EXPECT_NE(missing.find("dmesg"), std::string::npos) << missing;
+    EXPECT_EQ(missing.find("COM"), missing.find("COM open failed")) << missing;
+
+    std::string notSerial = openFailure([] { return OpenComDevice("/dev/null", 115200); });
+    EXPECT_EQ(notSerial.rfind("COM open failed: /dev/null: ", 0), 0u) << notSerial;
+    EXPECT_NE(notSerial.find("not a serial device"), std::string::npos) << notSerial;
+
+    int holder = open(slavePath_.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    std::string busy = openFailure([this] { return OpenComDevice(slavePath_.c_str(), 115200); });
+    close(holder);
+    EXPECT_EQ(busy.rfind("COM open failed: " + slavePath_ + ": Device or resource busy", 0), 0u)
+        << busy;
+    EXPECT_NE(busy.find("another program holds the port"), std::string::npos) << busy;
+
+    if (access("/dev/ttyS7", F_OK) != 0) {
+        std::string com8 = openFailure([] { return OpenComPort(8, 115200); });
+        EXPECT_EQ(com8.rfind("COM open failed: /dev/ttyS7 (COM8): No such file or directory", 0),
+                  0u)
+            << com8;
+        EXPECT_NE(com8.find("COM8 is /dev/ttyS7"), std::string::npos) << com8;
+    }
+}
+
+TEST(ComPortAccess, RefusedPermissionPointsToTheDialoutGroup) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "root may open any device; the refusal needs another user";
+    }
+    char path[] = "/tmp/tarnix-no-access-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    chmod(path, 0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(OpenComDevice(path, 115200), -1);
+    std::string denied = testing::internal::GetCapturedStderr();
+    unlink(path);
+    EXPECT_NE(denied.find("Permission denied"), std::string::npos) << denied;
+    EXPECT_NE(denied.find("'dialout' group"), std::string::npos) << denied;
 }
 
 TEST_F(ComPort, ReceivesAWaitingByteAndSendsBytesInOrder) {

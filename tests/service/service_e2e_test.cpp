@@ -533,6 +533,11 @@ TEST_F(ServiceTool, HelpPrintsTheUsage) {
     ProgramRun run = RunProgram(launch);
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.stdoutText.rfind("Usage: tarnix-service PORT OPERATION", 0), 0u);
+
+    launch.args = {"--version"};
+    run = RunProgram(launch);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.stdoutText.rfind("tarnix-service 1.1.0 (", 0), 0u) << run.stdoutText;
 }
 
 TEST_F(ServiceTool, PortThatCannotBeOpenedEndsWithItsOwnCode) {
@@ -543,7 +548,9 @@ TEST_F(ServiceTool, PortThatCannotBeOpenedEndsWithItsOwnCode) {
     ProgramRun run = RunProgram(launch);
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(run.stdoutText, "");
-    EXPECT_EQ(run.stderrText.rfind("COM open failed: No such file or directory", 0), 0u)
+    EXPECT_EQ(run.stderrText.rfind(
+                  "COM open failed: " + dir_ + "/no-such-port: No such file or directory", 0),
+              0u)
         << run.stderrText;
 }
 

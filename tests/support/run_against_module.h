@@ -9,7 +9,7 @@
 // Runs one of our programs as the tests see it: as a separate process, with exact standard
 // output and standard error, against the emulated module on a pseudo-terminal.
 // scripts/test-windows runs the same tests against the Windows programs under Wine
-// (tests/wine/wine_launch.h): BinaryPath names the .exe, "{port}" becomes COM1 and the output
+// (wine_launch.h): BinaryPath names the .exe, "{port}" becomes COM1 and the output
 // is given back with the line ends and the umlaut of the Linux programs.
 
 // A signal for the program once its standard output holds `afterStdout` at least
