@@ -301,8 +301,10 @@ int LastComError() {
     return static_cast<int>(LastError);
 }
 
+// The error kept with the failure, not GetLastError() again: any call in between (a console
+// write, the box itself) may have replaced it.
 void ShowLastErrorBox(const char* caption) {
-    DWORD error = GetLastError();
+    DWORD error = LastError;
     char* text = nullptr;
     FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
