@@ -2,8 +2,13 @@
 // A fresh pseudo-terminal per fuzz input: the port layer opens its slave as it opens a real
 // port, and the target plays the module on the master from a second thread.
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
+
+// A reply that never comes costs the port's 5-second read time-out. The module's side of the
+// targets answers every read, so a run that took that long has met a time-out: a finding.
+inline constexpr std::chrono::seconds REPLY_TIMEOUT{5};
 
 struct FuzzPty {
     int master = -1;

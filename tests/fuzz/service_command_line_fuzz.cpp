@@ -14,7 +14,7 @@ bool Parse(const std::vector<const char*>& argv, ServiceCommandLine* commandLine
 }
 
 void CheckAccepted(const ServiceCommandLine& commandLine) {
-    if (commandLine.helpRequested) {
+    if (commandLine.helpRequested || commandLine.versionRequested) {
         return;
     }
     FUZZ_CHECK(!commandLine.operations.empty());

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <thread>
 #include <vector>
@@ -153,12 +154,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzPty pty;
     OpenFuzzPty(&pty);
     FUZZ_CHECK(OpenComDevice(pty.name, 115200) == 0);
+    const auto start = std::chrono::steady_clock::now();
     std::thread module(PlayModule, std::cref(pty), std::cref(steps));
     for (const Step& step : steps) {
         RunQuery(step);
     }
     StopFuzzModule(pty);
     module.join();
+    // A missed reply byte of the status query, the parameter command or the result byte shows
+    // only in the time the run took.
+    FUZZ_CHECK(std::chrono::steady_clock::now() - start < REPLY_TIMEOUT);
     CloseComPort();
     CloseFuzzPty(&pty);
     return 0;

@@ -22,7 +22,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> arguments = SplitArguments(data, size);
-    RunSettings settings = Parse(ArgumentPointers(arguments));
+    std::vector<const char*> argv = ArgumentPointers(arguments);
+    // --version and --help are answered only as the one argument.
+    if (FindInfoRequest(static_cast<int>(arguments.size()), argv.data()) != InfoRequest::None) {
+        FUZZ_CHECK(arguments.size() == 2);
+    }
+    RunSettings settings = Parse(argv);
     FUZZ_CHECK(settings.progMode == PROG_MODE_RECORDS || settings.progMode == PROG_MODE_LINES);
     CheckPortChoice(settings.port);
     if (arguments.size() >= 3) {

@@ -1,6 +1,7 @@
 // The update file as tarnix reads it in record mode: the header check, then every line read
 // into the line buffer and classified. The input is the whole file.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -32,10 +33,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // fmemopen refuses an empty buffer; an empty file is the same as one of a single NUL here.
-    char empty = 0;
-    void* buffer = size > 0 ? const_cast<uint8_t*>(data) : static_cast<void*>(&empty);
-    FILE* stream = fmemopen(buffer, size > 0 ? size : 1, "rb");
+    if (size == 0) {
+        return 0;  // fmemopen refuses an empty buffer
+    }
+    FILE* stream = fmemopen(const_cast<uint8_t*>(data), size, "rb");
     FUZZ_CHECK(stream != nullptr);
     UpdateHeaderCheck header = CheckUpdateHeader(stream);
     if (size < UPDATE_HEADER_SIZE) {
@@ -44,16 +45,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (header.valid) {
         FUZZ_CHECK(ComputeCrc32(data, UPDATE_HEADER_SIZE) == 0);
     }
+    const size_t headerRead = std::min(size, UPDATE_HEADER_SIZE);
     UpdateLine line;
+    ExpectFileSize(&line, static_cast<uint32_t>(size), static_cast<uint32_t>(headerRead));
     int byteCount = 0;
     size_t total = 0;
-    while (ReadUpdateLine(stream, &line) == LineRead::Line) {
+    LineRead read;
+    while ((read = ReadUpdateLine(stream, &line)) == LineRead::Line) {
         CheckLine(line, byteCount);
         byteCount = ClassifyRecordLine(line.text, line.length, byteCount).byteCount;
         total += line.length;
         FUZZ_CHECK(ProgressPercent(static_cast<uint32_t>(total), static_cast<uint32_t>(size)) >= 0);
     }
-    FUZZ_CHECK(total <= size);
+    // The file keeps the size it had: it is read to its end, every byte after the header in
+    // exactly one line.
+    FUZZ_CHECK(read == LineRead::EndOfFile);
+    FUZZ_CHECK(total == size - headerRead);
     fclose(stream);
     return 0;
 }

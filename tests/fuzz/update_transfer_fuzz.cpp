@@ -16,8 +16,8 @@
 #include "fuzz_input.h"
 #include "fuzz_pty.h"
 #include "transfer.h"
-#include "update_outcome.h"
 #include "update_file.h"
+#include "update_outcome.h"
 
 namespace {
 
