@@ -8,12 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "e2e_expectations.h"
 #include "run_against_module.h"
+#include "temp_dir_test.h"
 #include "update_file_builder.h"
 
 namespace {
 
-const std::string KEY_PROMPT = "\n Press any key to exit.\n";
 const std::string PROGRESS = "Writing User configuration...";
 const std::string DOWNLOAD_PROGRESS = "Writing primary configuration...";
 // The whole record file below: a Program command after 16 records and at the end record.
@@ -24,14 +25,6 @@ const std::string COMPLETE_RUN = "B" + std::string(16, 'C') + "D" + std::string(
 // instead; the checks accept both.
 constexpr int SETTLE_MS = 300;
 
-std::string CommandSequence(const ModuleLog& log) {
-    std::string sequence;
-    for (const ModuleFrame& frame : log.frames) {
-        sequence.push_back(static_cast<char>(frame.command));
-    }
-    return sequence;
-}
-
 bool EveryFrameClosed(const ModuleLog& log) {
     for (const ModuleFrame& frame : log.frames) {
         if (!frame.closed) {
@@ -41,11 +34,8 @@ bool EveryFrameClosed(const ModuleLog& log) {
     return true;
 }
 
-class Interrupts : public testing::Test {
+class Interrupts : public TempDirTest {
 protected:
-    void SetUp() override { dir_ = MakeTempDir(); }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
     // 20 records of 16 bytes; with BlockSize 256 no Program command among the first 16.
     std::string RecordFile() {
         std::vector<std::string> lines = MakeRecordLines(0x1000, PatternBytes(20 * 16, 5));
@@ -61,12 +51,6 @@ protected:
         return Write("lines.txt", text);
     }
 
-    std::string Write(const std::string& name, const std::string& content) {
-        std::string path = dir_ + "/" + name;
-        EXPECT_TRUE(WriteFileBytes(path, content));
-        return path;
-    }
-
     static ProgramLaunch Tarnix(const std::string& file, const std::string& progMode) {
         ProgramLaunch launch;
         launch.program = BinaryPath("tarnix");
@@ -75,8 +59,6 @@ protected:
         launch.timeLimitSeconds = 30;
         return launch;
     }
-
-    std::string dir_;
 };
 
 struct InterruptCase {

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "e2e_expectations.h"
 #include "run_against_module.h"
 #include "scripted_peer.h"
+#include "temp_dir_test.h"
 #include "update_file_builder.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 size_t CountOf(const std::string& text, const std::string& what) {
     size_t count = 0;
@@ -24,25 +24,8 @@ size_t CountOf(const std::string& text, const std::string& what) {
     return count;
 }
 
-std::string CommandSequence(const ModuleLog& log) {
-    std::string sequence;
-    for (const ModuleFrame& frame : log.frames) {
-        sequence.push_back(static_cast<char>(frame.command));
-    }
-    return sequence;
-}
-
-class LineFaults : public testing::Test {
+class LineFaults : public TempDirTest {
 protected:
-    void SetUp() override { dir_ = MakeTempDir(); }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
-    std::string Write(const std::string& name, const std::string& content) {
-        std::string path = dir_ + "/" + name;
-        EXPECT_TRUE(WriteFileBytes(path, content));
-        return path;
-    }
-
     std::string RecordFile(size_t records) {
         std::vector<std::string> lines = MakeRecordLines(0x2000, PatternBytes(records * 16, 9));
         lines.push_back(MakeEndRecord());
@@ -66,8 +49,6 @@ protected:
         launch.timeLimitSeconds = 20;
         return launch;
     }
-
-    std::string dir_;
 };
 
 // Opened with descriptor 1 closed, the port would become standard output and carry every

@@ -8,20 +8,18 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "e2e_expectations.h"
 #include "run_against_module.h"
+#include "temp_dir_test.h"
 #include "update_file_builder.h"
 #include "wine_launch.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 const std::string WRONG_REPLY =
     "Falscher R\xC3\xBC"
@@ -35,29 +33,8 @@ uint8_t Sum(const Bytes& bytes) {
     return sum;
 }
 
-Bytes Concat(const std::vector<Bytes>& parts) {
-    Bytes all;
-    for (const Bytes& part : parts) {
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
-}
-
-Bytes BytesOf(const std::string& text) {
-    return Bytes(text.begin(), text.end());
-}
-
-std::string ProgressLine(int value) {
-    char text[64];
-    snprintf(text, sizeof text, "\rWriting primary configuration... %3i %%", value);
-    return text;
-}
-
-class ServiceTool : public testing::Test {
+class ServiceTool : public TempDirTest {
 protected:
-    void SetUp() override { dir_ = MakeTempDir(); }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
     static ProgramRun Run(const std::vector<std::string>& operations,
                           const ModuleConfig& config = {}, const std::string& stdinText = "") {
         ProgramLaunch launch;
@@ -96,9 +73,8 @@ protected:
 
     // A file of `size` pattern bytes, last written on 5 March 2009 at 14:05 local time.
     std::string WriteConfig(const std::string& name, size_t size) {
-        std::string path = dir_ + "/" + name;
         Bytes content = PatternBytes(size, 11);
-        EXPECT_TRUE(WriteFileBytes(path, std::string(content.begin(), content.end())));
+        std::string path = Write(name, std::string(content.begin(), content.end()));
         tm local{};
         local.tm_year = 2009 - 1900;
         local.tm_mon = 2;
@@ -111,8 +87,6 @@ protected:
         EXPECT_EQ(utimes(path.c_str(), times), 0);
         return path;
     }
-
-    std::string dir_;
 };
 
 // ---- information queries -------------------------------------------------------------------

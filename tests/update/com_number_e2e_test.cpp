@@ -10,13 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "e2e_expectations.h"
 #include "run_against_module.h"
+#include "temp_dir_test.h"
 #include "update_file_builder.h"
 #include "wine_launch.h"
 
 namespace {
 
-const std::string KEY_PROMPT = "\n Press any key to exit.\n";
 const std::string USAGE =
     "\nUsage : tarnix [ModNr] [filename] [ProgMode] [ComNr]\n"
     "Default values : ModNr=0x89 (Display-Modul)  ProgMode=0  ComNr=1 (COM1)\n";
@@ -35,13 +36,12 @@ std::string WhyNamespacesAreUnavailable(const std::string& device) {
     return "";
 }
 
-class ComNumber : public testing::Test {
+class ComNumber : public TempDirTest {
 protected:
     void SetUp() override {
         SKIP_UNDER_WINE("the Windows suite tests COM numbers of the Windows programs");
-        dir_ = MakeTempDir();
+        TempDirTest::SetUp();
     }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
 
     // Runs tarnix with the module's pseudo-terminal mounted over COM<comNr>'s device.
     ProgramRun RunOnCom(int comNr, const std::vector<std::string>& args,
@@ -61,13 +61,6 @@ protected:
         EXPECT_FALSE(run.timedOut) << DescribeRun(run);
         return run;
     }
-
-    static std::string AfterBanner(const std::string& out) {
-        size_t end = out.find("\n\n", 1);
-        return end == std::string::npos ? out : out.substr(end + 2);
-    }
-
-    std::string dir_;
 };
 
 #define SKIP_WITHOUT_NAMESPACES(device)                           \

@@ -11,64 +11,19 @@
 #include <string>
 #include <vector>
 
+#include "e2e_expectations.h"
 #include "run_against_module.h"
+#include "temp_dir_test.h"
 #include "update_file_builder.h"
 #include "wine_launch.h"
 
 namespace {
 
-const std::string KEY_PROMPT = "\n Press any key to exit.\n";
 const std::string DONE = "\rWriting User configuration... done.  \n";
 const size_t MAX_TEXT = 299;  // characters of a line that one read takes
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes Command(char cmd, uint8_t modNr = 0x89) {
-    return {0x02, uint8_t(cmd), modNr, 0x03};
-}
-
-Bytes DataCommand(const std::string& text, uint8_t modNr = 0x89) {
-    std::string frame = std::string(
-                            "\x02"
-                            "C") +
-                        static_cast<char>(modNr) + text + "\x03";
-    return Bytes(frame.begin(), frame.end());
-}
-
-Bytes Concat(const std::vector<Bytes>& frames) {
-    Bytes all;
-    for (const Bytes& frame : frames) {
-        all.insert(all.end(), frame.begin(), frame.end());
-    }
-    return all;
-}
-
-std::string Progress(long percent) {
-    char text[64];
-    snprintf(text, sizeof text, "\rWriting User configuration... %4ld %%", percent);
-    return text;
-}
-
-// The command bytes of the frames the module received, e.g. "BCCDE F".
-std::string CommandSequence(const ModuleLog& log) {
-    std::string sequence;
-    for (const ModuleFrame& frame : log.frames) {
-        sequence.push_back(static_cast<char>(frame.command));
-    }
-    return sequence;
-}
-
-class UpdateProgram : public testing::Test {
+class UpdateProgram : public TempDirTest {
 protected:
-    void SetUp() override { dir_ = MakeTempDir(); }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
-    std::string WriteUpdate(const std::string& name, const std::string& content) {
-        std::string path = dir_ + "/" + name;
-        EXPECT_TRUE(WriteFileBytes(path, content));
-        return path;
-    }
-
     ProgramRun Run(const std::vector<std::string>& args, const ModuleConfig& config = {},
                    const std::string& stdinText = "\n") {
         ProgramLaunch launch;
@@ -97,8 +52,6 @@ protected:
     static std::string Opened(const ProgramRun& run) {
         return "Opened " + run.portPath + " with 115200 Baud succesfully !\n";
     }
-
-    std::string dir_;
 };
 
 // 16-byte data, 16-byte data, address record, data, end record, with BlockSize 256.
@@ -111,7 +64,7 @@ std::vector<std::string> ShortRecordFile() {
 TEST_F(UpdateProgram, RecordModePutsExactlyTheseBytesOnTheLineAndPrintsProgress) {
     std::vector<std::string> lines = ShortRecordFile();
     std::string content = BuildUpdateFile(256, lines);
-    std::string path = WriteUpdate("short.upd", content);
+    std::string path = Write("short.upd", content);
     ProgramRun run = Run({"0x89", path, "0", "{port}"});
 
     EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
@@ -136,7 +89,7 @@ TEST_F(UpdateProgram, RecordModePutsExactlyTheseBytesOnTheLineAndPrintsProgress)
 }
 
 TEST_F(UpdateProgram, SlowRepliesPointToTheLatencyTimer) {
-    std::string path = WriteUpdate("short.upd", BuildUpdateFile(256, ShortRecordFile()));
+    std::string path = Write("short.upd", BuildUpdateFile(256, ShortRecordFile()));
     ModuleConfig config;
     config.replyLatencyMs = 16;  // a USB adapter's default latency timer
     ProgramRun run = Run({"0x89", path, "0", "{port}"}, config);
@@ -148,7 +101,7 @@ TEST_F(UpdateProgram, FortyKilobytesOverTwoSegmentsArriveWhole) {
     std::vector<std::string> lines = MakeRecordLines(0x0001C000, PatternBytes(40 * 1024, 7));
     lines.push_back(":0400000500011C00DA");  // start address: not forwarded
     lines.push_back(MakeEndRecord());
-    std::string path = WriteUpdate("big.upd", BuildUpdateFile(256, lines));
+    std::string path = Write("big.upd", BuildUpdateFile(256, lines));
     ProgramRun run = Run({"0x89", path, "0", "{port}"});
 
     EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
@@ -172,7 +125,7 @@ TEST_F(UpdateProgram, BlockSizeDecidesWhenBlocksAreProgrammed) {
     };
     for (const Case& c : {Case{32, "BCCDCCDEF"}, Case{0, "BCDCDCDCDEF"},
                           Case{0xFFFFFFFF, "BCCCCEF"}, Case{48, "BCCCDCEF"}}) {
-        std::string path = WriteUpdate("blocks.upd", BuildUpdateFile(c.blockSize, records));
+        std::string path = Write("blocks.upd", BuildUpdateFile(c.blockSize, records));
         ProgramRun run = Run({"0x89", path, "0", "{port}"});
         EXPECT_EQ(CommandSequence(run.module), c.sequence) << "BlockSize " << c.blockSize;
         EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
@@ -191,7 +144,7 @@ TEST_F(UpdateProgram, RecordsAfterTheEndRecordAndShortLinesAreHandled) {
                                       ":10",
                                       MakeEndRecord(),
                                       MakeDataRecord(16, PatternBytes(4, 2))};
-    std::string path = WriteUpdate("odd.upd", BuildUpdateFile(256, lines));
+    std::string path = Write("odd.upd", BuildUpdateFile(256, lines));
     ProgramRun run = Run({"0x89", path, "0", "{port}"});
     EXPECT_EQ(CommandSequence(run.module), "BCDCEF");
     EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
@@ -202,7 +155,7 @@ TEST_F(UpdateProgram, DamagedOrShortHeaderSendsOnlyFinish) {
     std::string content = BuildUpdateFile(256, ShortRecordFile());
     content[5] ^= 0x20;
     for (const std::string& bytes : {content, std::string("short file")}) {
-        std::string path = WriteUpdate("damaged.upd", bytes);
+        std::string path = Write("damaged.upd", bytes);
         ProgramRun run = Run({"0x89", path, "0", "{port}"});
         EXPECT_EQ(run.module.received, Command('F'));
         EXPECT_EQ(AfterBanner(run),
@@ -233,7 +186,7 @@ std::vector<std::string> RejectionFile() {
 TEST_P(RecordRejection, ReportsReplyLineNumberAndLineThenSendsEnd) {
     const Rejection& r = GetParam();
     std::vector<std::string> lines = RejectionFile();
-    std::string path = WriteUpdate("reject.upd", BuildUpdateFile(32, lines));
+    std::string path = Write("reject.upd", BuildUpdateFile(32, lines));
     ModuleConfig config;
     config.faults.push_back(RejectAt(r.point, r.occurrence, 0x15));
     ProgramRun run = Run({"0x89", path, "0", "{port}"}, config);
@@ -281,7 +234,7 @@ TEST_F(UpdateProgram, RejectedDataRecordShowsProgressAfterTheMessage) {
     std::vector<std::string> lines = MakeRecordLines(0, PatternBytes(96, 5));
     lines.insert(lines.begin() + 2, ":0400000500000000F7");
     std::string content = BuildUpdateFile(1024, lines);
-    std::string path = WriteUpdate("seven.upd", content);
+    std::string path = Write("seven.upd", content);
     ModuleConfig config;
     config.faults.push_back(RejectAt(FaultPoint::Data, 6, 0x15));
     ProgramRun run = Run({"0x89", path, "0", "{port}"}, config);
@@ -301,7 +254,7 @@ TEST_F(UpdateProgram, RejectedDataRecordShowsProgressAfterTheMessage) {
 
 TEST_F(UpdateProgram, LineModeForwardsEveryLineAsItStands) {
     std::string content = "first line\r\n\r\n# comment\n";
-    std::string path = WriteUpdate("lines.txt", content);
+    std::string path = Write("lines.txt", content);
     ModuleConfig config;
     config.checkRecords = false;
     ProgramRun run = Run({"0x42", path, "1", "{port}"}, config);
@@ -317,7 +270,7 @@ TEST_F(UpdateProgram, LineModeForwardsEveryLineAsItStands) {
 }
 
 TEST_F(UpdateProgram, LineModeLastLineWithoutLineEndIsSentWhole) {
-    std::string path = WriteUpdate("noend.txt", "abc\r\nxyz");
+    std::string path = Write("noend.txt", "abc\r\nxyz");
     ModuleConfig config;
     config.checkRecords = false;
     ProgramRun run = Run({"0x89", path, "1", "{port}"}, config);
@@ -328,7 +281,7 @@ TEST_F(UpdateProgram, LineModeLastLineWithoutLineEndIsSentWhole) {
 }
 
 TEST_F(UpdateProgram, LineModeRejectionsEndWithoutEnd) {
-    std::string path = WriteUpdate("lines.txt", "one\r\ntwo\r\nthree\r\n");
+    std::string path = Write("lines.txt", "one\r\ntwo\r\nthree\r\n");
     ModuleConfig config;
     config.checkRecords = false;
     config.faults.push_back(RejectAt(FaultPoint::Data, 2, 0x21));
@@ -357,8 +310,7 @@ TEST_F(UpdateProgram, LineModeRejectionsEndWithoutEnd) {
 
 TEST_F(UpdateProgram, LineModeKeepsLineEndsWithTheirLineAndSendsLongLinesInPieces) {
     const std::string a(MAX_TEXT - 1, 'a'), b(MAX_TEXT, 'b'), c(MAX_TEXT, 'c'), d(400, 'd');
-    std::string path =
-        WriteUpdate("long.txt", a + "\r\n" + b + "\r\n" + c + "\n" + d + "\r\nend\r\n");
+    std::string path = Write("long.txt", a + "\r\n" + b + "\r\n" + c + "\n" + d + "\r\nend\r\n");
     ModuleConfig config;
     config.checkRecords = false;
     ProgramRun run = Run({"0x89", path, "1", "{port}"}, config);
@@ -378,7 +330,7 @@ TEST_F(UpdateProgram, RecordTooLongForTheLineBufferIsReportedAndNotSent) {
                                       MakeDataRecord(160, PatternBytes(145, 3)),
                                       MakeDataRecord(305, PatternBytes(16, 4)), MakeEndRecord()};
     ASSERT_EQ(lines[0].size(), MAX_TEXT);
-    std::string path = WriteUpdate("long.upd", BuildUpdateFile(1024, lines));
+    std::string path = Write("long.upd", BuildUpdateFile(1024, lines));
     ProgramRun run = Run({"0x89", path, "0", "{port}"});
     EXPECT_EQ(CommandSequence(run.module), "BCCEF");
     EXPECT_EQ(DataLines(run.module), (std::vector<std::string>{lines[0], lines[1]}));
@@ -415,7 +367,7 @@ TEST_F(UpdateProgram, FileThatChangesSizeDuringTheTransferIsAReadError) {
         {"0", records, 0, "line 401: the file grew beyond its 18032 bytes\n",
          std::string(400, 'C') + "EF"}};
     for (const Case& c : cases) {
-        std::string path = WriteUpdate("changing.upd", c.content);
+        std::string path = Write("changing.upd", c.content);
         ProgramLaunch launch;
         launch.program = BinaryPath("tarnix");
         launch.args = {"0x89", path, c.mode, "{port}"};
@@ -445,7 +397,7 @@ TEST_F(UpdateProgram, FileThatChangesSizeDuringTheTransferIsAReadError) {
 }
 
 TEST_F(UpdateProgram, SilentModuleTimesOut) {
-    std::string path = WriteUpdate("lines.txt", "only line\n");
+    std::string path = Write("lines.txt", "only line\n");
     ModuleConfig config;
     config.checkRecords = false;
     config.faults.push_back(SilentAt(FaultPoint::Data, 1));
@@ -459,7 +411,7 @@ TEST_F(UpdateProgram, SilentModuleTimesOut) {
 }
 
 TEST_F(UpdateProgram, ArgumentMistakesAreReportedAndTheRunGoesOn) {
-    std::string path = WriteUpdate("short.upd", BuildUpdateFile(256, ShortRecordFile()));
+    std::string path = Write("short.upd", BuildUpdateFile(256, ShortRecordFile()));
     ProgramRun run = Run({"89", path, "2", "{port}"});
     EXPECT_EQ(AfterBanner(run).rfind("Undefined format for ModNr ! Please use f.e. 0x89\n" +
                                          Opened(run) + "Block Size is : 256\n",
@@ -488,7 +440,7 @@ TEST_F(UpdateProgram, MissingFileOrDirectoryStillReleasesTheModule) {
 // A byte that waits in the port's input before the program opens it (a NAK here) is purged:
 // read as the reply to Start it would fail the update.
 TEST_F(UpdateProgram, ByteWaitingBeforeStartIsPurged) {
-    std::string path = WriteUpdate("short.upd", BuildUpdateFile(256, ShortRecordFile()));
+    std::string path = Write("short.upd", BuildUpdateFile(256, ShortRecordFile()));
     ModuleConfig config;
     config.bytesBeforeStart = {0x15};
     ProgramRun run = Run({"0x89", path, "0", "{port}"}, config);

@@ -10,30 +10,26 @@
 #include <string>
 #include <vector>
 
+#include "e2e_expectations.h"
 #include "run_against_module.h"
+#include "temp_dir_test.h"
 #include "update_file_builder.h"
 #include "wine_launch.h"
 
 namespace {
 
-const std::string KEY_PROMPT = "\n Press any key to exit.\n";
 const std::string USAGE =
     "\nUsage : tarnix.exe [ModNr] [filename] [ProgMode] [ComNr]\n"
     "Default values : ModNr=0x89 (Display-Modul)  ProgMode=0  ComNr=1 (COM1)\n";
 const std::vector<uint8_t> FINISH = {0x02, 'F', 0x89, 0x03};
 
-class WindowsProgram : public testing::Test {
+class WindowsProgram : public TempDirTest {
 protected:
     void SetUp() override {
         if (!ProgramsRunUnderWine()) {
             GTEST_SKIP() << "runs the Windows programs; scripts/test-windows runs it under Wine";
         }
-        dir_ = MakeTempDir();
-    }
-    void TearDown() override {
-        if (!dir_.empty()) {
-            std::system(("rm -rf '" + dir_ + "'").c_str());
-        }
+        TempDirTest::SetUp();
     }
 
     ProgramRun Run(const std::vector<std::string>& args, const std::string& stdinText = "\n") {
@@ -47,13 +43,6 @@ protected:
         EXPECT_FALSE(run.timedOut) << DescribeRun(run);
         return run;
     }
-
-    static std::string AfterBanner(const std::string& out) {
-        size_t end = out.find("\n\n", 1);
-        return end == std::string::npos ? out : out.substr(end + 2);
-    }
-
-    std::string dir_;
 };
 
 TEST_F(WindowsProgram, CancelledDialogOpensCom1AndReleasesTheModule) {
