@@ -179,11 +179,17 @@ void NoteDataAddresses(const HexRecord& record, int line, RecordState* state, Fi
 void CheckRecordLine(const std::string& text, int line, RecordState* state, FileCheck* check) {
     HexRecord record;
     std::string fault = CheckRecordSyntax(text.data(), text.size(), &record);
-    if (fault.empty()) {
+    bool syntaxSound = fault.empty();
+    if (syntaxSound) {
         fault = CheckRecordType(record);
     }
     if (!fault.empty()) {
         AddFault(check, line, fault);
+        if (syntaxSound && record.type == 2) {
+            // Follow the segment as intended, so that its one fault is not repeated as an
+            // overlap on every record after it.
+            state->upperAddress = static_cast<uint64_t>(record.firstDataWord) << 4;
+        }
         return;
     }
     if (state->endRecordLine > 0) {

@@ -98,11 +98,11 @@ std::string FailureReason(const std::string& log, int exitStatus) {
         std::string line = log.substr(start, end == std::string::npos ? end : end - start);
         start = end == std::string::npos ? log.size() : end + 1;
         for (const char* message : FAULT_MESSAGES) {
-            if (line.rfind(message, 0) == 0) {
-                std::string reason = Trimmed(line);
-                for (char& c : reason) {
-                    c = c == '\t' ? ' ' : c;
-                }
+            // Rejections follow the progress figure on the same line.
+            size_t at = line.find(message);
+            if (at != std::string::npos) {
+                std::string reason = Trimmed(line.substr(at));
+                std::erase(reason, '\t');  // "0x15\t line number 5" reads "0x15 line number 5"
                 return timedOut ? reason + " (time-out)" : reason;
             }
         }
