@@ -118,6 +118,10 @@ bool ParseServiceCommandLine(int argc, const char* const* argv, bool devicePaths
             commandLine->helpRequested = true;
             return true;
         }
+        if (std::string_view(argv[i]) == "--version") {
+            commandLine->versionRequested = true;
+            return true;
+        }
     }
     if (argc < 2) {
         *error = "no PORT given";
@@ -191,6 +195,8 @@ std::string ServiceUsage(bool devicePathsAllowed) {
         "  0   every operation succeeded\n"
         "  1   an operation failed (wrong, missing or rejected reply; failed download)\n"
         "  2   the port could not be opened\n"
-        "  64  the command line is malformed (nothing was sent)\n";
+        "  64  the command line is malformed (nothing was sent)\n"
+        "\n"
+        "--help or -h shows this text, --version the version.\n";
     return usage;
 }

@@ -21,13 +21,15 @@ struct ServiceOperation {
 
 struct ServiceCommandLine {
     bool helpRequested = false;
+    bool versionRequested = false;
     PortChoice port;
     std::vector<ServiceOperation> operations;
 };
 
 // Parses the arguments (argv[0] is the program). A port containing '/' is a device path where
 // `devicePathsAllowed`. Returns false with a one-line reason in *error when the command line
-// is malformed; "--help" or "-h" anywhere only sets helpRequested.
+// is malformed; "--help" or "-h" anywhere only sets helpRequested, "--version" anywhere only
+// versionRequested (the first of them counts).
 bool ParseServiceCommandLine(int argc, const char* const* argv, bool devicePathsAllowed,
                              ServiceCommandLine* commandLine, std::string* error);
 

@@ -8,6 +8,7 @@
 #include "port_choice.h"
 #include "primary_config.h"
 #include "service_cli.h"
+#include "tarnix_version.h"
 
 namespace {
 
@@ -95,6 +96,10 @@ int main(int argc, char** argv) {
     }
     if (commandLine.helpRequested) {
         printf("%s", ServiceUsage(ComDevicePathsSupported()).c_str());
+        return EXIT_ALL_SUCCEEDED;
+    }
+    if (commandLine.versionRequested) {
+        printf("%s %s (%s)\n", PROGRAM, TARNIX_VERSION, TARNIX_PLATFORM_NAME);
         return EXIT_ALL_SUCCEEDED;
     }
     if (OpenChosenPort(commandLine.port, SERVICE_BAUD) != 0) {

@@ -23,5 +23,16 @@ struct RunSettings {
 // A port argument containing '/' is a device path where `devicePathsAllowed`.
 RunSettings ParseArguments(int argc, const char* const* argv, bool devicePathsAllowed);
 
+// "--version", "--help", "-h" and "/?" are answered only when they are the one argument; in
+// any other place they are ordinary arguments (a first argument "--help" among others is a
+// malformed ModNr, as before).
+enum class InfoRequest { None, Version, Help };
+InfoRequest FindInfoRequest(int argc, const char* const* argv);
+
+// The answers on standard output: "tarnix <version> (<platform>)", or the usage and default
+// lines followed by what each argument means, the platform's port rules and the exit statuses.
+void PrintVersion();
+void PrintHelp(bool devicePathsAllowed);
+
 // "0x" followed by one or two hex digits; further characters are ignored.
 bool ParseModNr(const char* text, uint8_t* modNr);

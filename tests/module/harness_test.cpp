@@ -86,6 +86,10 @@ TEST(ModuleProgram, RefusesBadOptions) {
     ProgramRun run = RunProgram(help);
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.stdoutText.rfind("Usage: tarnix-module", 0), 0u);
+    help.args = {"--version"};
+    run = RunProgram(help);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.stdoutText, "tarnix-module 1.1.0 (Linux)\n");
 }
 
 // The emulator as a program: the script reads the ready line, talks to the port, closes it, and

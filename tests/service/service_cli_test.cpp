@@ -96,6 +96,15 @@ TEST(ServiceCommandLine, HelpWinsOverEverythingElse) {
     }
 }
 
+TEST(ServiceCommandLine, VersionIsAnsweredLikeHelp) {
+    Parsed version = Parse({"9", "bogus", "--version"});
+    EXPECT_TRUE(version.ok);
+    EXPECT_TRUE(version.commandLine.versionRequested);
+    EXPECT_FALSE(version.commandLine.helpRequested);
+    EXPECT_TRUE(version.commandLine.operations.empty());
+    EXPECT_FALSE(Parse({"1", "info"}).commandLine.versionRequested);
+}
+
 TEST(ServiceNumber, IsDecimalOrHexWithinInt) {
     int value = 0;
     EXPECT_TRUE(ParseServiceNumber("1500", &value));

@@ -478,6 +478,11 @@ TEST_F(ServiceTool, HelpPrintsTheUsage) {
     ProgramRun run = RunProgram(launch);
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.stdoutText.rfind("Usage: tarnix-service PORT OPERATION", 0), 0u);
+
+    launch.args = {"--version"};
+    run = RunProgram(launch);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.stdoutText.rfind("tarnix-service 1.1.0 (", 0), 0u) << run.stdoutText;
 }
 
 TEST_F(ServiceTool, PortThatCannotBeOpenedEndsWithItsOwnCode) {

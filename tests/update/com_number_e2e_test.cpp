@@ -18,7 +18,7 @@ namespace {
 
 const std::string KEY_PROMPT = "\n Press any key to exit.\n";
 const std::string USAGE =
-    "\nUsage : tarnix.exe [ModNr] [filename] [ProgMode] [ComNr]\n"
+    "\nUsage : tarnix [ModNr] [filename] [ProgMode] [ComNr]\n"
     "Default values : ModNr=0x89 (Display-Modul)  ProgMode=0  ComNr=1 (COM1)\n";
 const std::vector<uint8_t> FINISH = {0x02, 'F', 0x89, 0x03};
 
@@ -117,6 +117,18 @@ TEST_F(ComNumber, OnlyTheFirstDigitCountsAndOthersFallBackToCom1) {
     ProgramRun twelve = RunOnCom(1, {"0x89", "missing.upd", "0", "12"}, "\n");
     EXPECT_EQ(AfterBanner(twelve.stdoutText), opened);
     EXPECT_EQ(twelve.module.received, FINISH);
+}
+
+// COM1 leads to the module here, so a help or version run that opened it would show.
+TEST_F(ComNumber, HelpAndVersionOpenNoPort) {
+    SKIP_WITHOUT_NAMESPACES("/dev/ttyS0");
+    for (const char* request : {"--help", "-h", "/?", "--version"}) {
+        ProgramRun run = RunOnCom(1, {request}, "");
+        EXPECT_EQ(run.exitCode, 0) << request;
+        EXPECT_TRUE(run.module.received.empty()) << request;
+        EXPECT_EQ(run.stdoutText.find("Opened"), std::string::npos) << run.stdoutText;
+        EXPECT_EQ(run.stdoutText.find("Press any key"), std::string::npos) << run.stdoutText;
+    }
 }
 
 TEST_F(ComNumber, Com3IsTheThirdSerialDevice) {

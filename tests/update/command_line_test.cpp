@@ -23,7 +23,7 @@ Parsed Parse(std::vector<const char*> args, bool devicePathsAllowed = true) {
 }
 
 const char* const USAGE =
-    "\nUsage : tarnix.exe [ModNr] [filename] [ProgMode] [ComNr]\n"
+    "\nUsage : tarnix [ModNr] [filename] [ProgMode] [ComNr]\n"
     "Default values : ModNr=0x89 (Display-Modul)  ProgMode=0  ComNr=1 (COM1)\n";
 
 TEST(CommandLine, NoArgumentsAsksForTheFileWithDefaults) {
@@ -95,6 +95,41 @@ TEST(CommandLine, PortWithSlashIsADevicePathWherePathsAreAllowed) {
     EXPECT_EQ(withoutPaths.settings.port.devicePath, "");
     EXPECT_EQ(withoutPaths.settings.port.comNr, 1);
     EXPECT_EQ(withoutPaths.printed, "Valid COM ports are 1 - 8 only !\n");
+}
+
+TEST(CommandLine, VersionAndHelpOnlyAsTheOneArgument) {
+    auto request = [](std::vector<const char*> args) {
+        args.insert(args.begin(), "tarnix");
+        return FindInfoRequest(static_cast<int>(args.size()), args.data());
+    };
+    EXPECT_EQ(request({"--version"}), InfoRequest::Version);
+    for (const char* help : {"--help", "-h", "/?"}) {
+        EXPECT_EQ(request({help}), InfoRequest::Help) << help;
+    }
+    for (std::vector<const char*> other : std::vector<std::vector<const char*>>{
+             {}, {"--help", "f.upd"}, {"0x89", "--version"}, {"--Help"}, {"-help"}, {"/h"}}) {
+        EXPECT_EQ(request(other), InfoRequest::None);
+    }
+    // Among other arguments it is a malformed ModNr, as any other text is.
+    Parsed parsed = Parse({"--help", "f.upd"});
+    EXPECT_EQ(parsed.printed, "Undefined format for ModNr ! Please use f.e. 0x89\n");
+    EXPECT_EQ(parsed.settings.modNr, 0x89);
+}
+
+TEST(CommandLine, HelpStartsWithTheUsageLinesAndNamesTheExitStatuses) {
+    testing::internal::CaptureStdout();
+    PrintHelp(true);
+    std::string help = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(help.rfind(USAGE, 0), 0u) << help;
+    for (const char* part : {"ModNr", "ProgMode", "/dev/ttyS<n-1>", "ttyUSB0", "dialout",
+                             "0 the update completed", "2 the port", "130"}) {
+        EXPECT_NE(help.find(part), std::string::npos) << part;
+    }
+    testing::internal::CaptureStdout();
+    PrintHelp(false);
+    std::string windows = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(windows.find("/dev/"), std::string::npos) << windows;
+    EXPECT_NE(windows.find("COM1 to COM8"), std::string::npos) << windows;
 }
 
 TEST(CommandLine, LongFileNamesAreKeptWhole) {

@@ -374,6 +374,28 @@ TEST_F(UpdateProgram, MissingFileOrDirectoryStillReleasesTheModule) {
     }
 }
 
+// Under Wine COM1 leads to the module, so a help run that opened the port would show there.
+TEST_F(UpdateProgram, VersionAndHelpAnswerWithoutTouchingThePort) {
+    ProgramRun version = Run({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.stdoutText.rfind("tarnix 1.1.0 (", 0), 0u) << version.stdoutText;
+    EXPECT_TRUE(version.module.received.empty());
+
+    const std::string usage = std::string("\nUsage : ") +
+                              (ProgramsRunUnderWine() ? "tarnix.exe" : "tarnix") +
+                              " [ModNr] [filename] [ProgMode] [ComNr]\n"
+                              "Default values : ModNr=0x89 (Display-Modul)  ProgMode=0  "
+                              "ComNr=1 (COM1)\n";
+    for (const char* request : {"--help", "-h", "/?"}) {
+        ProgramRun help = Run({request});
+        EXPECT_EQ(help.exitCode, 0) << request;
+        EXPECT_EQ(help.stdoutText.rfind(usage, 0), 0u) << help.stdoutText;
+        EXPECT_NE(help.stdoutText.find("Exit status"), std::string::npos) << help.stdoutText;
+        EXPECT_EQ(help.stdoutText.find("Press any key"), std::string::npos) << help.stdoutText;
+        EXPECT_TRUE(help.module.received.empty()) << request;
+    }
+}
+
 TEST_F(UpdateProgram, PortThatCannotBeOpenedSendsNothing) {
     SKIP_UNDER_WINE("device paths as the port are a Linux extension");
     ProgramLaunch launch;

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "module_emulator.h"
+#include "tarnix_version.h"
 
 namespace {
 
@@ -38,6 +39,7 @@ const char kUsage[] =
     "                         offset 0, gaps filled with 0xFF\n"
     "  --expect UPDFILE       compare the received image with the records of this update file\n"
     "  --help                 show this text\n"
+    "  --version              show the version\n"
     "\n"
     "CMD is one of: start (B), data (C), program (D), end (E), param ($), timestamp (\"),\n"
     "header (download header), block (download block), velox (!), flash (#), status (S).\n"
@@ -53,6 +55,7 @@ struct CliOptions {
     std::string imageOut;
     std::string expectFile;
     bool help = false;
+    bool version = false;
 };
 
 int g_stopPipe[2] = {-1, -1};
@@ -230,6 +233,10 @@ bool ParseCommandLine(int argc, char** argv, CliOptions* options, std::string* e
             options->help = true;
             continue;
         }
+        if (name == "--version") {
+            options->version = true;
+            continue;
+        }
         if (name == "--no-record-check") {
             options->config.checkRecords = false;
             continue;
@@ -308,6 +315,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("tarnix-module %s (%s)\n", TARNIX_VERSION, TARNIX_PLATFORM_NAME);
         return 0;
     }
     MemoryImage expected;
