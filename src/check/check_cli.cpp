@@ -52,6 +52,8 @@ bool ParseCheckCommandLine(int argc, const char* const* argv, CheckCommandLine* 
             optionsEnded = true;
         } else if (arg == "--help" || arg == "-h") {
             commandLine->help = true;
+        } else if (arg == "--version") {
+            commandLine->version = true;
         } else if (arg == "--json") {
             commandLine->json = true;
         } else if (name == "--mode" || name == "--latency") {
@@ -71,7 +73,7 @@ bool ParseCheckCommandLine(int argc, const char* const* argv, CheckCommandLine* 
             return false;
         }
     }
-    if (commandLine->files.empty() && !commandLine->help) {
+    if (commandLine->files.empty() && !commandLine->help && !commandLine->version) {
         *error = "no file to check";
         return false;
     }

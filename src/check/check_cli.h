@@ -14,6 +14,7 @@ struct CheckCommandLine {
     CheckOptions options;
     bool json = false;
     bool help = false;
+    bool version = false;
     std::vector<std::string> files;
 };
 
@@ -23,6 +24,7 @@ bool ParseModeArgument(const std::string& text, CheckMode* mode);
 // Reads a reply latency in milliseconds: a number from 0 to 10000.
 bool ParseLatencyArgument(const std::string& text, double* milliseconds);
 
-// False, with *error set, for a malformed command line. "--help" needs no file.
+// False, with *error set, for a malformed command line. "--help" and "--version" need no
+// file.
 bool ParseCheckCommandLine(int argc, const char* const* argv, CheckCommandLine* commandLine,
                            std::string* error);

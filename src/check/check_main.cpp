@@ -5,6 +5,7 @@
 #include "check_cli.h"
 #include "check_report.h"
 #include "exit_status.h"
+#include "tarnix_version.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ const char USAGE[] =
     "  --latency MS   reply latency of the module and adapter for the time estimate (default 1)\n"
     "  --json         one JSON report on standard output instead of text\n"
     "  --help         show this text\n"
+    "  --version      show the version\n"
     "\n"
     "Exit status: 0 every file is sound, 1 any is not, 64 malformed command line.\n";
 
@@ -31,6 +33,10 @@ int main(int argc, char** argv) {
     }
     if (commandLine.help) {
         fputs(USAGE, stdout);
+        return 0;
+    }
+    if (commandLine.version) {
+        printf("tarnix-check %s (%s)\n", TARNIX_VERSION, TARNIX_PLATFORM_NAME);
         return 0;
     }
     std::vector<FileCheck> checks;

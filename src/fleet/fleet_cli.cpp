@@ -81,6 +81,8 @@ bool ParseFleetCommandLine(int argc, const char* const* argv, FleetCommandLine* 
             optionsEnded = true;
         } else if (arg == "--help") {
             commandLine->help = true;
+        } else if (arg == "--version") {
+            commandLine->version = true;
         } else if (arg == "--no-check") {
             commandLine->check = false;
         } else if (name == "--modnr" || name == "--mode" || name == "--log-dir" ||
@@ -98,7 +100,7 @@ bool ParseFleetCommandLine(int argc, const char* const* argv, FleetCommandLine* 
             return false;
         }
     }
-    if (commandLine->help) {
+    if (commandLine->help || commandLine->version) {
         return true;
     }
     if (operands.size() < 2) {

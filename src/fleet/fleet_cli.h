@@ -19,6 +19,7 @@ struct FleetCommandLine {
     std::string jsonFile;
     bool check = true;
     bool help = false;
+    bool version = false;
     std::string file;
     std::vector<std::string> ports;
 };

@@ -5,6 +5,7 @@
 #include "exit_status.h"
 #include "fleet_cli.h"
 #include "fleet_run.h"
+#include "tarnix_version.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ const char USAGE[] =
     "  --json FILE     also write the final report as JSON to FILE\n"
     "  --no-check      do not check FILE first\n"
     "  --help          show this text\n"
+    "  --version       show the version\n"
     "\n"
     "PORT is a COM number 1..8 or a device path. Ctrl-C or SIGTERM is passed on to every\n"
     "running tarnix, which then releases its module.\n"
@@ -38,6 +40,10 @@ int main(int argc, char** argv) {
     }
     if (commandLine.help) {
         fputs(USAGE, stdout);
+        return 0;
+    }
+    if (commandLine.version) {
+        printf("tarnix-fleet %s (%s)\n", TARNIX_VERSION, TARNIX_PLATFORM_NAME);
         return 0;
     }
     return RunFleet(commandLine);

@@ -89,7 +89,8 @@ std::vector<DamageCase> DamageCases() {
     Lines segment = lines;
     segment.insert(segment.end() - 1, MakeHexRecord(0x02, 0, {0x10, 0x00}));
     segment.insert(segment.end() - 1, MakeDataRecord(0, PatternBytes(16, 8)));
-    cases.push_back({"extended segment address", BuildUpdateFile(256, segment),
+    cases.push_back({"extended segment address",
+                     BuildUpdateFile(256, segment),
                      {{6, "extended segment address record (02)"}}});
 
     std::string badHeader = whole;
@@ -215,6 +216,10 @@ TEST(CheckProgram, ExitStatusSaysWhetherEveryFileIsSound) {
     launch.program = BinaryPath("tarnix-check");
     launch.args = {example};
     EXPECT_EQ(RunProgram(launch).exitCode, 0);
+    launch.args = {"--version"};
+    ProgramRun version = RunProgram(launch);
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.stdoutText.rfind("tarnix-check 1.", 0), 0u) << version.stdoutText;
     launch.args = {"--json", example, damaged};
     ProgramRun run = RunProgram(launch);
     EXPECT_EQ(run.exitCode, 1);
