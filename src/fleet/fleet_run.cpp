@@ -22,7 +22,7 @@ struct PortRun {
     FleetProcess process;
     Clock::time_point started;
     LogProgress progress;
-    std::ifstream logReader;
+    long logOffset = 0;  // of the log, read so far
     bool interruptPassed = false;
 };
 
@@ -49,24 +49,33 @@ bool MakeLogFolder(const FleetCommandLine& commandLine, std::string* folder, std
     return MakeFolder(*folder, false, error);
 }
 
-void FollowLog(PortRun* run) {
-    if (!run->logReader.is_open()) {
-        run->logReader.open(run->result.log, std::ios::binary);
+// Reads what the log gained since `*offset` (C stdio: a read error while tarnix writes only
+// ends this read).
+std::string ReadLogFrom(const std::string& path, long* offset) {
+    std::string text;
+    FILE* log = fopen(path.c_str(), "rb");
+    if (log == nullptr) {
+        return text;
     }
-    char chunk[8192];
-    run->logReader.clear();
-    while (run->logReader.read(chunk, sizeof chunk) || run->logReader.gcount() > 0) {
-        ScanLogProgress(std::string(chunk, static_cast<size_t>(run->logReader.gcount())),
-                        &run->progress);
-        if (run->logReader.eof()) {
-            break;
+    if (fseek(log, *offset, SEEK_SET) == 0) {
+        char chunk[8192];
+        size_t got = 0;
+        while ((got = fread(chunk, 1, sizeof chunk, log)) > 0) {
+            text.append(chunk, got);
         }
     }
+    fclose(log);
+    *offset += static_cast<long>(text.size());
+    return text;
+}
+
+void FollowLog(PortRun* run) {
+    ScanLogProgress(ReadLogFrom(run->result.log, &run->logOffset), &run->progress);
 }
 
 std::string ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    long offset = 0;
+    return ReadLogFrom(path, &offset);
 }
 
 void Conclude(PortRun* run, int exitStatus) {

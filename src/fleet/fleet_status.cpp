@@ -1,9 +1,27 @@
 #include "fleet_status.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
 #include "exit_status.h"
+
+namespace {
+
+bool IsWindowsDeviceName(std::string stem) {
+    for (char& c : stem) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    for (const char* device : {"CON", "PRN", "AUX", "NUL"}) {
+        if (stem == device) {
+            return true;
+        }
+    }
+    return stem.size() == 4 && (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0) &&
+           stem[3] >= '0' && stem[3] <= '9';
+}
+
+}  // namespace
 
 std::string PortLogName(const std::string& port) {
     bool isComNumber = !port.empty() && port.find_first_not_of("0123456789") == std::string::npos;
@@ -14,6 +32,15 @@ std::string PortLogName(const std::string& port) {
         if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.') {
             c = '_';
         }
+    }
+    // Windows takes COM1.log, NUL.txt and the like for its devices, whatever the extension.
+    size_t stemEnd = std::min(name.find('.'), name.size());
+    if (IsWindowsDeviceName(name.substr(0, stemEnd))) {
+        // Built by appends: GCC 12 sees a false overlap in insert() at -O2 (-Wrestrict).
+        std::string renamed = name.substr(0, stemEnd);
+        renamed.push_back('_');
+        renamed.append(name, stemEnd, std::string::npos);
+        name = renamed;
     }
     return name + ".log";
 }

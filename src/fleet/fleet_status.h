@@ -5,7 +5,7 @@
 #include <string>
 
 // The log file's name for a port: the port made safe as a file name ("/dev/ttyUSB0" gives
-// "dev_ttyUSB0.log", "3" gives "COM3.log").
+// "dev_ttyUSB0.log", "3" gives "COM3_.log": Windows reserves COM3.log for the port itself).
 std::string PortLogName(const std::string& port);
 
 // Follows the progress line "Writing User configuration... %4ld %%" through a log read in

@@ -9,7 +9,9 @@ namespace {
 TEST(FleetStatus, LogNamesAreSafeFileNames) {
     EXPECT_EQ(PortLogName("/dev/ttyUSB0"), "dev_ttyUSB0.log");
     EXPECT_EQ(PortLogName("/dev/serial/by-id/usb-FTDI:1"), "dev_serial_by-id_usb-FTDI_1.log");
-    EXPECT_EQ(PortLogName("3"), "COM3.log");
+    EXPECT_EQ(PortLogName("3"), "COM3_.log");  // COM3.log would be the port on Windows
+    EXPECT_EQ(PortLogName("/dev/nul"), "dev_nul.log");
+    EXPECT_EQ(PortLogName("aux.x"), "aux_.x.log");
 }
 
 TEST(FleetStatus, ProgressFollowsTheLogAcrossChunks) {
