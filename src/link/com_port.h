@@ -1,8 +1,9 @@
 #pragma once
 // The one serial port of the process. Each platform has its own implementation file
-// (com_port_posix.cpp, com_port_win32.cpp); the rest of the program reaches the port only
-// through these functions. Every operation reports its own failures on standard output
-// (a failed open through ShowLastErrorBox), so callers look only at results.
+// (com_port_posix.cpp, its Linux-only pieces in com_port_linux.cpp; com_port_win32.cpp); the
+// rest of the program reaches the port only through these functions. Every operation reports
+// its own failures on standard output (a failed open through ShowLastErrorBox), so callers look
+// only at results.
 
 #include <cstdint>
 
@@ -31,13 +32,35 @@ int PurgeComInput();
 // Sends one byte at once. Failures are reported, not returned.
 void SendByte(uint8_t value);
 
-// Reads one byte, waiting at most 5 seconds for it. Returns 0 when the port is not open, the
-// read fails ("Read on COM-port failed with error %d.") or the time runs out ("TIMEOUT !!!").
+// How a receive ended.
+enum class ReceiveResult {
+    Byte,         // a byte arrived
+    TimedOut,     // none within 5 seconds ("TIMEOUT !!!")
+    Failed,       // the read failed ("Read on COM-port failed with error %d.")
+    NotOpen,      // no port is open ("COM port not opened !")
+    Interrupted,  // an interrupt ended the wait (see interrupts.h); nothing printed
+    HungUp,       // the device was disconnected or the other side hung up (printed as Failed)
+};
+
+// Reads one byte, waiting at most 5 seconds for it; *value is the byte, or 0 when none arrived.
+// Each outcome but Byte and Interrupted prints its message as given above.
+ReceiveResult ReceiveByteChecked(uint8_t* value);
+
+// ReceiveByteChecked without the outcome: the byte, or 0 when none arrived. A genuine 0x00 from
+// the module looks the same; callers that must tell them apart use ReceiveByteChecked.
 uint8_t ReceiveByte();
 
-// How many ReceiveByte calls so far delivered no byte (port not open, read failure, time-out).
-// A 0 from ReceiveByte is a byte from the module only when this count did not grow.
-unsigned long MissedReceiveCount();
+// Discards what is already waiting in the input queue and returns how many bytes that were;
+// -1 when no port is open or the discarding failed (nothing is printed). Under stop-and-wait a
+// byte that is waiting before a command is sent cannot be that command's reply.
+long DiscardPendingInput();
+
+// True once the open port has shown a hang-up (the device was disconnected, or the other side
+// of a pseudo-terminal closed): every later operation on it fails. Reset by the next open.
+bool ComPortHungUp();
+
+// Lowers DTR and closes the port without a word; async-signal-safe, for the second interrupt.
+void ReleaseComPortAtOnce();
 
 // Writes a whole block to the port (partial writes and interrupted calls are continued).
 // Returns true when the write succeeded; *written receives the count actually written, also

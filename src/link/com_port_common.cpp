@@ -8,3 +8,9 @@ long EffectiveBaudRate(long requested) {
     }
     return 9600;
 }
+
+uint8_t ReceiveByte() {
+    uint8_t value = 0;
+    ReceiveByteChecked(&value);
+    return value;
+}

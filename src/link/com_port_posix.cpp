@@ -1,8 +1,11 @@
 // The serial port on POSIX systems: termios for the line settings, poll() for the read
-// time-out, modem-control ioctls for DTR and RTS.
+// time-out, modem-control ioctls for DTR and RTS. What only Linux has is in com_port_linux.cpp.
+//
+// The messages name the Win32 calls ("TransmitCommChar failed with error %d.", "PurgeComm
+// ...") although none is made here: the console texts are the program's interface, the same on
+// every platform, and scripts read them. The numbers are errno values.
 
 #include <fcntl.h>
-#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -15,6 +18,9 @@
 #include <ctime>
 
 #include "com_port.h"
+#include "com_port_posix.h"
+#include "interrupts.h"
+#include "interrupts_posix.h"
 
 namespace {
 
@@ -23,7 +29,18 @@ constexpr int READ_TIMEOUT_MS = 5000;
 
 int ComHandle = INVALID_HANDLE;
 int LastError = 0;
-unsigned long MissedReceives = 0;
+bool SawHangUp = false;
+
+// The errors with which a terminal reports that its device or its other side has gone.
+bool IsHangUpError(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV;
+}
+
+void NoteIfHangUp(int error) {
+    if (IsHangUpError(error)) {
+        SawHangUp = true;
+    }
+}
 
 bool ReportIfNotOpen() {
     if (ComHandle != INVALID_HANDLE) {
@@ -36,6 +53,7 @@ bool ReportIfNotOpen() {
 // Records errno for LastComError() and prints "<what> failed with error <n>.".
 void ReportFailure(const char* what) {
     LastError = errno;
+    NoteIfHangUp(LastError);
     printf("%s failed with error %d.\n", what, LastError);
 }
 
@@ -109,16 +127,6 @@ bool LowerModemLines(int lines) {
     return false;
 }
 
-// USB adapters otherwise hold each received byte for up to 16 ms, which would dominate the
-// stop-and-wait exchange. Drivers without the setting are left as they are.
-void RequestLowLatency() {
-    serial_struct serial{};
-    if (ioctl(ComHandle, TIOCGSERIAL, &serial) == 0) {
-        serial.flags |= ASYNC_LOW_LATENCY;
-        ioctl(ComHandle, TIOCSSERIAL, &serial);
-    }
-}
-
 // The device was opened non-blocking so that a missing carrier cannot stall open();
 // from here on every call blocks, and poll() bounds the reads.
 bool MakeBlocking() {
@@ -150,7 +158,9 @@ bool OpenExclusive(const char* devicePath) {
         ShowLastErrorBox("COM open failed");
         return false;
     }
-    // Other processes (root aside) can no longer open the device while we hold it.
+    // Other processes (root aside) can no longer open the device while we hold it. The result
+    // is not checked on purpose: the flock above already refuses other programs of ours, and
+    // devices that lack the flag (some bridges) still work without it.
     ioctl(fd, TIOCEXCL);
     ComHandle = fd;
     return true;
@@ -168,7 +178,8 @@ int OpenNamedPort(const char* devicePath, const char* displayName, long baud) {
         !LowerModemLines(TIOCM_DTR | TIOCM_RTS)) {
         return -1;
     }
-    RequestLowLatency();
+    SawHangUp = false;
+    RequestLowLatency(ComHandle);
     if (tcflush(ComHandle, TCIFLUSH) != 0) {
         ReportFailure("PurgeComm");
         return -1;
@@ -183,37 +194,70 @@ long MillisecondsSince(const timespec& start) {
     return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
 }
 
-enum class WaitResult { Readable, TimedOut, Failed };
+enum class WaitResult { Readable, TimedOut, Failed, Interrupted, HungUp };
 
-// Waits until a byte can be read. A hang-up (the device gone) fails at once.
+// One poll() of the port and the interrupt wake-up, for at most `timeoutMs`.
+int PollPortAndWake(pollfd* fds, long timeoutMs) {
+    fds[0] = {ComHandle, POLLIN, 0};
+    fds[1] = {InterruptWakeDescriptor(), POLLIN, 0};  // ignored by poll() when -1
+    return poll(fds, 2, timeoutMs > 0 ? static_cast<int>(timeoutMs) : 0);
+}
+
+// Waits until a byte can be read. A hang-up (the device gone) fails at once; an interrupt ends
+// the wait at once. A signal that is no interrupt (SIGCONT after a stop, ...) resumes the wait
+// with the time that is left.
 WaitResult WaitForInput() {
     timespec start{};
     clock_gettime(CLOCK_MONOTONIC, &start);
     for (;;) {
-        long remaining = READ_TIMEOUT_MS - MillisecondsSince(start);
-        pollfd pfd{ComHandle, POLLIN, 0};
-        int ready = poll(&pfd, 1, remaining > 0 ? static_cast<int>(remaining) : 0);
+        if (TakeInterruptForWait()) {
+            return WaitResult::Interrupted;
+        }
+        pollfd fds[2];
+        int ready = PollPortAndWake(fds, READ_TIMEOUT_MS - MillisecondsSince(start));
         if (ready < 0 && errno == EINTR) {
             continue;
         }
         if (ready < 0) {
             return WaitResult::Failed;
         }
-        if (ready == 0) {
-            return WaitResult::TimedOut;
-        }
-        if (pfd.revents & POLLIN) {
+        if (fds[0].revents & POLLIN) {
             return WaitResult::Readable;
         }
-        errno = (pfd.revents & POLLNVAL) ? EBADF : EIO;
-        return WaitResult::Failed;
+        if (fds[0].revents != 0) {
+            errno = (fds[0].revents & POLLNVAL) ? EBADF : EIO;
+            return (fds[0].revents & POLLNVAL) ? WaitResult::Failed : WaitResult::HungUp;
+        }
+        if (fds[1].revents != 0) {
+            continue;  // taken at the top of the loop
+        }
+        return WaitResult::TimedOut;
     }
 }
 
-void ReportReadFailure() {
-    MissedReceives++;
+ReceiveResult ReportReadFailure() {
     LastError = errno;
+    NoteIfHangUp(LastError);
     printf("Read on COM-port failed with error %d.\n", LastError);
+    return SawHangUp ? ReceiveResult::HungUp : ReceiveResult::Failed;
+}
+
+// Reads the byte that the wait announced.
+ReceiveResult ReadAnnouncedByte(uint8_t* value, bool* retry) {
+    *retry = false;
+    ssize_t result = read(ComHandle, value, 1);
+    if (result == 1) {
+        return ReceiveResult::Byte;
+    }
+    *value = 0;
+    if (result < 0 && (errno == EINTR || errno == EAGAIN)) {
+        *retry = true;
+        return ReceiveResult::Failed;
+    }
+    if (result == 0) {
+        errno = EIO;  // end of file on a terminal: the other side hung up
+    }
+    return ReportReadFailure();
 }
 
 }  // namespace
@@ -244,8 +288,27 @@ void CloseComPort() {
     }
     int dtr = TIOCM_DTR;
     ioctl(ComHandle, TIOCMBIC, &dtr);
+    // The exclusive-use flag belongs to the terminal, not to our descriptor: left set, it would
+    // refuse every later open by another user while the other side keeps the terminal open.
+    ioctl(ComHandle, TIOCNXCL);
     close(ComHandle);
     ComHandle = INVALID_HANDLE;
+}
+
+void ReleaseComPortAtOnce() {
+    int fd = ComHandle;
+    if (fd == INVALID_HANDLE) {
+        return;
+    }
+    int dtr = TIOCM_DTR;
+    ioctl(fd, TIOCMBIC, &dtr);
+    ioctl(fd, TIOCNXCL);
+    close(fd);
+    ComHandle = INVALID_HANDLE;
+}
+
+bool ComPortHungUp() {
+    return SawHangUp;
 }
 
 int PurgeComInput() {
@@ -275,35 +338,59 @@ void SendByte(uint8_t value) {
     }
 }
 
-uint8_t ReceiveByte() {
+ReceiveResult ReceiveByteChecked(uint8_t* value) {
+    *value = 0;
     if (ReportIfNotOpen()) {
-        MissedReceives++;
-        return 0;
+        return ReceiveResult::NotOpen;
     }
     for (;;) {
-        WaitResult wait = WaitForInput();
-        if (wait == WaitResult::TimedOut) {
-            MissedReceives++;
-            printf("TIMEOUT !!!\n");
-            return 0;
+        switch (WaitForInput()) {
+            case WaitResult::Interrupted:
+                return ReceiveResult::Interrupted;
+            case WaitResult::TimedOut:
+                printf("TIMEOUT !!!\n");
+                return ReceiveResult::TimedOut;
+            case WaitResult::Failed:
+            case WaitResult::HungUp:
+                return ReportReadFailure();
+            case WaitResult::Readable:
+                break;
         }
-        if (wait == WaitResult::Failed) {
-            ReportReadFailure();
-            return 0;
+        bool retry = false;
+        ReceiveResult result = ReadAnnouncedByte(value, &retry);
+        if (!retry) {
+            return result;
         }
-        uint8_t value = 0;
-        ssize_t result = read(ComHandle, &value, 1);
-        if (result == 1) {
-            return value;
-        }
-        if (result < 0 && (errno == EINTR || errno == EAGAIN)) {
+    }
+}
+
+// Reads without waiting until nothing is left; a descriptor in blocking mode returns at once
+// with what poll() announced.
+long DiscardPendingInput() {
+    if (ComHandle == INVALID_HANDLE) {
+        return -1;
+    }
+    long discarded = 0;
+    for (;;) {
+        pollfd pfd{ComHandle, POLLIN, 0};
+        int ready = poll(&pfd, 1, 0);
+        if (ready < 0 && errno == EINTR) {
             continue;
         }
-        if (result == 0) {
-            errno = EIO;  // end of file on a terminal: the other side hung up
+        if (ready <= 0 || !(pfd.revents & POLLIN)) {
+            if (ready > 0 && !(pfd.revents & POLLNVAL)) {
+                SawHangUp = true;
+            }
+            return ready < 0 ? -1 : discarded;
         }
-        ReportReadFailure();
-        return 0;
+        uint8_t buffer[256];
+        ssize_t count = read(ComHandle, buffer, sizeof buffer);
+        if (count > 0) {
+            discarded += count;
+        } else if (count == 0 || errno != EINTR) {
+            NoteIfHangUp(count == 0 ? EIO : errno);
+            return discarded;
+        }
     }
 }
 
@@ -321,6 +408,7 @@ bool WriteComBlock(const void* data, uint32_t length, uint32_t* written) {
         }
         if (result <= 0) {
             LastError = (result == 0) ? EIO : errno;
+            NoteIfHangUp(LastError);
             return false;
         }
         *written += static_cast<uint32_t>(result);
@@ -330,10 +418,6 @@ bool WriteComBlock(const void* data, uint32_t length, uint32_t* written) {
 
 int LastComError() {
     return LastError;
-}
-
-unsigned long MissedReceiveCount() {
-    return MissedReceives;
 }
 
 namespace {

@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "com_port.h"
+#include "interrupts.h"
+#include "interrupts_win32.h"
 
 namespace {
 
@@ -17,7 +19,15 @@ constexpr DWORD FIRST_BYTE_TIMEOUT_MS = 5000;
 
 HANDLE ComHandle = INVALID_HANDLE_VALUE;
 DWORD LastError = 0;
-unsigned long MissedReceives = 0;
+bool SawHangUp = false;
+
+// The errors with which Windows reports a port whose device was removed (a USB adapter pulled
+// out): further calls on the handle fail the same way.
+bool IsHangUpError(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_BAD_COMMAND ||
+           error == ERROR_GEN_FAILURE || error == ERROR_DEVICE_NOT_CONNECTED ||
+           error == ERROR_DEVICE_REMOVED;
+}
 
 bool ReportIfNotOpen() {
     if (ComHandle != INVALID_HANDLE_VALUE) {
@@ -30,6 +40,7 @@ bool ReportIfNotOpen() {
 // Records GetLastError() for LastComError() and prints "<what> failed with error <n>.".
 void ReportFailure(const char* what) {
     LastError = GetLastError();
+    SawHangUp = SawHangUp || IsHangUpError(LastError);
     printf("%s failed with error %d.\n", what, static_cast<int>(LastError));
 }
 
@@ -150,6 +161,7 @@ int OpenComPort(int comNr, long baud) {
         !LowerDtr() || !PurgeInput()) {
         return -1;
     }
+    SawHangUp = false;
     printf("Opened COM%i with %li Baud succesfully !\n", comNr, effectiveBaud);
     return 0;
 }
@@ -197,28 +209,74 @@ void SendByte(uint8_t value) {
     }
 }
 
-uint8_t ReceiveByte() {
-    if (ReportIfNotOpen()) {
-        MissedReceives++;
-        return 0;
-    }
-    uint8_t value = 0;
-    DWORD count = 0;
-    if (!ReadFile(ComHandle, &value, 1, &count, nullptr)) {
-        MissedReceives++;
-        ReportFailure("Read on COM-port");
-        return 0;
-    }
-    if (count == 0) {
-        MissedReceives++;
-        printf("TIMEOUT !!!\n");
-        return 0;
-    }
-    return value;
+namespace {
+
+// The read itself, ended early by the console handler when an interrupt comes.
+bool ReadOneByte(uint8_t* value, DWORD* count) {
+    BeginInterruptibleRead();
+    BOOL succeeded = ReadFile(ComHandle, value, 1, count, nullptr);
+    DWORD error = GetLastError();
+    EndInterruptibleRead();
+    SetLastError(error);
+    return succeeded != FALSE;
 }
 
-unsigned long MissedReceiveCount() {
-    return MissedReceives;
+}  // namespace
+
+ReceiveResult ReceiveByteChecked(uint8_t* value) {
+    *value = 0;
+    if (ReportIfNotOpen()) {
+        return ReceiveResult::NotOpen;
+    }
+    if (TakeInterruptForWait()) {
+        return ReceiveResult::Interrupted;
+    }
+    DWORD count = 0;
+    if (!ReadOneByte(value, &count)) {
+        if (GetLastError() == ERROR_OPERATION_ABORTED && TakeInterruptForWait()) {
+            return ReceiveResult::Interrupted;
+        }
+        ReportFailure("Read on COM-port");
+        return SawHangUp ? ReceiveResult::HungUp : ReceiveResult::Failed;
+    }
+    if (count == 0) {
+        if (TakeInterruptForWait()) {
+            return ReceiveResult::Interrupted;
+        }
+        printf("TIMEOUT !!!\n");
+        return ReceiveResult::TimedOut;
+    }
+    return ReceiveResult::Byte;
+}
+
+long DiscardPendingInput() {
+    if (ComHandle == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    // ClearCommError is the one call that tells how much is waiting; it also clears a line
+    // error that fAbortOnError has latched, so a run goes on after one rather than failing
+    // every later read. A driver that cannot tell (some emulations) still gets its purge.
+    DWORD errors = 0;
+    COMSTAT status{};
+    DWORD waiting = ClearCommError(ComHandle, &errors, &status) ? status.cbInQue : 0;
+    if (!PurgeComm(ComHandle, PURGE_RXCLEAR)) {
+        return -1;
+    }
+    return static_cast<long>(waiting);
+}
+
+bool ComPortHungUp() {
+    return SawHangUp;
+}
+
+void ReleaseComPortAtOnce() {
+    HANDLE handle = ComHandle;
+    if (handle == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    EscapeCommFunction(handle, CLRDTR);
+    CloseHandle(handle);
+    ComHandle = INVALID_HANDLE_VALUE;
 }
 
 // With no write time-out a synchronous WriteFile returns only when the whole block is out.
@@ -233,6 +291,7 @@ bool WriteComBlock(const void* data, uint32_t length, uint32_t* written) {
     *written = count;
     if (!succeeded) {
         LastError = GetLastError();
+        SawHangUp = SawHangUp || IsHangUpError(LastError);
         return false;
     }
     return true;

@@ -1,5 +1,6 @@
 #include "module_info.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -7,6 +8,7 @@
 #include "com_port.h"
 #include "console_text.h"
 #include "framing.h"
+#include "interrupts.h"
 
 namespace {
 
@@ -20,6 +22,9 @@ constexpr uint8_t RESULT_SUCCESS_ALT = 0xAA;
 constexpr uint8_t RESULT_CHECKSUM_FAILURE = 0x01;
 constexpr uint8_t RESULT_PROGRAMMING_FAILURE = 0xFF;
 
+// How often a timed pause looks for an interrupt.
+constexpr int PAUSE_SLICE_MS = 50;
+
 struct InfoQuery {
     uint8_t command;
     const char* heading;  // null: the text is shown without a heading
@@ -28,10 +33,10 @@ struct InfoQuery {
 
 // Reads the text up to its end marker, or 256 bytes when the module sends no marker. A
 // time-out reads as 0x00 and therefore ends the text like a marker.
-uint32_t ReceiveInfoText(uint8_t* text) {
+uint32_t ReceiveInfoText(uint8_t* text, bool* missed) {
     uint32_t count = 0;
     while (count < MAX_INFO_TEXT) {
-        uint8_t value = ReceiveByte();
+        uint8_t value = ReceiveServiceByte(missed);
         if (value == END_MARKER_ZERO || value == END_MARKER_FF) {
             break;
         }
@@ -59,7 +64,7 @@ void ReadInfo(const InfoQuery& query, InfoReply* reply) {
     SendByte(query.command);
     SendByte(ETX);
     for (uint8_t expected : {STX, query.command}) {
-        uint8_t value = ReceiveByte();
+        uint8_t value = ReceiveServiceByte(&outcome.missedByte);
         if (value != expected) {
             PrintWrongReply(value);
             if (reply != nullptr) {
@@ -70,8 +75,8 @@ void ReadInfo(const InfoQuery& query, InfoReply* reply) {
     }
     outcome.framed = true;
     uint8_t text[MAX_INFO_TEXT];
-    outcome.textLength = ReceiveInfoText(text);
-    uint8_t receivedChecksum = ReceiveByte();
+    outcome.textLength = ReceiveInfoText(text, &outcome.missedByte);
+    uint8_t receivedChecksum = ReceiveServiceByte(&outcome.missedByte);
     outcome.checksumMatched = SumChecksum(text, outcome.textLength) == receivedChecksum;
     if (!outcome.checksumMatched) {
         printf("Checksum failure !!!\n");
@@ -83,6 +88,18 @@ void ReadInfo(const InfoQuery& query, InfoReply* reply) {
 }
 
 }  // namespace
+
+uint8_t ReceiveServiceByte(bool* missed) {
+    if (InterruptRequested()) {
+        *missed = true;
+        return 0;
+    }
+    uint8_t value = 0;
+    if (ReceiveByteChecked(&value) != ReceiveResult::Byte) {
+        *missed = true;
+    }
+    return value;
+}
 
 uint8_t SumChecksum(const uint8_t* data, uint32_t length) {
     uint8_t sum = 0;
@@ -103,16 +120,16 @@ void ReadFlashInfo(InfoReply* reply) {
 int ReadStatusValue(bool* answered) {
     SendByte(STX);
     SendByte(CMD_STATUS);
-    bool isStatusReply = ReceiveByte() == STATUS_REPLY;
-    if (answered != nullptr) {
-        *answered = isStatusReply;
-    }
-    if (!isStatusReply) {
-        return 0;
-    }
+    bool missed = false;
+    bool isStatusReply = ReceiveServiceByte(&missed) == STATUS_REPLY;
     int value = 0;
-    for (int shift = 0; shift < 24; shift += 8) {
-        value |= ReceiveByte() << shift;
+    if (isStatusReply) {
+        for (int shift = 0; shift < 24; shift += 8) {
+            value |= ReceiveServiceByte(&missed) << shift;
+        }
+    }
+    if (answered != nullptr) {
+        *answered = isStatusReply && !missed;
     }
     return value;
 }
@@ -125,7 +142,8 @@ int SendParameterCommand(int value) {
     for (uint8_t byte : {STX, CMD_PARAMETER, uint8_t{0}, uint8_t{0}, parameter, parameter, ETX}) {
         SendByte(byte);
     }
-    uint8_t reply = ReceiveByte();
+    bool missed = false;
+    uint8_t reply = ReceiveServiceByte(&missed);
     if (reply == ACK) {
         return 0;
     }
@@ -134,7 +152,8 @@ int SendParameterCommand(int value) {
 }
 
 int ReadResultByte() {
-    uint8_t result = ReceiveByte();
+    bool missed = false;  // a missed byte reads as 0: an undefined failure
+    uint8_t result = ReceiveServiceByte(&missed);
     switch (result) {
         case RESULT_SUCCESS:
         case RESULT_SUCCESS_ALT:
@@ -155,8 +174,11 @@ void Pause(int ticks) {
     if (ticks > 0) {
         // Wall-clock milliseconds, whatever the process does meanwhile; sleeping rather
         // than spinning leaves the CPU to others.
-        std::this_thread::sleep_until(std::chrono::steady_clock::now() +
-                                      std::chrono::milliseconds(ticks));
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ticks);
+        while (!InterruptRequested() && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_until(std::min(
+                end, std::chrono::steady_clock::now() + std::chrono::milliseconds(PAUSE_SLICE_MS)));
+        }
         return;
     }
     printf("\nPress ENTER to continue !");

@@ -6,6 +6,11 @@
 
 #include <cstdint>
 
+// Reads one reply byte as ReceiveByte does (0 when none arrived) and sets *missed when no byte
+// arrived: a time-out, a failed read, no port, or an interrupt. After an interrupt nothing more
+// is read: every later call misses at once, so that an operation ends without its waits.
+uint8_t ReceiveServiceByte(bool* missed);
+
 // 8-bit additive checksum: the sum of the first `length` bytes modulo 256 (0 for none).
 uint8_t SumChecksum(const uint8_t* data, uint32_t length);
 
@@ -14,6 +19,7 @@ struct InfoReply {
     bool framed = false;           // STX and the echo of the command byte arrived
     bool checksumMatched = false;  // only meaningful when framed
     uint32_t textLength = 0;       // bytes of text received and shown
+    bool missedByte = false;       // a reply byte never came (it read as 0x00)
 };
 
 // Controller (VELOX) information query: STX '!' ETX, then the text reply. Prints the text
@@ -29,7 +35,8 @@ void ReadFlashInfo(InfoReply* reply = nullptr);
 
 // Status query: STX 'S' (no ETX). Returns the 24-bit value sent after 'U', least significant
 // byte first, or 0 without reading further when the reply does not begin with 'U'. Prints
-// nothing. `answered` (may be null) tells a refused query from a genuine value of 0.
+// nothing. `answered` (may be null) tells a refused query from a genuine value of 0: it is true
+// only when 'U' and all three value bytes arrived.
 int ReadStatusValue(bool* answered = nullptr);
 
 // Parameter command: discards pending input, then STX '$' 00 00 p p ETX with p the low byte
@@ -41,6 +48,6 @@ int SendParameterCommand(int value);
 // anything else (a time-out reads as 0) print their failure message and give 1.
 int ReadResultByte();
 
-// Waits `ticks` milliseconds of wall-clock time; for 0 or less prompts "Press ENTER to
-// continue !" and reads one character from standard input.
+// Waits `ticks` milliseconds of wall-clock time, less when an interrupt comes; for 0 or less
+// prompts "Press ENTER to continue !" and reads one character from standard input.
 void Pause(int ticks);

@@ -6,6 +6,7 @@
 
 #include "com_port.h"
 #include "framing.h"
+#include "interrupts.h"
 #include "module_info.h"
 #include "progress.h"
 
@@ -99,6 +100,9 @@ DownloadOutcome SendBlocks(const DownloadSource& source) {
     PrintDownloadProgress(sent, source.size);
     uint8_t block[DOWNLOAD_BLOCK_SIZE];
     while (sent < source.size) {
+        if (StopAtSafePoint()) {
+            return DownloadOutcome::Interrupted;
+        }
         uint32_t wanted = std::min(DOWNLOAD_BLOCK_SIZE, source.size - sent);
         uint32_t count = 0;
         if (!ReadConfigFileBlock(source.file, block, wanted, &count)) {

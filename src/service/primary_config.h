@@ -24,6 +24,7 @@ enum class DownloadOutcome {
     BlockRejected,
     FileReadFailed,  // read error, or the file ended before its size
     TimestampRejected,
+    Interrupted,  // stopped between two blocks by an interrupt; nothing more was sent
 };
 
 // Downloads the file named by `path` and writes its timestamp. Always returns 0: the outcome

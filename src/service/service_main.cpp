@@ -4,11 +4,17 @@
 #include <string>
 
 #include "com_port.h"
+#include "exit_status.h"
+#include "interrupts.h"
 #include "module_info.h"
 #include "port_choice.h"
 #include "primary_config.h"
 #include "service_cli.h"
+<<<<<<< HEAD
 #include "tarnix_version.h"
+=======
+#include "standard_streams.h"
+>>>>>>> rel-port
 
 namespace {
 
@@ -18,7 +24,8 @@ constexpr const char* PROGRAM = "tarnix-service";
 bool ReadInfoSucceeded(void (*query)(InfoReply*)) {
     InfoReply reply;
     query(&reply);
-    return reply.framed && reply.checksumMatched;
+    // A missed byte reads as 0x00, which an end marker or the checksum of an empty text accept.
+    return reply.framed && reply.checksumMatched && !reply.missedByte;
 }
 
 bool ReadStatusSucceeded() {
@@ -37,7 +44,7 @@ bool DownloadSucceeded(const std::string& path) {
 }
 
 // Runs one operation and tells whether it succeeded, judged by what it observed.
-bool RunOperationOnce(const ServiceOperation& operation) {
+bool RunOperation(const ServiceOperation& operation) {
     switch (operation.kind) {
         case ServiceOperationKind::Info:
             return ReadInfoSucceeded(ReadVeloxInfo);
@@ -58,36 +65,77 @@ bool RunOperationOnce(const ServiceOperation& operation) {
     return false;
 }
 
-// A reply byte that never came reads as 0x00, which some replies accept (an end marker, a
-// checksum over an empty text, a status byte): an operation that missed a byte failed.
-bool RunOperation(const ServiceOperation& operation) {
-    unsigned long missedBefore = MissedReceiveCount();
-    bool succeeded = RunOperationOnce(operation);
-    return succeeded && MissedReceiveCount() == missedBefore;
+void ReportNotRun(const char* what, size_t skipped) {
+    fflush(stdout);
+    fprintf(stderr, "%s: %s", PROGRAM, what);
+    if (skipped > 0) {
+        fprintf(stderr, "; %lu further operation%s not run", static_cast<unsigned long>(skipped),
+                skipped == 1 ? "" : "s");
+    }
+    fprintf(stderr, "\n");
+}
+
+// `result` reads a byte that the module sends of its own accord, often already waiting; `pause`
+// reads nothing from the port. The others send a command and read its reply.
+bool SendsCommand(ServiceOperationKind kind) {
+    return kind != ServiceOperationKind::Result && kind != ServiceOperationKind::Pause;
+}
+
+// The rest of one operation's reply (a text longer than its reader took, a late byte) must
+// never be read as the reply to the next operation's command. Before the first operation the
+// open has purged.
+void DiscardBeforeCommand(const ServiceOperation& operation, unsigned long* discarded) {
+    if (!SendsCommand(operation.kind)) {
+        return;
+    }
+    long count = DiscardPendingInput();
+    if (count > 0) {
+        *discarded += static_cast<unsigned long>(count);
+    }
 }
 
 // Stops at the first failure: the bytes of a wrong reply may still be on their way and would
-// be taken for the answer to the next command.
-int RunOperations(const std::vector<ServiceOperation>& operations) {
+// be taken for the answer to the next command. Stops before the next operation after an
+// interrupt.
+int RunOperations(const std::vector<ServiceOperation>& operations, unsigned long* discarded) {
     for (size_t i = 0; i < operations.size(); ++i) {
+        if (StopAtSafePoint()) {
+            ReportNotRun("interrupted", operations.size() - i);
+            return EXIT_OPERATION_FAILED;
+        }
+        if (i > 0) {
+            DiscardBeforeCommand(operations[i], discarded);
+        }
         if (!RunOperation(operations[i])) {
-            fflush(stdout);
-            size_t skipped = operations.size() - i - 1;
-            fprintf(stderr, "%s: %s failed", PROGRAM, ServiceOperationName(operations[i].kind));
-            if (skipped > 0) {
-                fprintf(stderr, "; %lu further operation%s not run",
-                        static_cast<unsigned long>(skipped), skipped == 1 ? "" : "s");
-            }
-            fprintf(stderr, "\n");
+            std::string what = std::string(ServiceOperationName(operations[i].kind)) + " failed";
+            ReportNotRun(what.c_str(), operations.size() - i - 1);
             return EXIT_OPERATION_FAILED;
         }
     }
     return EXIT_ALL_SUCCEEDED;
 }
 
+void ReportRunFacts(unsigned long discarded) {
+    fflush(stdout);
+    if (discarded > 0) {
+        fprintf(stderr,
+                "%s: %lu unexpected byte%s discarded between operations (the module or line noise "
+                "sent more than the reply)\n",
+                PROGRAM, discarded, discarded == 1 ? "" : "s");
+    }
+    if (ComPortHungUp()) {
+        fprintf(stderr, "%s: the port's device was disconnected or hung up\n", PROGRAM);
+    }
+    if (InterruptRequested()) {
+        fprintf(stderr, "%s: interrupted by %s; port released\n", PROGRAM, InterruptName());
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    EnsureStandardDescriptors();
+    InstallInterruptHandlers(PROGRAM);
     ServiceCommandLine commandLine;
     std::string error;
     if (!ParseServiceCommandLine(argc, argv, ComDevicePathsSupported(), &commandLine, &error)) {
@@ -109,7 +157,12 @@ int main(int argc, char** argv) {
         }
         return EXIT_PORT_NOT_OPENED;
     }
-    int status = RunOperations(commandLine.operations);
+    unsigned long discarded = 0;
+    int status = RunOperations(commandLine.operations, &discarded);
     CloseComPort();
+    ReportRunFacts(discarded);
+    if (InterruptRequested()) {
+        return ExitStatusForSignal(InterruptSignal());
+    }
     return status;
 }

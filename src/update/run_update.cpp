@@ -2,11 +2,14 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "com_port.h"
 #include "command_line.h"
 #include "framing.h"
+#include "interrupts.h"
 #include "open_file_dialog.h"
 #include "port_choice.h"
 #include "transfer.h"
@@ -14,6 +17,7 @@
 namespace {
 
 constexpr long LINE_BAUD_RATE = 115200;
+constexpr const char* PROGRAM = "tarnix";
 
 void PrintBanner() {
     printf("\n");
@@ -22,16 +26,34 @@ void PrintBanner() {
     printf("\n");
 }
 
-// A directory opens in "rb" on some systems, and reading it fails later; refuse it here.
+// Why the update file cannot serve, on standard error after the Part's own line.
+void ReportFileRefused(const char* fileName, const char* reason) {
+    printf("The file '%s' was not opened\n", fileName);
+    fflush(stdout);
+    fprintf(stderr, "%s: %s: %s\n", PROGRAM, fileName, reason);
+}
+
+// Only a regular file has a size to show progress against and an end to reach. Anything else
+// is refused before it is opened: fopen() of a FIFO would wait for a writer for ever. The
+// check is repeated on the open stream, in case the name was replaced in between.
 FILE* OpenUpdateFile(const char* fileName, uint32_t* size) {
-    FILE* stream = fopen(fileName, "rb");
     struct stat status {};
-    if (stream != nullptr && (fstat(fileno(stream), &status) != 0 || S_ISDIR(status.st_mode))) {
-        fclose(stream);
-        stream = nullptr;
+    if (stat(fileName, &status) != 0) {
+        ReportFileRefused(fileName, strerror(errno));
+        return nullptr;
     }
+    if (!S_ISREG(status.st_mode)) {
+        ReportFileRefused(fileName, "not a regular file");
+        return nullptr;
+    }
+    FILE* stream = fopen(fileName, "rb");
     if (stream == nullptr) {
-        printf("The file '%s' was not opened\n", fileName);
+        ReportFileRefused(fileName, strerror(errno));
+        return nullptr;
+    }
+    if (fstat(fileno(stream), &status) != 0 || !S_ISREG(status.st_mode)) {
+        fclose(stream);
+        ReportFileRefused(fileName, "not a regular file, or its size cannot be known");
         return nullptr;
     }
     // The module protocol counts in 32 bits.
@@ -40,6 +62,9 @@ FILE* OpenUpdateFile(const char* fileName, uint32_t* size) {
 }
 
 bool TransferFile(const RunSettings& settings) {
+    if (StopAtSafePoint()) {
+        return false;
+    }
     PurgeComInput();
     UpdateSource source;
     source.fileName = settings.fileName.c_str();
@@ -67,6 +92,43 @@ void WaitForKey() {
     getchar();
 }
 
+// What standard output cannot say without changing its texts, on standard error.
+void ReportRunFacts(bool portWasOpened) {
+    fflush(stdout);
+    unsigned long discarded = DiscardedReplyBytes();
+    if (discarded > 0) {
+        fprintf(stderr,
+                "%s: %lu unexpected byte%s discarded before commands (the module or line noise "
+                "sent more than one reply)\n",
+                PROGRAM, discarded, discarded == 1 ? "" : "s");
+    }
+    if (portWasOpened && ComPortHungUp()) {
+        fprintf(stderr, "%s: the port's device was disconnected or hung up; update stopped\n",
+                PROGRAM);
+    }
+}
+
+// The one line that explains an interrupted run, whose stdout may end in the failure message
+// of the command that was under way.
+void ReportInterrupt(bool portWasOpened) {
+    fflush(stdout);
+    fprintf(stderr, "%s: interrupted by %s%s\n", PROGRAM, InterruptName(),
+            portWasOpened ? "; module released" : "");
+}
+
+int RunOnChosenPort(const RunSettings& settings, bool* portOpened) {
+    *portOpened = false;
+    if (InterruptRequested()) {
+        return EXIT_UPDATE_NOT_DONE;  // nothing opened yet: nothing to release
+    }
+    if (OpenChosenPort(settings.port, LINE_BAUD_RATE) < 0) {
+        printf("COM port not opened !\n");
+        return EXIT_PORT_NOT_OPENED;
+    }
+    *portOpened = true;
+    return UpdateOnOpenPort(settings);
+}
+
 }  // namespace
 
 int RunUpdateProgram(int argc, const char* const* argv) {
@@ -75,12 +137,16 @@ int RunUpdateProgram(int argc, const char* const* argv) {
     if (settings.askForFile) {
         settings.fileName = ShowOpenFileDialog("Kelvra Tarnix - Open UPD-File", "*.upd");
     }
-    int status = EXIT_PORT_NOT_OPENED;
-    if (OpenChosenPort(settings.port, LINE_BAUD_RATE) < 0) {
-        printf("COM port not opened !\n");
-    } else {
-        status = UpdateOnOpenPort(settings);
+    bool portOpened = false;
+    int status = RunOnChosenPort(settings, &portOpened);
+    ReportRunFacts(portOpened);
+    // After an interrupt the user wants the program gone, not a question.
+    if (!InterruptRequested()) {
+        WaitForKey();
     }
-    WaitForKey();
+    if (InterruptRequested()) {
+        ReportInterrupt(portOpened);
+        return ExitStatusForSignal(InterruptSignal());
+    }
     return status;
 }

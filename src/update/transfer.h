@@ -18,5 +18,12 @@ struct UpdateSource {
     const char* fileName = "";
 };
 
+// Both stop at the next safe point after an interrupt (interrupts.h) as after a failure there,
+// and after a hang-up of the port without sending anything more (not even End).
 bool TransferLines(const UpdateSource& source, uint8_t modNr);
 bool TransferRecords(const UpdateSource& source, uint8_t modNr);
+
+// Bytes that were waiting before an update command was sent and were discarded, so far in the
+// run. Under stop-and-wait they cannot be that command's reply; a count above 0 means the
+// module (or line noise) sent more than one reply to some command.
+unsigned long DiscardedReplyBytes();

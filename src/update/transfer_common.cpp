@@ -8,6 +8,7 @@
 
 #include "com_port.h"
 #include "framing.h"
+#include "interrupts.h"
 #include "progress.h"
 
 LineRead ReadUpdateLine(FILE* stream, UpdateLine* line) {
@@ -58,12 +59,35 @@ void PrintLine(const UpdateLine& line) {
     putchar('\n');
 }
 
+namespace {
+
+unsigned long DiscardedBeforeCommands = 0;
+
+void DiscardStaleReplies() {
+    long discarded = DiscardPendingInput();
+    if (discarded > 0) {
+        DiscardedBeforeCommands += static_cast<unsigned long>(discarded);
+    }
+}
+
+}  // namespace
+
+unsigned long DiscardedReplyBytes() {
+    return DiscardedBeforeCommands;
+}
+
+bool TransferMustStop() {
+    return StopAtSafePoint() || ComPortHungUp();
+}
+
 uint8_t SendCommandForReply(uint8_t cmd, uint8_t modNr) {
+    DiscardStaleReplies();
     SendCommand(cmd, modNr);
     return ReceiveByte();
 }
 
 uint8_t SendDataLineForReply(uint8_t modNr, UpdateLine* line, uint32_t* written) {
+    DiscardStaleReplies();
     *written = SendDataLine(modNr, line->text, &line->length);
     return ReceiveByte();
 }

@@ -35,6 +35,13 @@ void PrintReadError(const UpdateSource& source, const UpdateLine& line);
 // Prints the line buffer as it stands, followed by a line end.
 void PrintLine(const UpdateLine& line);
 
+// True when the transfer must stop before its next command: an interrupt has arrived (the
+// safe point takes it, interrupts.h) or the port hung up.
+bool TransferMustStop();
+
+// Both exchanges first discard what is already waiting (DiscardedReplyBytes() counts it), so
+// that the reply read is only what arrives after the command was sent.
+
 // Sends a command without payload and reads its reply byte.
 uint8_t SendCommandForReply(uint8_t cmd, uint8_t modNr);
 

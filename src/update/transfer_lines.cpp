@@ -12,6 +12,9 @@ bool ForwardAllLines(const UpdateSource& source, uint8_t modNr) {
     UpdateLine line;
     uint32_t total = 0;
     while (!feof(source.stream)) {
+        if (TransferMustStop()) {
+            return false;
+        }
         LineRead read = ReadUpdateLine(source.stream, &line);
         if (read == LineRead::ReadError) {
             PrintReadError(source, line);
@@ -38,6 +41,9 @@ bool ForwardAllLines(const UpdateSource& source, uint8_t modNr) {
 
 bool TransferLines(const UpdateSource& source, uint8_t modNr) {
     PrintLoading(source);
+    if (TransferMustStop()) {
+        return false;
+    }
     uint8_t reply = SendCommandForReply(CMD_START, modNr);
     if (reply != ACK) {
         printf("Return Value start : 0x%02X\n", reply);

@@ -106,6 +106,9 @@ Step HandleRecordLine(RecordTransfer* transfer) {
 bool ForwardAllRecords(RecordTransfer* transfer) {
     FILE* stream = transfer->source.stream;
     while (!feof(stream)) {
+        if (TransferMustStop()) {
+            return false;
+        }
         LineRead read = ReadUpdateLine(stream, &transfer->line);
         if (read == LineRead::ReadError) {
             PrintReadError(transfer->source, transfer->line);
@@ -132,6 +135,9 @@ bool TransferRecords(const UpdateSource& source, uint8_t modNr) {
     }
     printf("Block Size is : %d\n", static_cast<int>(header.blockSize));
     PrintLoading(source);
+    if (TransferMustStop()) {
+        return false;
+    }
     uint8_t reply = SendCommandForReply(CMD_START, modNr);
     if (reply != ACK) {
         printf("Return Value start : 0x%02X\n", reply);
@@ -142,6 +148,9 @@ bool TransferRecords(const UpdateSource& source, uint8_t modNr) {
     printf("\nWriting User configuration... %4ld %%", 0L);
     fflush(stdout);
     bool allAccepted = ForwardAllRecords(&transfer);
+    if (ComPortHungUp()) {
+        return false;  // nothing reaches the module any more; only the Finish attempt follows
+    }
     // End goes out even after a rejection, so that the module leaves its update state.
     reply = SendCommandForReply(CMD_END, modNr);
     if (reply != ACK) {

@@ -1,5 +1,6 @@
 #include "run_against_module.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -60,9 +61,14 @@ std::vector<std::string> BuildCommandLine(const ProgramLaunch& launch, const std
 }
 
 // Runs in the child between fork and exec: only async-signal-safe calls.
+// `out` < 0 leaves the program without a standard output.
 [[noreturn]] void ExecChild(char* const* argv, const char* directory, int in, int out, int err) {
     dup2(in, STDIN_FILENO);
-    dup2(out, STDOUT_FILENO);
+    if (out >= 0) {
+        dup2(out, STDOUT_FILENO);
+    } else {
+        close(STDOUT_FILENO);
+    }
     dup2(err, STDERR_FILENO);
     signal(SIGPIPE, SIG_DFL);
     if (directory != nullptr && chdir(directory) != 0) {
@@ -77,7 +83,7 @@ std::vector<std::string> BuildCommandLine(const ProgramLaunch& launch, const std
 }
 
 bool SpawnChild(const std::vector<std::string>& command, const std::string& directory,
-                ChildProcess* child, std::string* failure) {
+                StdoutMode stdoutMode, ChildProcess* child, std::string* failure) {
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
         *failure = std::string("pipe: ") + std::strerror(errno);
@@ -91,7 +97,7 @@ bool SpawnChild(const std::vector<std::string>& command, const std::string& dire
     const char* dir = directory.empty() ? nullptr : directory.c_str();
     pid_t pid = fork();
     if (pid == 0) {
-        ExecChild(argv.data(), dir, in[0], out[1], err[1]);
+        ExecChild(argv.data(), dir, in[0], stdoutMode == StdoutMode::Closed ? -1 : out[1], err[1]);
     }
     close(in[0]);
     close(out[1]);
@@ -107,6 +113,9 @@ bool SpawnChild(const std::vector<std::string>& command, const std::string& dire
     child->pidFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     child->stdinFd = in[1];
     child->stdoutFd = out[0];
+    if (stdoutMode != StdoutMode::Captured) {
+        CloseFd(&child->stdoutFd);  // the reader is gone before the program writes
+    }
     child->stderrFd = err[0];
     fcntl(child->stdinFd, F_SETFL, fcntl(child->stdinFd, F_GETFL) | O_NONBLOCK);
     return true;
@@ -157,9 +166,51 @@ void KillChild(ChildProcess* child, ProgramRun* run) {
     child->pid = -1;
 }
 
+size_t CountOccurrences(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// Sends the launch's signals in turn, each once its condition holds and its delay has passed.
+struct SignalSender {
+    const std::vector<SignalAt>& signals;
+    size_t next = 0;
+    bool scheduled = false;
+    Clock::time_point due{};
+
+    // Sends what is due; returns how long poll() may wait before the next one is due.
+    std::chrono::milliseconds Serve(pid_t pid, const std::string& stdoutText,
+                                    std::chrono::milliseconds left) {
+        while (next < signals.size()) {
+            const SignalAt& signal = signals[next];
+            if (!scheduled &&
+                (signal.afterStdout.empty() ||
+                 CountOccurrences(stdoutText, signal.afterStdout) >= signal.occurrences)) {
+                scheduled = true;
+                due = Clock::now() + std::chrono::milliseconds(signal.delayMs);
+            }
+            if (!scheduled) {
+                return left;
+            }
+            auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now());
+            if (wait.count() > 0) {
+                return std::min(left, wait);
+            }
+            kill(pid, signal.signal);
+            ++next;
+            scheduled = false;
+        }
+        return left;
+    }
+};
+
 // Feeds standard input and collects both outputs until the program has ended and closed them.
 void WaitForChild(ChildProcess* child, const ProgramLaunch& launch, ProgramRun* run) {
     auto deadline = Clock::now() + std::chrono::seconds(launch.timeLimitSeconds);
+    SignalSender sender{launch.signals};
     size_t stdinDone = 0;
     if (launch.stdinText.empty()) {
         CloseFd(&child->stdinFd);
@@ -177,13 +228,17 @@ void WaitForChild(ChildProcess* child, const ProgramLaunch& launch, ProgramRun* 
             }
             break;
         }
+        if (!exited) {
+            left = sender.Serve(child->pid, run->stdoutText, left);
+        }
         pollfd fds[4] = {{child->stdoutFd, POLLIN, 0},
                          {child->stderrFd, POLLIN, 0},
                          {child->stdinFd, POLLOUT, 0},
                          {exited ? -1 : child->pidFd, POLLIN, 0}};
         // Without a process descriptor the exit is noticed by looking again shortly.
         bool blind = !exited && child->pidFd < 0 && child->stdoutFd < 0 && child->stderrFd < 0;
-        if (poll(fds, 4, blind ? 1 : static_cast<int>(left.count())) < 0 && errno != EINTR) {
+        int timeout = blind ? 1 : static_cast<int>(std::max<long>(left.count(), 0));
+        if (poll(fds, 4, timeout) < 0 && errno != EINTR) {
             break;
         }
         if (fds[0].revents != 0) {
@@ -206,8 +261,8 @@ void RunLaunch(const ProgramLaunch& launch, const std::string& port, ProgramRun*
     // A program that ends before reading all its input must not take the test process with it.
     signal(SIGPIPE, SIG_IGN);
     ChildProcess child;
-    if (!SpawnChild(BuildCommandLine(launch, port), launch.workingDirectory, &child,
-                    &run->failure)) {
+    if (!SpawnChild(BuildCommandLine(launch, port), launch.workingDirectory, launch.stdoutMode,
+                    &child, &run->failure)) {
         return;
     }
     WaitForChild(&child, launch, run);
@@ -252,6 +307,13 @@ ProgramRun RunAgainstModule(const ProgramLaunch& launch, const ModuleConfig& con
 ProgramRun RunProgram(const ProgramLaunch& launch) {
     ProgramRun run;
     RunLaunch(launch, "", &run);
+    return run;
+}
+
+ProgramRun RunOnPort(const ProgramLaunch& launch, const std::string& portPath) {
+    ProgramRun run;
+    run.portPath = portPath;
+    RunLaunch(launch, portPath, &run);
     return run;
 }
 

@@ -11,12 +11,30 @@
 // (tests/wine/wine_launch.h): BinaryPath names the .exe, "{port}" becomes COM1 and the output
 // is given back with the line ends and the umlaut of the Linux programs.
 
+// A signal for the program once its standard output holds `afterStdout` at least
+// `occurrences` times (at once when empty), and `delayMs` after that. Each signal of a launch
+// waits for the one before it to have been sent.
+struct SignalAt {
+    int signal = 0;
+    std::string afterStdout;
+    unsigned occurrences = 1;
+    int delayMs = 0;
+};
+
+enum class StdoutMode {
+    Captured,    // a pipe that the harness reads
+    Closed,      // descriptor 1 closed when the program starts (">&-")
+    BrokenPipe,  // a pipe whose reader has gone before the program writes
+};
+
 struct ProgramLaunch {
     std::string program;            // path of the executable, see BinaryPath
     std::vector<std::string> args;  // "{port}" inside an argument becomes the module's port path
     std::string stdinText;          // given to the program, followed by end of input
     std::string workingDirectory;   // empty: the test's own
     int timeLimitSeconds = 60;      // the program is killed after this and the run says so
+    std::vector<SignalAt> signals;  // sent in order while the program runs
+    StdoutMode stdoutMode = StdoutMode::Captured;
 };
 
 struct ProgramRun {
@@ -36,6 +54,9 @@ ProgramRun RunAgainstModule(const ProgramLaunch& launch, const ModuleConfig& con
 
 // Runs the program with no module at all ("{port}" stays as it is).
 ProgramRun RunProgram(const ProgramLaunch& launch);
+
+// Runs the program with "{port}" replaced by `portPath`, whose other side the caller plays.
+ProgramRun RunOnPort(const ProgramLaunch& launch, const std::string& portPath);
 
 // Where the build puts our executables.
 std::string BinaryPath(const std::string& name);

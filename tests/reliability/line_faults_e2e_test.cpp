@@ -1,0 +1,171 @@
+// What the line and the files can do to a run: a closed standard output, update files that are
+// no regular files, bytes beyond the one reply, a hang-up, and the exclusive-use flag.
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "run_against_module.h"
+#include "scripted_peer.h"
+#include "update_file_builder.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+size_t CountOf(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+std::string CommandSequence(const ModuleLog& log) {
+    std::string sequence;
+    for (const ModuleFrame& frame : log.frames) {
+        sequence.push_back(static_cast<char>(frame.command));
+    }
+    return sequence;
+}
+
+class LineFaults : public testing::Test {
+protected:
+    void SetUp() override { dir_ = MakeTempDir(); }
+    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+    std::string Write(const std::string& name, const std::string& content) {
+        std::string path = dir_ + "/" + name;
+        EXPECT_TRUE(WriteFileBytes(path, content));
+        return path;
+    }
+
+    std::string RecordFile(size_t records) {
+        std::vector<std::string> lines = MakeRecordLines(0x2000, PatternBytes(records * 16, 9));
+        lines.push_back(MakeEndRecord());
+        return Write("records.upd", BuildUpdateFile(4096, lines));
+    }
+
+    static ProgramLaunch Tarnix(const std::vector<std::string>& args) {
+        ProgramLaunch launch;
+        launch.program = BinaryPath("tarnix");
+        launch.args = args;
+        launch.stdinText = "\n";
+        launch.timeLimitSeconds = 20;
+        return launch;
+    }
+
+    static ProgramLaunch Service(const std::vector<std::string>& operations) {
+        ProgramLaunch launch;
+        launch.program = BinaryPath("tarnix-service");
+        launch.args = {"{port}"};
+        launch.args.insert(launch.args.end(), operations.begin(), operations.end());
+        launch.timeLimitSeconds = 20;
+        return launch;
+    }
+
+    std::string dir_;
+};
+
+// Opened with descriptor 1 closed, the port would become standard output and carry every
+// console text to the module.
+TEST_F(LineFaults, ClosedStandardOutputNeverReachesTheLine) {
+    ProgramLaunch update = Tarnix({"0x89", RecordFile(3), "0", "{port}"});
+    ProgramLaunch service = Service({"info", "status"});
+    for (ProgramLaunch* launch : {&update, &service}) {
+        launch->stdoutMode = StdoutMode::Closed;
+        ProgramRun run = RunAgainstModule(*launch, {});
+        EXPECT_EQ(run.exitCode, 0) << launch->program << DescribeRun(run);
+        EXPECT_FALSE(HasError(run.module, ModuleErrorKind::StrayBytes)) << DescribeRun(run);
+        EXPECT_TRUE(run.module.errors.empty()) << DescribeRun(run);
+        EXPECT_EQ(CommandSequence(run.module), launch == &update ? "BCCCDEF" : "!S");
+    }
+}
+
+// Only a regular file can be an update file; anything else is refused without waiting for it,
+// and the module is released.
+TEST_F(LineFaults, UpdateFileThatIsNoRegularFileIsRefusedWithItsReason) {
+    std::string fifo = dir_ + "/pipe.upd";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        std::string path;
+        std::string reason;
+    };
+    const Case cases[] = {{fifo, "not a regular file"},
+                          {dir_, "not a regular file"},
+                          {dir_ + "/missing.upd", "No such file or directory"}};
+    for (const Case& c : cases) {
+        ProgramRun run = RunAgainstModule(Tarnix({"0x89", c.path, "0", "{port}"}), {});
+        EXPECT_FALSE(run.timedOut) << c.path;
+        EXPECT_EQ(run.exitCode, 1) << DescribeRun(run);
+        EXPECT_NE(run.stdoutText.find("The file '" + c.path + "' was not opened\n"),
+                  std::string::npos)
+            << run.stdoutText;
+        EXPECT_NE(run.stderrText.find("tarnix: " + c.path + ": " + c.reason + "\n"),
+                  std::string::npos)
+            << run.stderrText;
+        EXPECT_EQ(CommandSequence(run.module), "F");
+    }
+}
+
+// One extra ACK after Start would shift every later reply by one, so that the rejected End
+// was never seen. Discarded before the next command, it is only counted.
+TEST_F(LineFaults, ExtraReplyByteIsNotTakenForTheNextReply) {
+    std::string path = Write("lines.txt", "one\r\ntwo\r\n");
+    PeerScript script;
+    script.replies = {{0x06, 0x06}, {0x06}, {0x06}, {0x15}};
+    PeerRun peer = RunAgainstScriptedPeer(Tarnix({"0x89", path, "1", "{port}"}), script);
+
+    EXPECT_EQ(FrameCommands(peer), "BCCEF");
+    EXPECT_NE(peer.run.stdoutText.find("Return Value Ende : 0x15\n"), std::string::npos)
+        << DescribeRun(peer.run);
+    EXPECT_EQ(peer.run.exitCode, 1);
+    EXPECT_NE(peer.run.stderrText.find("tarnix: 1 unexpected byte discarded"), std::string::npos)
+        << peer.run.stderrText;
+}
+
+// The rest of one operation's reply is not read as the next operation's reply.
+TEST_F(LineFaults, ServiceOperationDoesNotReadTheRestOfTheReplyBeforeIt) {
+    PeerScript script;
+    script.replies = {{0x02, '#', 'A', 0x00, 'A', 'U', 0x09, 0x09, 0x09}, {'U', 0x01, 0x02, 0x03}};
+    PeerRun peer = RunAgainstScriptedPeer(Service({"flash", "status"}), script);
+
+    EXPECT_EQ(FrameCommands(peer), "#S");
+    EXPECT_NE(peer.run.stdoutText.find("A\nStatus value : 197121 (0x030201)\n"), std::string::npos)
+        << DescribeRun(peer.run);
+    EXPECT_EQ(peer.run.exitCode, 0);
+    EXPECT_NE(peer.run.stderrText.find("tarnix-service: 4 unexpected bytes discarded"),
+              std::string::npos)
+        << peer.run.stderrText;
+}
+
+// The line closes while the third record waits for its reply: the messages of the port stay,
+// but only the Finish attempt follows (no End), and one line says what happened.
+TEST_F(LineFaults, HangUpStopsTheTransferAtOnce) {
+    PeerScript script;
+    script.hangUpAtFrame = 3;  // B C C C
+    PeerRun peer = RunAgainstScriptedPeer(Tarnix({"0x89", RecordFile(10), "0", "{port}"}), script);
+    const std::string& out = peer.run.stdoutText;
+
+    EXPECT_EQ(FrameCommands(peer), "BCCC");
+    EXPECT_EQ(peer.run.exitCode, 1) << DescribeRun(peer.run);
+    EXPECT_EQ(CountOf(out, "Read on COM-port failed with error 5.\n"), 1u) << out;
+    EXPECT_EQ(CountOf(out, "TransmitCommChar failed with error 5.\n"), 4u) << out;  // Finish
+    EXPECT_EQ(out.find("Return Value Ende"), std::string::npos) << out;
+    EXPECT_NE(peer.run.stderrText.find("disconnected or hung up"), std::string::npos)
+        << peer.run.stderrText;
+}
+
+// While the other side keeps the terminal open, a flag left set would refuse every later open
+// by another user.
+TEST_F(LineFaults, ExclusiveUseEndsWithTheRun) {
+    PeerRun peer = RunAgainstScriptedPeer(Tarnix({"0x89", "", "0", "{port}"}), {});
+    EXPECT_EQ(FrameCommands(peer), "F");
+    EXPECT_EQ(peer.run.exitCode, 1) << DescribeRun(peer.run);
+    EXPECT_FALSE(peer.exclusiveAfterRun);
+}
+
+}  // namespace
