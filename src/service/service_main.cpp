@@ -10,11 +10,8 @@
 #include "port_choice.h"
 #include "primary_config.h"
 #include "service_cli.h"
-<<<<<<< HEAD
-#include "tarnix_version.h"
-=======
 #include "standard_streams.h"
->>>>>>> rel-port
+#include "tarnix_version.h"
 
 namespace {
 
