@@ -2,17 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include "module_on_pty.h"
 #include "update_file_builder.h"
 
 namespace {
 
 std::vector<uint8_t> UpdateCommand(uint8_t command, uint8_t modNr) {
-    return {kModuleStx, command, modNr, kModuleEtx};
+    return {MODULE_STX, command, modNr, MODULE_ETX};
 }
 
 std::vector<uint8_t> DataCommand(uint8_t modNr, const std::string& text) {
-    return Concat(Concat({kModuleStx, 'C', modNr}, Bytes(text)), {kModuleEtx});
+    return Concat(Concat({MODULE_STX, 'C', modNr}, Bytes(text)), {MODULE_ETX});
 }
 
 uint8_t Sum(const std::vector<uint8_t>& bytes) {
@@ -40,7 +42,7 @@ std::vector<uint8_t> Slice(const std::vector<uint8_t>& bytes, size_t from, size_
 std::vector<uint8_t> ControlHeavyBytes(size_t count) {
     std::vector<uint8_t> bytes(count);
     for (size_t i = 0; i < count; ++i) {
-        bytes[i] = i % 3 == 0 ? kModuleStx : i % 3 == 1 ? kModuleEtx : static_cast<uint8_t>(i);
+        bytes[i] = i % 3 == 0 ? MODULE_STX : i % 3 == 1 ? MODULE_ETX : static_cast<uint8_t>(i);
     }
     return bytes;
 }
@@ -62,12 +64,12 @@ std::string NameWithTimestampSum(const std::string& timeText, uint8_t wanted) {
 
 std::vector<uint8_t> TimestampCommand(const std::string& name, const std::string& timeText,
                                       uint8_t checksum) {
-    std::vector<uint8_t> frame = Concat({kModuleStx, '"'}, Bytes(name));
+    std::vector<uint8_t> frame = Concat({MODULE_STX, '"'}, Bytes(name));
     frame.push_back('\n');
     frame = Concat(frame, Bytes(timeText));
     frame.push_back(0x00);
     frame.push_back(checksum);
-    frame.push_back(kModuleEtx);
+    frame.push_back(MODULE_ETX);
     return frame;
 }
 
@@ -76,15 +78,15 @@ using FrameParsing = ModuleOnPty;
 TEST_F(FrameParsing, UpdateFramesAcceptEtxAsModNr) {
     StartModule(ModuleConfig{});
     std::string record = MakeDataRecord(0x0100, {1, 2, 3, 4});
-    Send(UpdateCommand('B', kModuleEtx));
-    EXPECT_EQ(Receive(1), std::vector<uint8_t>{kModuleAck});
-    Send(DataCommand(kModuleEtx, record));
-    EXPECT_EQ(Receive(1), std::vector<uint8_t>{kModuleAck});
-    Send(UpdateCommand('D', kModuleEtx));
-    EXPECT_EQ(Receive(1), std::vector<uint8_t>{kModuleAck});
-    Send(UpdateCommand('E', kModuleEtx));
-    EXPECT_EQ(Receive(1), std::vector<uint8_t>{kModuleAck});
-    Send(UpdateCommand('F', kModuleEtx));
+    Send(UpdateCommand('B', MODULE_ETX));
+    EXPECT_EQ(Receive(1), std::vector<uint8_t>{MODULE_ACK});
+    Send(DataCommand(MODULE_ETX, record));
+    EXPECT_EQ(Receive(1), std::vector<uint8_t>{MODULE_ACK});
+    Send(UpdateCommand('D', MODULE_ETX));
+    EXPECT_EQ(Receive(1), std::vector<uint8_t>{MODULE_ACK});
+    Send(UpdateCommand('E', MODULE_ETX));
+    EXPECT_EQ(Receive(1), std::vector<uint8_t>{MODULE_ACK});
+    Send(UpdateCommand('F', MODULE_ETX));
 
     const ModuleLog& log = StopModule();
     EXPECT_TRUE(log.errors.empty()) << DescribeModuleVerdict(log, nullptr);
@@ -92,11 +94,11 @@ TEST_F(FrameParsing, UpdateFramesAcceptEtxAsModNr) {
     for (const ModuleFrame& frame : log.frames) {
         EXPECT_TRUE(frame.closed);
         EXPECT_TRUE(frame.hasModNr);
-        EXPECT_EQ(frame.modNr, kModuleEtx);
+        EXPECT_EQ(frame.modNr, MODULE_ETX);
     }
     EXPECT_EQ(log.frames[1].payload, Bytes(record));
     EXPECT_EQ(log.frames[4].reply, std::vector<uint8_t>{});  // Finish is never answered
-    EXPECT_EQ(log.sent, std::vector<uint8_t>(4, kModuleAck));
+    EXPECT_EQ(log.sent, std::vector<uint8_t>(4, MODULE_ACK));
     ASSERT_EQ(log.image.segments.size(), 1u);
     EXPECT_EQ(log.image.segments.begin()->first, 0x0100u);
     EXPECT_EQ(log.image.segments.begin()->second, (std::vector<uint8_t>{1, 2, 3, 4}));
@@ -106,26 +108,26 @@ TEST_F(FrameParsing, ParameterEtxAndStatusWithoutEtx) {
     ModuleConfig config;
     config.statusValue = 0x0A0B0C;
     StartModule(config);
-    Send({kModuleStx, '$', 0x00, 0x00, kModuleEtx, kModuleEtx, kModuleEtx});
-    EXPECT_EQ(Receive(1), std::vector<uint8_t>{kModuleAck});
-    Send({kModuleStx, 'S'});
+    Send({MODULE_STX, '$', 0x00, 0x00, MODULE_ETX, MODULE_ETX, MODULE_ETX});
+    EXPECT_EQ(Receive(1), std::vector<uint8_t>{MODULE_ACK});
+    Send({MODULE_STX, 'S'});
     EXPECT_EQ(Receive(4), (std::vector<uint8_t>{'U', 0x0C, 0x0B, 0x0A}));
 
     const ModuleLog& log = StopModule();
     EXPECT_TRUE(log.errors.empty()) << DescribeModuleVerdict(log, nullptr);
-    EXPECT_EQ(log.parameters, std::vector<uint8_t>{kModuleEtx});
+    EXPECT_EQ(log.parameters, std::vector<uint8_t>{MODULE_ETX});
     ASSERT_EQ(log.frames.size(), 2u);
-    EXPECT_EQ(log.frames[1].raw, (std::vector<uint8_t>{kModuleStx, 'S'}));
+    EXPECT_EQ(log.frames[1].raw, (std::vector<uint8_t>{MODULE_STX, 'S'}));
 }
 
 TEST_F(FrameParsing, TimestampChecksumMayBeEtx) {
     StartModule(ModuleConfig{});
     std::string timeText = "05/03/2009  14:05";
-    std::string name = NameWithTimestampSum(timeText, kModuleEtx);
-    Send(TimestampCommand(name, timeText, kModuleEtx));
-    EXPECT_EQ(Receive(1), std::vector<uint8_t>{kModuleAck});
+    std::string name = NameWithTimestampSum(timeText, MODULE_ETX);
+    Send(TimestampCommand(name, timeText, MODULE_ETX));
+    EXPECT_EQ(Receive(1), std::vector<uint8_t>{MODULE_ACK});
     Send(TimestampCommand(name, timeText, 0x7F));
-    EXPECT_EQ(Receive(1), std::vector<uint8_t>{kModuleAck});
+    EXPECT_EQ(Receive(1), std::vector<uint8_t>{MODULE_ACK});
 
     const ModuleLog& log = StopModule();
     ASSERT_EQ(log.timestamps.size(), 2u);
@@ -139,16 +141,16 @@ TEST_F(FrameParsing, TimestampChecksumMayBeEtx) {
 TEST_F(FrameParsing, DownloadBlocksMayHoldStxAndEtx) {
     StartModule(ModuleConfig{});
     std::vector<uint8_t> file = ControlHeavyBytes(300);
-    Send(Concat({kModuleStx, ' '}, DownloadHeader(300)));
-    EXPECT_EQ(Receive(1), std::vector<uint8_t>{kModuleAck});
+    Send(Concat({MODULE_STX, ' '}, DownloadHeader(300)));
+    EXPECT_EQ(Receive(1), std::vector<uint8_t>{MODULE_ACK});
     for (auto [from, count] : {std::pair<size_t, size_t>{0, 256}, {256, 44}}) {
         std::vector<uint8_t> block = Slice(file, from, count);
         block.push_back(Sum(block));
         Send(block);
-        EXPECT_EQ(Receive(1), std::vector<uint8_t>{kModuleAck});
+        EXPECT_EQ(Receive(1), std::vector<uint8_t>{MODULE_ACK});
     }
     // The closing ETX gets no reply: the next byte answers the status query.
-    Send({kModuleEtx, kModuleStx, 'S'});
+    Send({MODULE_ETX, MODULE_STX, 'S'});
     EXPECT_EQ(Receive(1), std::vector<uint8_t>{'U'});
 
     const ModuleLog& log = StopModule();
@@ -166,13 +168,13 @@ TEST_F(FrameParsing, DownloadChecksumsAreChecked) {
     std::vector<uint8_t> file = PatternBytes(512, 3);
     std::vector<uint8_t> header = DownloadHeader(512);
     header[7] ^= 0x01;
-    Send(Concat({kModuleStx, ' '}, header));
-    EXPECT_EQ(Receive(1), std::vector<uint8_t>{kModuleAck});
+    Send(Concat({MODULE_STX, ' '}, header));
+    EXPECT_EQ(Receive(1), std::vector<uint8_t>{MODULE_ACK});
     Send(Concat(Slice(file, 0, 256), {Sum(Slice(file, 0, 256))}));
-    EXPECT_EQ(Receive(1), std::vector<uint8_t>{kModuleAck});
+    EXPECT_EQ(Receive(1), std::vector<uint8_t>{MODULE_ACK});
     Send(Concat(Slice(file, 256, 256), {static_cast<uint8_t>(Sum(Slice(file, 256, 256)) + 1)}));
-    EXPECT_EQ(Receive(1), std::vector<uint8_t>{kModuleAck});
-    Send({kModuleEtx});
+    EXPECT_EQ(Receive(1), std::vector<uint8_t>{MODULE_ACK});
+    Send({MODULE_ETX});
 
     const ModuleLog& log = StopModule();
     ASSERT_EQ(log.errors.size(), 2u) << DescribeModuleVerdict(log, nullptr);
@@ -191,9 +193,9 @@ TEST_F(FrameParsing, InformationRepliesCarryTextMarkerAndChecksum) {
         config.flash.text += static_cast<char>('0' + i % 10);
     }
     StartModule(config);
-    Send({kModuleStx, '!', kModuleEtx});
+    Send({MODULE_STX, '!', MODULE_ETX});
     EXPECT_EQ(Receive(7), (std::vector<uint8_t>{0x02, 0x21, 0x41, 0x42, 0x43, 0x00, 0xC6}));
-    Send({kModuleStx, '#', kModuleEtx});
+    Send({MODULE_STX, '#', MODULE_ETX});
     std::vector<uint8_t> expected = Concat({0x02, '#'}, Bytes(config.flash.text));
     expected.push_back(Sum(Bytes(config.flash.text)));  // no marker after 256 bytes
     EXPECT_EQ(Receive(expected.size()), expected);
@@ -209,19 +211,19 @@ TEST_F(FrameParsing, FaultsFireAtTheirOccurrence) {
                      RejectAt(FaultPoint::Start, 2, 0x42)};
     StartModule(config);
     Send(UpdateCommand('B', 0x89));
-    EXPECT_EQ(Receive(1), std::vector<uint8_t>{kModuleAck});
+    EXPECT_EQ(Receive(1), std::vector<uint8_t>{MODULE_ACK});
     for (uint16_t i = 0; i < 2; ++i) {
         Send(DataCommand(0x89, MakeDataRecord(static_cast<uint16_t>(i * 16), PatternBytes(16, i))));
-        EXPECT_EQ(Receive(1), std::vector<uint8_t>{kModuleAck});
+        EXPECT_EQ(Receive(1), std::vector<uint8_t>{MODULE_ACK});
         Send(UpdateCommand('D', 0x89));
         if (i == 0) {
-            EXPECT_EQ(Receive(1), std::vector<uint8_t>{kModuleAck});
+            EXPECT_EQ(Receive(1), std::vector<uint8_t>{MODULE_ACK});
         }
     }
     // Had the second Program been answered, its ACK would come first here.
     Send(DataCommand(0x89, MakeDataRecord(0x20, PatternBytes(16, 2))));
     Send(UpdateCommand('E', 0x89));
-    EXPECT_EQ(Receive(2), (std::vector<uint8_t>{0x15, kModuleAck}));
+    EXPECT_EQ(Receive(2), (std::vector<uint8_t>{0x15, MODULE_ACK}));
     Send(UpdateCommand('F', 0x89));
     Send(UpdateCommand('B', 0x89));
     EXPECT_EQ(Receive(1), std::vector<uint8_t>{0x42});
@@ -235,19 +237,41 @@ TEST_F(FrameParsing, FaultsFireAtTheirOccurrence) {
     EXPECT_EQ(ImageByteCount(log.image), 32u);
 }
 
+// On the line: bytes waiting before the program's first frame, an extra byte after a reply, and
+// a reply held back until after the frame that follows it.
+TEST_F(FrameParsing, StrayBytesGoOutWhereConfigured) {
+    ModuleConfig config;
+    config.bytesBeforeStart = {0x15, 0x06};
+    config.extraReplies = {ExtraReply{FaultPoint::Data, 1, {0x42}}};
+    config.lateReplies = {LateReply{FaultPoint::Program, 1, 400}};
+    StartModule(config);
+    EXPECT_EQ(Receive(2), (std::vector<uint8_t>{0x15, 0x06}));
+    Send(UpdateCommand('B', 0x89));
+    EXPECT_EQ(Receive(1), std::vector<uint8_t>{MODULE_ACK});
+    Send(DataCommand(0x89, MakeDataRecord(0, PatternBytes(16, 0))));
+    EXPECT_EQ(Receive(2), (std::vector<uint8_t>{MODULE_ACK, 0x42}));
+    Send(UpdateCommand('D', 0x89));
+    pollfd ready{programFd_, POLLIN, 0};
+    EXPECT_EQ(poll(&ready, 1, 100), 0) << "the Program reply came early";
+    Send(UpdateCommand('E', 0x89));
+    EXPECT_EQ(Receive(2), (std::vector<uint8_t>{MODULE_ACK, MODULE_ACK}));
+    const ModuleLog& log = StopModule();
+    EXPECT_EQ(log.sent.size(), 7u);
+}
+
 TEST_F(FrameParsing, RejectedDownloadStopsWhereTheModuleSaidNo) {
     ModuleConfig config;
     config.faults = {RejectAt(FaultPoint::DownloadBlock, 2, 0x15)};
     StartModule(config);
     std::vector<uint8_t> file = PatternBytes(600, 9);
-    Send(Concat({kModuleStx, ' '}, DownloadHeader(600)));
-    EXPECT_EQ(Receive(1), std::vector<uint8_t>{kModuleAck});
+    Send(Concat({MODULE_STX, ' '}, DownloadHeader(600)));
+    EXPECT_EQ(Receive(1), std::vector<uint8_t>{MODULE_ACK});
     Send(Concat(Slice(file, 0, 256), {Sum(Slice(file, 0, 256))}));
-    EXPECT_EQ(Receive(1), std::vector<uint8_t>{kModuleAck});
+    EXPECT_EQ(Receive(1), std::vector<uint8_t>{MODULE_ACK});
     Send(Concat(Slice(file, 256, 256), {Sum(Slice(file, 256, 256))}));
     EXPECT_EQ(Receive(1), std::vector<uint8_t>{0x15});
     // The program gives up without ETX; the next frame is parsed from scratch.
-    Send({kModuleStx, 'S'});
+    Send({MODULE_STX, 'S'});
     EXPECT_EQ(Receive(1), std::vector<uint8_t>{'U'});
 
     const ModuleLog& log = StopModule();

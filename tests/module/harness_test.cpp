@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <thread>
+
+#include <poll.h>
+#include <unistd.h>
 
 #include "update_file_builder.h"
 
@@ -17,7 +22,7 @@ ProgramLaunch ShellLaunch(const std::string& script, std::vector<std::string> ar
 }
 
 // A stand-in program: one update without data, talking to the port given as $1.
-const char kTinyUpdate[] =
+const char TINY_UPDATE[] =
     "exec 3<>\"$1\"\n"
     "printf '\\002B\\211\\003' >&3; printf 'start%s\\n' \"$(head -c 1 <&3 | od -An -tx1)\"\n"
     "printf '\\002E\\211\\003' >&3; printf 'end%s\\n' \"$(head -c 1 <&3 | od -An -tx1)\"\n"
@@ -25,7 +30,7 @@ const char kTinyUpdate[] =
     "read answer; echo \"stdin:$answer\"; echo 'to stderr' >&2; exit 7\n";
 
 TEST(Harness, RunsAProgramAgainstTheModule) {
-    ProgramLaunch launch = ShellLaunch(kTinyUpdate, {"{port}"});
+    ProgramLaunch launch = ShellLaunch(TINY_UPDATE, {"{port}"});
     launch.stdinText = "yes\n";
     ModuleConfig config;
     config.faults = {RejectAt(FaultPoint::End, 1, 0x15)};
@@ -70,8 +75,10 @@ TEST(Harness, KillsAProgramAtTheTimeLimit) {
 }
 
 TEST(ModuleProgram, RefusesBadOptions) {
-    for (const char* option : {"--reject=data:0:15", "--reject=nothing:1:15", "--silent=data",
-                               "--status=0x1000000", "--info-fault=velox:odd", "--bogus"}) {
+    for (const char* option :
+         {"--reject=data:0:15", "--reject=nothing:1:15", "--silent=data", "--status=0x1000000",
+          "--info-fault=velox:odd", "--bogus", "--extra=data:1:", "--extra=data:1:6,,15",
+          "--late=data:1:1.5", "--before-start=100"}) {
         ProgramLaunch launch;
         launch.program = BinaryPath("tarnix-module");
         launch.args = {option};
@@ -111,10 +118,49 @@ TEST(ModuleProgram, ServesUntilThePortClosesAndGivesAVerdict) {
               "frames: 3 (Start 1, Data 1, Program 0, End 1, Finish 0)\n"
               "protocol errors: 1\n"
               "  [order, before frame 1] Data without an accepted Start\n"
+              "update incomplete: no Finish\n"
+              "update incomplete: Data 1 rejected with 0x15\n"
               "image: 0 bytes in 0 segment(s)\n"
               "verdict: FAIL\n"
               "module exit 1\n")
         << DescribeRun(run);
+}
+
+// Started with descriptors 0, 1 and 2 closed, the emulator must not take one of them for its
+// line or its stop pipe: its ready line would stop it, its messages would go out on the line.
+TEST(ModuleProgram, ServesWithTheStandardDescriptorsClosed) {
+    ModulePty line;
+    std::string error;
+    ASSERT_TRUE(OpenModulePty(&line, &error)) << error;
+    ProgramRun run;
+    std::thread module([&] {
+        ProgramLaunch launch = ShellLaunch(
+            "exec timeout --preserve-status -s TERM 3 \"$0\" --device \"$1\" <&- >&- 2>&-",
+            {line.slavePath});
+        launch.args[2] = BinaryPath("tarnix-module");
+        run = RunProgram(launch);
+    });
+    // Sent once the emulator has had time to start: one that stopped at once never answers it.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const std::vector<uint8_t> start{MODULE_STX, 'B', 0x89, MODULE_ETX};
+    ASSERT_EQ(write(line.masterFd, start.data(), start.size()), 4);
+    // What the module sent: its reply, then (after it ended) anything else that came out.
+    std::vector<uint8_t> received;
+    auto readFor = [&](int ms) {
+        pollfd ready{line.masterFd, POLLIN, 0};
+        uint8_t buffer[256];
+        ssize_t n = 0;
+        while (poll(&ready, 1, ms) > 0 && (n = read(line.masterFd, buffer, sizeof buffer)) > 0) {
+            received.insert(received.end(), buffer, buffer + n);
+            ms = 0;
+        }
+    };
+    readFor(6000);
+    module.join();
+    readFor(0);
+    CloseModulePty(&line);
+    EXPECT_EQ(received, std::vector<uint8_t>{MODULE_ACK}) << DescribeRun(run);
+    EXPECT_EQ(run.exitCode, 1) << DescribeRun(run);  // the verdict: no End, no Finish
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr int kReplyWaitMs = 3000;
+constexpr int REPLY_WAIT_MS = 3000;
 
 }  // namespace
 
@@ -14,6 +14,7 @@ void ModuleOnPty::StartModule(const ModuleConfig& config) {
     config_ = config;
     std::string error;
     ASSERT_TRUE(OpenModulePty(&pty_, &error)) << error;
+    ASSERT_TRUE(SendBytesBeforeStart(&pty_, config_, &log_, &error)) << error;
     ASSERT_EQ(pipe2(stopPipe_, O_CLOEXEC), 0);
     programFd_ = open(pty_.slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(programFd_, 0);
@@ -31,7 +32,7 @@ std::vector<uint8_t> ModuleOnPty::Receive(size_t count) {
     std::vector<uint8_t> bytes;
     while (bytes.size() < count) {
         pollfd ready{programFd_, POLLIN, 0};
-        if (poll(&ready, 1, kReplyWaitMs) <= 0) {
+        if (poll(&ready, 1, REPLY_WAIT_MS) <= 0) {
             break;
         }
         uint8_t buffer[512];

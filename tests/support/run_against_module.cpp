@@ -284,6 +284,10 @@ ProgramRun RunAgainstModule(const ProgramLaunch& launch, const ModuleConfig& con
         return run;
     }
     run.portPath = pty.slavePath;
+    if (!SendBytesBeforeStart(&pty, config, &run.module, &run.failure)) {
+        CloseModulePty(&pty);
+        return run;
+    }
     int stop[2];
     if (pipe2(stop, O_CLOEXEC) != 0) {
         run.failure = std::string("pipe: ") + std::strerror(errno);

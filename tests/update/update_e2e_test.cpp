@@ -396,6 +396,19 @@ TEST_F(UpdateProgram, VersionAndHelpAnswerWithoutTouchingThePort) {
     }
 }
 
+// A byte that waits in the port's input before the program opens it (a NAK here) is purged:
+// read as the reply to Start it would fail the update.
+TEST_F(UpdateProgram, ByteWaitingBeforeStartIsPurged) {
+    std::string path = WriteUpdate("short.upd", BuildUpdateFile(256, ShortRecordFile()));
+    ModuleConfig config;
+    config.bytesBeforeStart = {0x15};
+    ProgramRun run = Run({"0x89", path, "0", "{port}"}, config);
+    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+    EXPECT_EQ(CommandSequence(run.module), "BCCDCCDEF");
+    EXPECT_EQ(run.module.sent.front(), 0x15);
+    EXPECT_TRUE(UpdateShortfalls(run.module).empty()) << DescribeRun(run);
+}
+
 TEST_F(UpdateProgram, PortThatCannotBeOpenedSendsNothing) {
     SKIP_UNDER_WINE("device paths as the port are a Linux extension");
     ProgramLaunch launch;

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr uint64_t kAddressSpace = uint64_t{1} << 32;
+constexpr uint64_t ADDRESS_SPACE = uint64_t{1} << 32;
 
 int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') {
@@ -180,7 +180,7 @@ size_t WriteImageBytes(MemoryImage* image, uint32_t address, const uint8_t* byte
     if (count == 0) {
         return 0;
     }
-    uint64_t room = kAddressSpace - address;
+    uint64_t room = ADDRESS_SPACE - address;
     if (count <= room) {
         return WriteWithinSpace(image, address, bytes, count);
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -9,14 +10,34 @@
 #include "memory_image.h"
 
 // The module at the far end of the serial line, played on the master side of a pseudo-terminal
-// (or on a serial device). It answers every frame the moment its last byte arrives and keeps a
-// record of everything it received, so a test can check the bytes on the line, the protocol
-// order and whether the memory image arrived whole.
+// (or on a serial device). It answers every frame the moment its last byte arrives (or when a
+// real line would have delivered it, when paced) and keeps a record of everything it received,
+// so a test can check the bytes on the line, the protocol order and whether the memory image
+// arrived whole.
+//
+// It shares no code with src/ on purpose, not even the byte values or the record parser: it is
+// the independent peer of the programs, so a fault in their framing or parsing cannot hide in
+// the tests by being repeated on both sides.
 
-inline constexpr uint8_t kModuleStx = 0x02;
-inline constexpr uint8_t kModuleEtx = 0x03;
-inline constexpr uint8_t kModuleAck = 0x06;
-inline constexpr uint8_t kModuleNak = 0x15;
+inline constexpr uint8_t MODULE_STX = 0x02;
+inline constexpr uint8_t MODULE_ETX = 0x03;
+inline constexpr uint8_t MODULE_ACK = 0x06;
+inline constexpr uint8_t MODULE_NAK = 0x15;
+inline constexpr uint8_t MODULE_LF = 0x0A;  // between name and time in the timestamp command
+
+// The command bytes, the byte after STX. Start to Finish are consecutive and carry ModNr.
+inline constexpr uint8_t MODULE_CMD_DOWNLOAD = 0x20;    // ' '
+inline constexpr uint8_t MODULE_CMD_VELOX_INFO = 0x21;  // '!'
+inline constexpr uint8_t MODULE_CMD_TIMESTAMP = 0x22;   // '"'
+inline constexpr uint8_t MODULE_CMD_FLASH_INFO = 0x23;  // '#'
+inline constexpr uint8_t MODULE_CMD_PARAM = 0x24;       // '$'
+inline constexpr uint8_t MODULE_CMD_START = 0x42;       // 'B'
+inline constexpr uint8_t MODULE_CMD_DATA = 0x43;        // 'C'
+inline constexpr uint8_t MODULE_CMD_PROGRAM = 0x44;     // 'D'
+inline constexpr uint8_t MODULE_CMD_END = 0x45;         // 'E'
+inline constexpr uint8_t MODULE_CMD_FINISH = 0x46;      // 'F'
+inline constexpr uint8_t MODULE_CMD_STATUS = 0x53;      // 'S', the one frame without ETX
+inline constexpr uint8_t MODULE_STATUS_REPLY = 0x55;    // 'U', first byte of the status reply
 
 // The points at which a reply can be replaced or withheld. Each is counted on its own, from 1.
 enum class FaultPoint {
@@ -32,17 +53,33 @@ enum class FaultPoint {
     FlashInfo,       // '#': likewise
     Status,          // 'S': a rejection sends the one byte instead of 'U' and the value
 };
-inline constexpr size_t kFaultPointCount = 11;
+inline constexpr size_t FAULT_POINT_COUNT = 11;
 
 struct ReplyFault {
     FaultPoint point = FaultPoint::Data;
     unsigned occurrence = 1;  // 1-based count of that point
     bool silent = false;      // no reply at all
-    uint8_t reply = kModuleNak;
+    uint8_t reply = MODULE_NAK;
 };
 
 ReplyFault RejectAt(FaultPoint point, unsigned occurrence, uint8_t reply);
 ReplyFault SilentAt(FaultPoint point, unsigned occurrence);
+
+// Bytes the module sends right after its reply to the given command, as line noise or a module
+// that answers twice would: the program's next reply read finds them first.
+struct ExtraReply {
+    FaultPoint point = FaultPoint::Data;
+    unsigned occurrence = 1;
+    std::vector<uint8_t> bytes;
+};
+
+// The reply to the given command (and any extra bytes after it) held back for delayMs, e.g.
+// past the program's 5-second time-out, so that it arrives while the next command waits.
+struct LateReply {
+    FaultPoint point = FaultPoint::Data;
+    unsigned occurrence = 1;
+    unsigned delayMs = 0;
+};
 
 enum class InfoMarker { Zero, Ff, None };
 
@@ -52,7 +89,7 @@ struct InfoReplyConfig {
     std::string text;
     InfoMarker marker = InfoMarker::Zero;
     bool overrideFirstByte = false;
-    uint8_t firstByte = kModuleStx;
+    uint8_t firstByte = MODULE_STX;
     bool overrideEcho = false;
     uint8_t echo = 0;
     bool overrideChecksum = false;
@@ -67,6 +104,15 @@ struct ModuleConfig {
     InfoReplyConfig flash{"Flash 512 KB, 2 banks"};
     uint32_t statusValue = 0x030201;  // sent least significant byte first, 24 bits
     std::vector<ReplyFault> faults;
+    std::vector<ExtraReply> extraReplies;
+    std::vector<LateReply> lateReplies;
+    // Sent before the program opens the port (SendBytesBeforeStart), so they wait in its input.
+    std::vector<uint8_t> bytesBeforeStart;
+    // The time of a real line at this rate, 8N2 (11 bits a byte): a frame is answered no earlier
+    // than its last byte would have arrived, and the reply takes its own byte time. 0: at once.
+    unsigned baud = 0;
+    // Added before every reply, as a USB adapter's latency timer does.
+    double replyLatencyMs = 0;
 };
 
 enum class ModuleErrorKind {
@@ -144,17 +190,27 @@ enum class ParseState {
     ParamBytes,
 };
 
+struct DelayedReply {
+    unsigned delayMs = 0;  // after the last byte of the frame it answers
+    std::vector<uint8_t> bytes;
+};
+
 struct ModuleSession {
     const ModuleConfig* config = nullptr;
     ModuleLog* log = nullptr;
     ParseState state = ParseState::Idle;
     ModuleFrame frame;
     std::vector<uint8_t> stray;
-    std::array<unsigned, kFaultPointCount> occurrences{};
+    std::array<unsigned, FAULT_POINT_COUNT> occurrences{};
     std::vector<uint8_t> header;
     uint32_t downloadRemaining = 0;
     std::vector<uint8_t> block;
     size_t timestampNameEnd = 0;
+    // The reply point and its count of the frame being answered, for extra and late replies.
+    FaultPoint replyPoint = FaultPoint::Data;
+    unsigned replyOccurrence = 0;
+    // Late replies decided but not yet due; RunModule takes them out and sends them in time.
+    std::vector<DelayedReply> delayed;
     bool updateOpen = false;
     bool updateRejected = false;
     bool finished = false;
@@ -163,11 +219,30 @@ struct ModuleSession {
 };
 
 void StartModuleSession(ModuleSession* session, const ModuleConfig* config, ModuleLog* log);
-// Parses the bytes and appends the replies that are due to *reply.
+// Parses the bytes and appends the replies that are due to *reply; late replies go to
+// session->delayed instead.
 void FeedModuleBytes(ModuleSession* session, const uint8_t* bytes, size_t count,
                      std::vector<uint8_t>* reply);
 // Records stray bytes still pending and a frame left unfinished.
 void FinishModuleSession(ModuleSession* session);
+
+// Line time, kept from the moments bytes are seen: the pseudo-terminal hands over a burst at
+// once, so each byte is taken to start when it arrives or when the byte before it has finished,
+// whichever is later. Times in nanoseconds of one monotonic clock.
+struct LinePacer {
+    int64_t byteNs = 0;                 // 11 bits at the configured rate; 0 when not paced
+    int64_t latencyNs = 0;              // before every reply
+    int64_t inboundEndNs = INT64_MIN;   // the program's last byte has wholly arrived
+    int64_t outboundEndNs = INT64_MIN;  // the module's last byte has wholly arrived
+};
+
+void StartLinePacer(LinePacer* pacer, const ModuleConfig& config);
+// When a byte from the program, seen at arrivalNs, has wholly arrived; the pacer moves on.
+int64_t PaceInboundByte(LinePacer* pacer, int64_t arrivalNs);
+// When the next reply byte, ready to go at readyNs, would have wholly arrived at the program.
+int64_t NextOutboundByteEnd(const LinePacer& pacer, int64_t readyNs);
+// The same, and the pacer moves on past that byte.
+int64_t PaceOutboundByte(LinePacer* pacer, int64_t readyNs);
 
 struct ModulePty {
     int masterFd = -1;
@@ -181,6 +256,11 @@ bool OpenModulePty(ModulePty* pty, std::string* error);
 bool OpenModuleDevice(const std::string& path, ModulePty* pty, std::string* error);
 void CloseModulePty(ModulePty* pty);
 
+// Writes config.bytesBeforeStart to the line and records them in log->sent. Call it before the
+// program can open the port: RunModule does not send them.
+bool SendBytesBeforeStart(ModulePty* pty, const ModuleConfig& config, ModuleLog* log,
+                          std::string* error);
+
 // Serves until the program hangs up after its first byte, or stopFd becomes readable; in the
 // latter case the bytes still waiting are read and parsed before it returns. Returns false only
 // on an unexpected I/O error, described in *error.
@@ -193,7 +273,13 @@ std::vector<std::string> DataLines(const ModuleLog& log);
 bool HasError(const ModuleLog& log, ModuleErrorKind kind);
 const char* ModuleErrorKindName(ModuleErrorKind kind);
 
-// True when nothing went wrong on the line and, given an expected image, the image matches.
+// What an update run left undone: "update incomplete: no End", "no Finish", "last update command
+// rejected (0x15)", ... Empty when no update command (Start to Finish) arrived at all, as in a
+// run of service operations.
+std::vector<std::string> UpdateShortfalls(const ModuleLog& log);
+
+// True when nothing went wrong on the line, an update run was completed (no shortfalls) and,
+// given an expected image, the image matches.
 bool ModuleRunPassed(const ModuleLog& log, const MemoryImage* expected);
 // A few lines for people: frame counts, errors, image extent, and whether it arrived whole.
 std::string DescribeModuleVerdict(const ModuleLog& log, const MemoryImage* expected);

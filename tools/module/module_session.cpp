@@ -7,15 +7,15 @@
 namespace {
 
 // Bounds on fields that end only at a marker byte, so a lost marker cannot grow the log forever.
-constexpr size_t kMaxDataText = 65536;
-constexpr size_t kMaxTimestampField = 4096;
-constexpr size_t kDownloadBlockSize = 256;
-constexpr size_t kDownloadHeaderSize = 8;
-constexpr size_t kInfoTextMax = 256;
+constexpr size_t MAX_DATA_TEXT = 65536;
+constexpr size_t MAX_TIMESTAMP_FIELD = 4096;
+constexpr size_t DOWNLOAD_BLOCK_SIZE = 256;
+constexpr size_t DOWNLOAD_HEADER_SIZE = 8;
+constexpr size_t INFO_TEXT_MAX = 256;
 
 struct ReplyChoice {
     bool silent = false;
-    uint8_t byte = kModuleAck;
+    uint8_t byte = MODULE_ACK;
 };
 
 std::string HexByte(uint8_t value) {
@@ -26,27 +26,27 @@ std::string HexByte(uint8_t value) {
 
 std::string CommandName(uint8_t command) {
     switch (command) {
-        case 'B':
+        case MODULE_CMD_START:
             return "Start";
-        case 'C':
+        case MODULE_CMD_DATA:
             return "Data";
-        case 'D':
+        case MODULE_CMD_PROGRAM:
             return "Program";
-        case 'E':
+        case MODULE_CMD_END:
             return "End";
-        case 'F':
+        case MODULE_CMD_FINISH:
             return "Finish";
-        case ' ':
+        case MODULE_CMD_DOWNLOAD:
             return "download";
-        case '!':
+        case MODULE_CMD_VELOX_INFO:
             return "controller information query";
-        case '"':
+        case MODULE_CMD_TIMESTAMP:
             return "timestamp";
-        case '#':
+        case MODULE_CMD_FLASH_INFO:
             return "flash information query";
-        case '$':
+        case MODULE_CMD_PARAM:
             return "parameter command";
-        case 'S':
+        case MODULE_CMD_STATUS:
             return "status query";
         default:
             return "command " + HexByte(command);
@@ -105,6 +105,8 @@ void AbandonFrame(ModuleSession* session, ModuleErrorKind kind, std::string text
 
 ReplyChoice ChooseReply(ModuleSession* session, FaultPoint point) {
     unsigned count = ++session->occurrences[static_cast<size_t>(point)];
+    session->replyPoint = point;
+    session->replyOccurrence = count;
     for (const ReplyFault& fault : session->config->faults) {
         if (fault.point == point && fault.occurrence == count) {
             return ReplyChoice{fault.silent, fault.reply};
@@ -113,10 +115,27 @@ ReplyChoice ChooseReply(ModuleSession* session, FaultPoint point) {
     return ReplyChoice{};
 }
 
-void Answer(ModuleSession* session, const std::vector<uint8_t>& bytes, std::vector<uint8_t>* out) {
-    out->insert(out->end(), bytes.begin(), bytes.end());
+// The reply to the frame being answered, with any extra bytes configured after it; sent at once
+// or, for a late reply, handed to RunModule through session->delayed.
+void Answer(ModuleSession* session, std::vector<uint8_t> bytes, std::vector<uint8_t>* out) {
+    const ModuleConfig& config = *session->config;
+    auto matches = [session](const auto& entry) {
+        return entry.point == session->replyPoint && entry.occurrence == session->replyOccurrence;
+    };
+    for (const ExtraReply& extra : config.extraReplies) {
+        if (matches(extra)) {
+            bytes.insert(bytes.end(), extra.bytes.begin(), extra.bytes.end());
+        }
+    }
     session->frame.reply.insert(session->frame.reply.end(), bytes.begin(), bytes.end());
     session->log->sent.insert(session->log->sent.end(), bytes.begin(), bytes.end());
+    for (const LateReply& late : config.lateReplies) {
+        if (matches(late)) {
+            session->delayed.push_back(DelayedReply{late.delayMs, std::move(bytes)});
+            return;
+        }
+    }
+    out->insert(out->end(), bytes.begin(), bytes.end());
 }
 
 // Sends ACK unless a fault says otherwise; true when the program was told ACK.
@@ -126,7 +145,7 @@ bool AnswerAck(ModuleSession* session, FaultPoint point, std::vector<uint8_t>* o
         return false;
     }
     Answer(session, {choice.byte}, out);
-    return choice.byte == kModuleAck;
+    return choice.byte == MODULE_ACK;
 }
 
 void CheckNotAfterFinish(ModuleSession* session, uint8_t command) {
@@ -226,22 +245,22 @@ void CompleteFinish(ModuleSession* session) {
 
 void AnswerInfoQuery(ModuleSession* session, std::vector<uint8_t>* out) {
     uint8_t command = session->frame.command;
-    bool isVelox = command == '!';
+    bool isVelox = command == MODULE_CMD_VELOX_INFO;
     const InfoReplyConfig& info = isVelox ? session->config->velox : session->config->flash;
     ReplyChoice choice =
         ChooseReply(session, isVelox ? FaultPoint::VeloxInfo : FaultPoint::FlashInfo);
     if (choice.silent) {
         return;
     }
-    if (choice.byte != kModuleAck) {
+    if (choice.byte != MODULE_ACK) {
         Answer(session, {choice.byte}, out);
         return;
     }
     std::vector<uint8_t> reply;
-    reply.push_back(info.overrideFirstByte ? info.firstByte : kModuleStx);
+    reply.push_back(info.overrideFirstByte ? info.firstByte : MODULE_STX);
     reply.push_back(info.overrideEcho ? info.echo : command);
     reply.insert(reply.end(), info.text.begin(), info.text.end());
-    if (info.text.size() < kInfoTextMax && info.marker != InfoMarker::None) {
+    if (info.text.size() < INFO_TEXT_MAX && info.marker != InfoMarker::None) {
         reply.push_back(info.marker == InfoMarker::Zero ? 0x00 : 0xFF);
     }
     const auto* text = reinterpret_cast<const uint8_t*>(info.text.data());
@@ -251,18 +270,18 @@ void AnswerInfoQuery(ModuleSession* session, std::vector<uint8_t>* out) {
 }
 
 void AnswerStatusQuery(ModuleSession* session, std::vector<uint8_t>* out) {
-    CheckNotAfterFinish(session, 'S');
+    CheckNotAfterFinish(session, MODULE_CMD_STATUS);
     ReplyChoice choice = ChooseReply(session, FaultPoint::Status);
     if (choice.silent) {
         return;
     }
-    if (choice.byte != kModuleAck) {
+    if (choice.byte != MODULE_ACK) {
         Answer(session, {choice.byte}, out);
         return;
     }
     uint32_t value = session->config->statusValue;
     Answer(session,
-           {'U', static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+           {MODULE_STATUS_REPLY, static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
             static_cast<uint8_t>(value >> 16)},
            out);
 }
@@ -280,28 +299,28 @@ void CompleteParam(ModuleSession* session, std::vector<uint8_t>* out) {
 // A frame of fixed shape whose last byte, ETX, has arrived.
 void CompleteClosedFrame(ModuleSession* session, std::vector<uint8_t>* out) {
     switch (session->frame.command) {
-        case 'B':
+        case MODULE_CMD_START:
             CompleteStart(session, out);
             break;
-        case 'C':
+        case MODULE_CMD_DATA:
             CompleteData(session, out);
             break;
-        case 'D':
+        case MODULE_CMD_PROGRAM:
             CompleteProgram(session, out);
             break;
-        case 'E':
+        case MODULE_CMD_END:
             CompleteEnd(session, out);
             break;
-        case 'F':
+        case MODULE_CMD_FINISH:
             CompleteFinish(session);
             break;
-        case '!':
-        case '#':
+        case MODULE_CMD_VELOX_INFO:
+        case MODULE_CMD_FLASH_INFO:
             CheckNotAfterFinish(session, session->frame.command);
             AnswerInfoQuery(session, out);
             break;
-        case '$':
-            CheckNotAfterFinish(session, '$');
+        case MODULE_CMD_PARAM:
+            CheckNotAfterFinish(session, MODULE_CMD_PARAM);
             CompleteParam(session, out);
             break;
         default:
@@ -313,30 +332,30 @@ void CompleteClosedFrame(ModuleSession* session, std::vector<uint8_t>* out) {
 void StartCommand(ModuleSession* session, uint8_t command, std::vector<uint8_t>* out) {
     session->frame.command = command;
     switch (command) {
-        case 'B':
-        case 'C':
-        case 'D':
-        case 'E':
-        case 'F':
+        case MODULE_CMD_START:
+        case MODULE_CMD_DATA:
+        case MODULE_CMD_PROGRAM:
+        case MODULE_CMD_END:
+        case MODULE_CMD_FINISH:
             session->state = ParseState::ModNr;
             break;
-        case '!':
-        case '#':
+        case MODULE_CMD_VELOX_INFO:
+        case MODULE_CMD_FLASH_INFO:
             session->state = ParseState::FrameEtx;
             break;
-        case '$':
+        case MODULE_CMD_PARAM:
             session->state = ParseState::ParamBytes;
             break;
-        case ' ':
-            CheckNotAfterFinish(session, ' ');
+        case MODULE_CMD_DOWNLOAD:
+            CheckNotAfterFinish(session, MODULE_CMD_DOWNLOAD);
             session->header.clear();
             session->state = ParseState::DownloadHeader;
             break;
-        case '"':
-            CheckNotAfterFinish(session, '"');
+        case MODULE_CMD_TIMESTAMP:
+            CheckNotAfterFinish(session, MODULE_CMD_TIMESTAMP);
             session->state = ParseState::TimestampName;
             break;
-        case 'S':
+        case MODULE_CMD_STATUS:
             AnswerStatusQuery(session, out);
             EndFrame(session, true);
             break;
@@ -416,7 +435,7 @@ void CompleteTimestamp(ModuleSession* session, std::vector<uint8_t>* out) {
 // The byte that should close a frame; anything else leaves the frame unclosed and is parsed
 // again from the idle state (it may be the STX of the next frame).
 bool ConsumeClosingEtx(ModuleSession* session, uint8_t byte) {
-    if (byte == kModuleEtx) {
+    if (byte == MODULE_ETX) {
         session->frame.raw.push_back(byte);
         return true;
     }
@@ -431,14 +450,14 @@ void ConsumeDownloadByte(ModuleSession* session, uint8_t byte, std::vector<uint8
     frame.raw.push_back(byte);
     if (session->state == ParseState::DownloadHeader) {
         session->header.push_back(byte);
-        if (session->header.size() == kDownloadHeaderSize) {
+        if (session->header.size() == DOWNLOAD_HEADER_SIZE) {
             CompleteDownloadHeader(session, out);
         }
     } else if (session->state == ParseState::DownloadBlock) {
         session->block.push_back(byte);
         frame.payload.push_back(byte);
         --session->downloadRemaining;
-        if (session->block.size() == kDownloadBlockSize || session->downloadRemaining == 0) {
+        if (session->block.size() == DOWNLOAD_BLOCK_SIZE || session->downloadRemaining == 0) {
             session->state = ParseState::DownloadBlockSum;
         }
     } else {
@@ -450,7 +469,7 @@ void ConsumeTimestampByte(ModuleSession* session, uint8_t byte) {
     ModuleFrame& frame = session->frame;
     frame.raw.push_back(byte);
     frame.payload.push_back(byte);
-    if (session->state == ParseState::TimestampName && byte == '\n') {
+    if (session->state == ParseState::TimestampName && byte == MODULE_LF) {
         session->timestampNameEnd = frame.payload.size() - 1;
         session->state = ParseState::TimestampTime;
     } else if (session->state == ParseState::TimestampTime && byte == 0x00) {
@@ -458,90 +477,117 @@ void ConsumeTimestampByte(ModuleSession* session, uint8_t byte) {
     } else if (session->state == ParseState::TimestampSum) {
         CheckTimestampChecksum(session);
         session->state = ParseState::TimestampEtx;
-    } else if (frame.payload.size() > kMaxTimestampField) {
+    } else if (frame.payload.size() > MAX_TIMESTAMP_FIELD) {
         AbandonFrame(session, ModuleErrorKind::BadFrame,
-                     "timestamp name or time text runs past " + std::to_string(kMaxTimestampField) +
-                         " bytes");
+                     "timestamp name or time text runs past " +
+                         std::to_string(MAX_TIMESTAMP_FIELD) + " bytes");
     }
+}
+
+// Outside a frame: STX opens one, anything else is a stray byte.
+bool ConsumeIdleByte(ModuleSession* session, uint8_t byte) {
+    if (byte != MODULE_STX) {
+        session->stray.push_back(byte);
+        return true;
+    }
+    FlushStrayBytes(session);
+    session->frame.raw.push_back(byte);
+    session->state = ParseState::Command;
+    return true;
+}
+
+// The command byte after STX; a second STX abandons the first and is parsed again.
+bool ConsumeCommandByte(ModuleSession* session, uint8_t byte, std::vector<uint8_t>* out) {
+    if (byte == MODULE_STX) {
+        AbandonFrame(session, ModuleErrorKind::BadFrame, "STX without a command");
+        return false;
+    }
+    session->frame.raw.push_back(byte);
+    StartCommand(session, byte, out);
+    return true;
+}
+
+// ModNr of an update command: any byte, ETX too.
+bool ConsumeModNrByte(ModuleSession* session, uint8_t byte) {
+    ModuleFrame& frame = session->frame;
+    frame.raw.push_back(byte);
+    frame.hasModNr = true;
+    frame.modNr = byte;
+    session->state = frame.command == MODULE_CMD_DATA ? ParseState::DataText : ParseState::FrameEtx;
+    return true;
+}
+
+// The line text of a Data command, up to its ETX.
+bool ConsumeDataTextByte(ModuleSession* session, uint8_t byte, std::vector<uint8_t>* out) {
+    ModuleFrame& frame = session->frame;
+    frame.raw.push_back(byte);
+    if (byte == MODULE_ETX) {
+        CompleteClosedFrame(session, out);
+        return true;
+    }
+    frame.payload.push_back(byte);
+    if (frame.payload.size() > MAX_DATA_TEXT) {
+        AbandonFrame(session, ModuleErrorKind::BadFrame,
+                     "Data line runs past " + std::to_string(MAX_DATA_TEXT) + " bytes without ETX");
+    }
+    return true;
+}
+
+// The four bytes of the parameter command between '$' and ETX, any values.
+bool ConsumeParamByte(ModuleSession* session, uint8_t byte) {
+    ModuleFrame& frame = session->frame;
+    frame.raw.push_back(byte);
+    frame.payload.push_back(byte);
+    if (frame.payload.size() == 4) {
+        session->state = ParseState::FrameEtx;
+    }
+    return true;
+}
+
+// The closing ETX of a frame of fixed shape, of a download or of a timestamp.
+bool ConsumeEtxByte(ModuleSession* session, uint8_t byte, std::vector<uint8_t>* out) {
+    ParseState state = session->state;
+    if (!ConsumeClosingEtx(session, byte)) {
+        return false;
+    }
+    if (state == ParseState::FrameEtx) {
+        CompleteClosedFrame(session, out);
+    } else if (state == ParseState::DownloadEtx) {
+        session->log->downloads.back().closed = true;
+        EndFrame(session, true);
+    } else {
+        CompleteTimestamp(session, out);
+    }
+    return true;
 }
 
 // Returns false when the byte did not belong to the current frame and must be parsed again.
 bool ConsumeByte(ModuleSession* session, uint8_t byte, std::vector<uint8_t>* out) {
-    ModuleFrame& frame = session->frame;
     switch (session->state) {
         case ParseState::Idle:
-            if (byte != kModuleStx) {
-                session->stray.push_back(byte);
-                return true;
-            }
-            FlushStrayBytes(session);
-            frame.raw.push_back(byte);
-            session->state = ParseState::Command;
-            return true;
+            return ConsumeIdleByte(session, byte);
         case ParseState::Command:
-            if (byte == kModuleStx) {
-                AbandonFrame(session, ModuleErrorKind::BadFrame, "STX without a command");
-                return false;
-            }
-            frame.raw.push_back(byte);
-            StartCommand(session, byte, out);
-            return true;
+            return ConsumeCommandByte(session, byte, out);
         case ParseState::ModNr:
-            frame.raw.push_back(byte);
-            frame.hasModNr = true;
-            frame.modNr = byte;
-            session->state = frame.command == 'C' ? ParseState::DataText : ParseState::FrameEtx;
-            return true;
-        case ParseState::FrameEtx:
-            if (!ConsumeClosingEtx(session, byte)) {
-                return false;
-            }
-            CompleteClosedFrame(session, out);
-            return true;
+            return ConsumeModNrByte(session, byte);
         case ParseState::DataText:
-            if (byte == kModuleEtx) {
-                frame.raw.push_back(byte);
-                CompleteClosedFrame(session, out);
-                return true;
-            }
-            frame.raw.push_back(byte);
-            frame.payload.push_back(byte);
-            if (frame.payload.size() > kMaxDataText) {
-                AbandonFrame(
-                    session, ModuleErrorKind::BadFrame,
-                    "Data line runs past " + std::to_string(kMaxDataText) + " bytes without ETX");
-            }
-            return true;
+            return ConsumeDataTextByte(session, byte, out);
         case ParseState::ParamBytes:
-            frame.raw.push_back(byte);
-            frame.payload.push_back(byte);
-            if (frame.payload.size() == 4) {
-                session->state = ParseState::FrameEtx;
-            }
-            return true;
+            return ConsumeParamByte(session, byte);
         case ParseState::DownloadHeader:
         case ParseState::DownloadBlock:
         case ParseState::DownloadBlockSum:
             ConsumeDownloadByte(session, byte, out);
-            return true;
-        case ParseState::DownloadEtx:
-            if (!ConsumeClosingEtx(session, byte)) {
-                return false;
-            }
-            session->log->downloads.back().closed = true;
-            EndFrame(session, true);
             return true;
         case ParseState::TimestampName:
         case ParseState::TimestampTime:
         case ParseState::TimestampSum:
             ConsumeTimestampByte(session, byte);
             return true;
+        case ParseState::FrameEtx:
+        case ParseState::DownloadEtx:
         case ParseState::TimestampEtx:
-            if (!ConsumeClosingEtx(session, byte)) {
-                return false;
-            }
-            CompleteTimestamp(session, out);
-            return true;
+            return ConsumeEtxByte(session, byte, out);
     }
     return true;
 }

@@ -1,19 +1,22 @@
 #include <algorithm>
+#include <cstdio>
 
 #include "module_emulator.h"
 
 namespace {
 
-constexpr size_t kErrorsShown = 20;
+constexpr size_t ERRORS_SHOWN = 20;
 
 std::string CountLine(const ModuleLog& log) {
-    std::string text =
-        "frames: " + std::to_string(log.frames.size()) + " (Start " +
-        std::to_string(CountFrames(log, 'B')) + ", Data " + std::to_string(CountFrames(log, 'C')) +
-        ", Program " + std::to_string(CountFrames(log, 'D')) + ", End " +
-        std::to_string(CountFrames(log, 'E')) + ", Finish " + std::to_string(CountFrames(log, 'F'));
+    std::string text = "frames: " + std::to_string(log.frames.size()) + " (Start " +
+                       std::to_string(CountFrames(log, MODULE_CMD_START)) + ", Data " +
+                       std::to_string(CountFrames(log, MODULE_CMD_DATA)) + ", Program " +
+                       std::to_string(CountFrames(log, MODULE_CMD_PROGRAM)) + ", End " +
+                       std::to_string(CountFrames(log, MODULE_CMD_END)) + ", Finish " +
+                       std::to_string(CountFrames(log, MODULE_CMD_FINISH));
     size_t service = 0;
-    for (uint8_t command : {' ', '!', '"', '#', '$', 'S'}) {
+    for (uint8_t command : {MODULE_CMD_DOWNLOAD, MODULE_CMD_VELOX_INFO, MODULE_CMD_TIMESTAMP,
+                            MODULE_CMD_FLASH_INFO, MODULE_CMD_PARAM, MODULE_CMD_STATUS}) {
         service += CountFrames(log, command);
     }
     if (service > 0) {
@@ -24,12 +27,12 @@ std::string CountLine(const ModuleLog& log) {
 
 std::string ErrorLines(const ModuleLog& log) {
     std::string text = "protocol errors: " + std::to_string(log.errors.size()) + "\n";
-    for (size_t i = 0; i < log.errors.size() && i < kErrorsShown; ++i) {
+    for (size_t i = 0; i < log.errors.size() && i < ERRORS_SHOWN; ++i) {
         const ModuleError& e = log.errors[i];
         text += "  [" + std::string(ModuleErrorKindName(e.kind)) + ", before frame " +
                 std::to_string(e.frameIndex + 1) + "] " + e.text + "\n";
     }
-    if (log.errors.size() > kErrorsShown) {
+    if (log.errors.size() > ERRORS_SHOWN) {
         text += "  ...\n";
     }
     return text;
@@ -57,7 +60,85 @@ std::string ImageLines(const ModuleLog& log, const MemoryImage* expected) {
     return text;
 }
 
+bool IsUpdateCommand(uint8_t command) {
+    return command >= MODULE_CMD_START && command <= MODULE_CMD_FINISH;
+}
+
+const char* UpdateCommandName(uint8_t command) {
+    static const char* const UPDATE_COMMAND_NAMES[] = {"Start", "Data", "Program", "End", "Finish"};
+    return UPDATE_COMMAND_NAMES[command - MODULE_CMD_START];
+}
+
+// "rejected with 0x15" or "unanswered"; empty when the frame was acknowledged.
+std::string ReplyProblem(const ModuleFrame& frame) {
+    if (frame.reply.empty()) {
+        return "unanswered";
+    }
+    if (frame.reply[0] == MODULE_ACK) {
+        return "";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "rejected with 0x%02X", frame.reply[0]);
+    return text;
+}
+
+std::string ShortfallLines(const ModuleLog& log) {
+    std::string text;
+    for (const std::string& shortfall : UpdateShortfalls(log)) {
+        text += shortfall + "\n";
+    }
+    return text;
+}
+
 }  // namespace
+
+std::vector<std::string> UpdateShortfalls(const ModuleLog& log) {
+    bool anyUpdateFrame = false, startAccepted = false, end = false, finish = false;
+    const ModuleFrame* last = nullptr;  // the last of Start, Data, Program, End
+    std::string firstProblem;           // the first of them rejected or unanswered
+    unsigned counts[5] = {};
+    for (const ModuleFrame& frame : log.frames) {
+        if (!IsUpdateCommand(frame.command) || !frame.closed) {
+            continue;
+        }
+        anyUpdateFrame = true;
+        unsigned count = ++counts[frame.command - MODULE_CMD_START];
+        if (frame.command == MODULE_CMD_FINISH) {
+            finish = true;
+            continue;
+        }
+        last = &frame;
+        std::string problem = ReplyProblem(frame);
+        startAccepted = startAccepted || (frame.command == MODULE_CMD_START && problem.empty());
+        end = end || frame.command == MODULE_CMD_END;
+        if (!problem.empty() && firstProblem.empty()) {
+            firstProblem = std::string(UpdateCommandName(frame.command)) + " " +
+                           std::to_string(count) + " " + problem;
+        }
+    }
+    std::vector<std::string> shortfalls;
+    if (!anyUpdateFrame) {
+        return shortfalls;
+    }
+    const std::string prefix = "update incomplete: ";
+    if (!startAccepted) {
+        shortfalls.push_back(prefix + "no accepted Start");
+    }
+    if (!end) {
+        shortfalls.push_back(prefix + "no End");
+    }
+    if (!finish) {
+        shortfalls.push_back(prefix + "no Finish");
+    }
+    std::string lastProblem = last != nullptr ? ReplyProblem(*last) : "";
+    if (!lastProblem.empty()) {
+        shortfalls.push_back(prefix + "last update command (" + UpdateCommandName(last->command) +
+                             ") " + lastProblem);
+    } else if (!firstProblem.empty()) {
+        shortfalls.push_back(prefix + firstProblem);
+    }
+    return shortfalls;
+}
 
 size_t CountFrames(const ModuleLog& log, uint8_t command) {
     return static_cast<size_t>(
@@ -68,7 +149,7 @@ size_t CountFrames(const ModuleLog& log, uint8_t command) {
 std::vector<std::string> DataLines(const ModuleLog& log) {
     std::vector<std::string> lines;
     for (const ModuleFrame& frame : log.frames) {
-        if (frame.command == 'C') {
+        if (frame.command == MODULE_CMD_DATA) {
             lines.emplace_back(frame.payload.begin(), frame.payload.end());
         }
     }
@@ -105,7 +186,7 @@ const char* ModuleErrorKindName(ModuleErrorKind kind) {
 }
 
 bool ModuleRunPassed(const ModuleLog& log, const MemoryImage* expected) {
-    if (!log.errors.empty()) {
+    if (!log.errors.empty() || !UpdateShortfalls(log).empty()) {
         return false;
     }
     std::string difference;
@@ -113,8 +194,8 @@ bool ModuleRunPassed(const ModuleLog& log, const MemoryImage* expected) {
 }
 
 std::string DescribeModuleVerdict(const ModuleLog& log, const MemoryImage* expected) {
-    std::string text =
-        "Module verdict:\n" + CountLine(log) + ErrorLines(log) + ImageLines(log, expected);
+    std::string text = "Module verdict:\n" + CountLine(log) + ErrorLines(log) +
+                       ShortfallLines(log) + ImageLines(log, expected);
     for (const DownloadRecord& download : log.downloads) {
         text += "download: " + std::to_string(download.data.size()) + " of " +
                 std::to_string(download.declaredSize) + " bytes in " +

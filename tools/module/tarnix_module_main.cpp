@@ -16,9 +16,9 @@
 
 namespace {
 
-constexpr size_t kMaxImageSpan = 64u << 20;
+constexpr size_t MAX_IMAGE_SPAN = 64u << 20;
 
-const char kUsage[] =
+const char USAGE[] =
     "Usage: tarnix-module [OPTION]...\n"
     "Plays the module on a new pseudo-terminal, prints \"Module ready on <path>\" and answers\n"
     "the program that opens that path until it closes the port (or Ctrl-C), then prints a\n"
@@ -28,6 +28,14 @@ const char kUsage[] =
     "                         (runs until Ctrl-C)\n"
     "  --reject CMD:N:BYTE    answer the N-th CMD with BYTE (hex: 15 or 0x15) instead of ACK\n"
     "  --silent CMD:N         leave the N-th CMD without any reply\n"
+    "  --extra CMD:N:BYTES    send BYTES right after the reply to the N-th CMD\n"
+    "  --late CMD:N:MS        send the reply to the N-th CMD only MS milliseconds after it\n"
+    "  --before-start BYTES   send BYTES at once, before the program opens the port\n"
+    "  --baud RATE            keep the time of a real line at RATE baud, 8N2: answer a frame\n"
+    "                         no earlier than its last byte would arrive, and let the reply\n"
+    "                         take its own byte time (default: answer at once)\n"
+    "  --reply-latency MS     wait MS milliseconds (decimals allowed) before every reply, as a\n"
+    "                         USB adapter's latency timer does\n"
     "  --text-velox TEXT      text of the controller information reply (up to 256 bytes)\n"
     "  --text-flash TEXT      text of the flash information reply (up to 256 bytes)\n"
     "  --info-fault Q:FAULT   damage the reply to query Q (velox or flash); FAULT is one of\n"
@@ -43,11 +51,16 @@ const char kUsage[] =
     "\n"
     "CMD is one of: start (B), data (C), program (D), end (E), param ($), timestamp (\"),\n"
     "header (download header), block (download block), velox (!), flash (#), status (S).\n"
+    "BYTES is one or more hex bytes separated by commas (15 or 0x06,0x15).\n"
     "N counts that command from 1; download blocks are counted over all downloads. A rejected\n"
     "velox, flash or status query is answered with the one BYTE only.\n"
     "\n"
-    "Exit status: 0 when the line carried no protocol error and the image matched --expect,\n"
-    "1 otherwise, 2 for bad options or when the port cannot be set up.\n";
+    "The verdict fails when the line carried a protocol error, when an update was left\n"
+    "incomplete (no accepted Start, no End, no Finish, or an update command rejected or\n"
+    "unanswered; each is named), or when the image differs from --expect.\n"
+    "\n"
+    "Exit status: 0 when the verdict passes, 1 when it fails, 2 for bad options or when the\n"
+    "port cannot be set up.\n";
 
 struct CliOptions {
     ModuleConfig config;
@@ -58,11 +71,11 @@ struct CliOptions {
     bool version = false;
 };
 
-int g_stopPipe[2] = {-1, -1};
+int StopPipe[2] = {-1, -1};
 
 void OnStopSignal(int) {
     char byte = 's';
-    (void)!write(g_stopPipe[1], &byte, 1);
+    (void)!write(StopPipe[1], &byte, 1);
 }
 
 bool ParseNumber(const std::string& text, int base, unsigned long max, unsigned long* value) {
@@ -95,7 +108,7 @@ bool ParseFaultPoint(const std::string& name, FaultPoint* point) {
         const char* name;
         const char* symbol;
         FaultPoint point;
-    } kPoints[] = {
+    } FAULT_POINT_NAMES[] = {
         {"start", "B", FaultPoint::Start},
         {"data", "C", FaultPoint::Data},
         {"program", "D", FaultPoint::Program},
@@ -108,7 +121,7 @@ bool ParseFaultPoint(const std::string& name, FaultPoint* point) {
         {"flash", "#", FaultPoint::FlashInfo},
         {"status", "S", FaultPoint::Status},
     };
-    for (const auto& entry : kPoints) {
+    for (const auto& entry : FAULT_POINT_NAMES) {
         if (name == entry.name || (entry.symbol != nullptr && name == entry.symbol)) {
             *point = entry.point;
             return true;
@@ -117,26 +130,90 @@ bool ParseFaultPoint(const std::string& name, FaultPoint* point) {
     return false;
 }
 
-// "CMD:N" or "CMD:N:BYTE"; the command is taken up to the first ':' after its first character,
-// so "::" would not be mistaken (':' is no command).
-bool ParseFault(const std::string& text, bool withByte, ReplyFault* fault) {
+// A time in milliseconds, 0 to one minute, decimals allowed ("1", "0.5").
+bool ParseMilliseconds(const std::string& text, double* ms) {
+    char* end = nullptr;
+    errno = 0;
+    double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || errno != 0 || *end != '\0' || !(value >= 0 && value <= 60000)) {
+        return false;
+    }
+    *ms = value;
+    return true;
+}
+
+// "15" or "0x06,0x15": one or more bytes.
+bool ParseByteList(const std::string& text, std::vector<uint8_t>* bytes) {
+    bytes->clear();
+    size_t at = 0;
+    for (;;) {
+        size_t comma = text.find(',', at);
+        uint8_t byte = 0;
+        if (!ParseByte(text.substr(at, comma - at), &byte)) {
+            return false;
+        }
+        bytes->push_back(byte);
+        if (comma == std::string::npos) {
+            return true;
+        }
+        at = comma + 1;
+    }
+}
+
+// "CMD:N" or "CMD:N:VALUE"; the command is taken up to the first ':' after its first character,
+// so "::" would not be mistaken (':' is no command). *value is what follows N, if anything.
+bool ParseCommandCount(const std::string& text, bool withValue, FaultPoint* point,
+                       unsigned* occurrence, std::string* value) {
     size_t first = text.find(':', 1);
     if (first == std::string::npos) {
         return false;
     }
     size_t second = text.find(':', first + 1);
-    if (withByte != (second != std::string::npos)) {
+    if (withValue != (second != std::string::npos)) {
         return false;
     }
-    std::string count = text.substr(first + 1, withByte ? second - first - 1 : std::string::npos);
-    unsigned long occurrence = 0;
-    if (!ParseFaultPoint(text.substr(0, first), &fault->point) ||
-        !ParseNumber(count, 10, 1000000000, &occurrence) || occurrence == 0) {
+    std::string count = text.substr(first + 1, withValue ? second - first - 1 : std::string::npos);
+    unsigned long number = 0;
+    if (!ParseFaultPoint(text.substr(0, first), point) ||
+        !ParseNumber(count, 10, 1000000000, &number) || number == 0) {
         return false;
     }
-    fault->occurrence = static_cast<unsigned>(occurrence);
+    *occurrence = static_cast<unsigned>(number);
+    *value = withValue ? text.substr(second + 1) : "";
+    return true;
+}
+
+bool ParseFault(const std::string& text, bool withByte, ReplyFault* fault) {
+    std::string byte;
+    if (!ParseCommandCount(text, withByte, &fault->point, &fault->occurrence, &byte)) {
+        return false;
+    }
     fault->silent = !withByte;
-    return !withByte || ParseByte(text.substr(second + 1), &fault->reply);
+    return !withByte || ParseByte(byte, &fault->reply);
+}
+
+bool ParseExtraReply(const std::string& text, ModuleConfig* config) {
+    ExtraReply extra;
+    std::string bytes;
+    if (!ParseCommandCount(text, true, &extra.point, &extra.occurrence, &bytes) ||
+        !ParseByteList(bytes, &extra.bytes)) {
+        return false;
+    }
+    config->extraReplies.push_back(extra);
+    return true;
+}
+
+bool ParseLateReply(const std::string& text, ModuleConfig* config) {
+    LateReply late;
+    std::string delay;
+    unsigned long ms = 0;
+    if (!ParseCommandCount(text, true, &late.point, &late.occurrence, &delay) ||
+        !ParseNumber(delay, 10, 3600000, &ms)) {
+        return false;
+    }
+    late.delayMs = static_cast<unsigned>(ms);
+    config->lateReplies.push_back(late);
+    return true;
 }
 
 bool ApplyInfoFault(const std::string& fault, InfoReplyConfig* info) {
@@ -196,6 +273,19 @@ bool ApplyOption(const std::string& name, const std::string& value, CliOptions* 
             return false;
         }
         config.faults.push_back(fault);
+    } else if (name == "--extra") {
+        return ParseExtraReply(value, &config);
+    } else if (name == "--late") {
+        return ParseLateReply(value, &config);
+    } else if (name == "--before-start") {
+        return ParseByteList(value, &config.bytesBeforeStart);
+    } else if (name == "--baud") {
+        if (!ParseNumber(value, 10, 4000000, &number) || number == 0) {
+            return false;
+        }
+        config.baud = static_cast<unsigned>(number);
+    } else if (name == "--reply-latency") {
+        return ParseMilliseconds(value, &config.replyLatencyMs);
     } else if (name == "--text-velox") {
         return ParseInfoText(value, &config.velox);
     } else if (name == "--text-flash") {
@@ -216,8 +306,10 @@ bool ApplyOption(const std::string& name, const std::string& value, CliOptions* 
 }
 
 bool TakesValue(const std::string& name) {
-    for (const char* known : {"--device", "--reject", "--silent", "--text-velox", "--text-flash",
-                              "--info-fault", "--status", "--image-out", "--expect"}) {
+    for (const char* known :
+         {"--device", "--reject", "--silent", "--extra", "--late", "--before-start", "--baud",
+          "--reply-latency", "--text-velox", "--text-flash", "--info-fault", "--status",
+          "--image-out", "--expect"}) {
         if (name == known) {
             return true;
         }
@@ -268,36 +360,51 @@ bool OpenLine(const CliOptions& options, ModulePty* pty, std::string* error) {
 }
 
 bool InstallStopSignals(std::string* error) {
-    if (pipe2(g_stopPipe, O_CLOEXEC) != 0) {
+    if (pipe(StopPipe) != 0 || fcntl(StopPipe[0], F_SETFD, FD_CLOEXEC) != 0 ||
+        fcntl(StopPipe[1], F_SETFD, FD_CLOEXEC) != 0) {
         *error = std::string("pipe: ") + std::strerror(errno);
         return false;
     }
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    if (sigaction(SIGINT, &action, nullptr) != 0 || sigaction(SIGTERM, &action, nullptr) != 0) {
+        *error = std::string("sigaction: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+// A descriptor 0, 1 or 2 left closed by the caller would be taken by the line, and the verdict
+// or an error message would go out to the program as bytes from the module.
+bool OpenStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR) != fd) {
+            return false;
+        }
+    }
     return true;
 }
 
 int Serve(const CliOptions& options, const MemoryImage* expected) {
     ModulePty pty;
     std::string error;
-    if (!InstallStopSignals(&error) || !OpenLine(options, &pty, &error)) {
+    ModuleLog log;
+    if (!InstallStopSignals(&error) || !OpenLine(options, &pty, &error) ||
+        !SendBytesBeforeStart(&pty, options.config, &log, &error)) {
         std::fprintf(stderr, "tarnix-module: %s\n", error.c_str());
         return 2;
     }
     std::printf("Module ready on %s\n", pty.slavePath.c_str());
     std::fflush(stdout);
-    ModuleLog log;
-    bool ok = RunModule(&pty, options.config, &log, g_stopPipe[0], &error);
+    bool ok = RunModule(&pty, options.config, &log, StopPipe[0], &error);
     CloseModulePty(&pty);
     if (!ok) {
         std::fprintf(stderr, "tarnix-module: %s\n", error.c_str());
     }
     std::fputs(DescribeModuleVerdict(log, expected).c_str(), stdout);
     if (!options.imageOut.empty() &&
-        !WriteImageBinary(log.image, options.imageOut, kMaxImageSpan, &error)) {
+        !WriteImageBinary(log.image, options.imageOut, MAX_IMAGE_SPAN, &error)) {
         std::fprintf(stderr, "tarnix-module: %s\n", error.c_str());
         ok = false;
     }
@@ -307,6 +414,9 @@ int Serve(const CliOptions& options, const MemoryImage* expected) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!OpenStandardDescriptors()) {
+        return 2;
+    }
     CliOptions options;
     std::string error;
     if (!ParseCommandLine(argc, argv, &options, &error)) {
@@ -314,7 +424,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (options.help) {
-        std::fputs(kUsage, stdout);
+        std::fputs(USAGE, stdout);
         return 0;
     }
     if (options.version) {
