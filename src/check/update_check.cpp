@@ -1,0 +1,439 @@
+// The file check: tarnix's own reading of the file (299-character pieces, the type character and
+// count it classifies by) drives the count of commands, and an Intel HEX check of its own looks
+// at every character tarnix does not.
+
+#include "update_check.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <map>
+
+#include "hex_digits.h"
+#include "transfer_common.h"
+#include "update_file.h"
+
+namespace {
+
+constexpr uint64_t SEGMENT_SIZE = 0x10000;
+
+std::string Hex(uint64_t value, int digits) {
+    char text[32];
+    snprintf(text, sizeof text, "0x%0*llX", digits, static_cast<unsigned long long>(value));
+    return text;
+}
+
+// A character as a message shows it: printable as it is, others as \xNN.
+std::string ShownChar(char c) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F) {
+        return std::string("'") + c + "'";
+    }
+    char text[8];
+    snprintf(text, sizeof text, "\\x%02X", byte);
+    return text;
+}
+
+// The parsed fields of one Intel HEX record.
+struct HexRecord {
+    uint8_t count = 0;
+    uint16_t address = 0;
+    uint8_t type = 0;
+    uint16_t firstDataWord = 0;  // the first two data bytes: the upper address of a type 04
+};
+
+// Checks the record text (line end removed) on its own. Empty when it is a sound record.
+std::string CheckRecordSyntax(const char* text, size_t length, HexRecord* record) {
+    if (length == 0) {
+        return "empty line, no record";
+    }
+    if (text[0] != ':') {
+        return "does not start with ':'";
+    }
+    for (size_t i = 1; i < length; ++i) {
+        if (HexDigitValue(text[i]) < 0) {
+            return "character " + ShownChar(text[i]) + " at column " + std::to_string(i + 1) +
+                   " is not a hex digit";
+        }
+    }
+    size_t digits = length - 1;
+    if (digits < 10) {
+        return "record cut short: " + std::to_string(digits) +
+               " hex digits, a record has at least 10";
+    }
+    if (digits % 2 != 0) {
+        return "record cut short: odd number of hex digits (" + std::to_string(digits) + ")";
+    }
+    std::vector<uint8_t> bytes(digits / 2);
+    unsigned sum = 0;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<uint8_t>(HexDigitValue(text[1 + 2 * i]) * 16 +
+                                        HexDigitValue(text[2 + 2 * i]));
+        sum += bytes[i];
+    }
+    record->count = bytes[0];
+    record->address = static_cast<uint16_t>(bytes[1] << 8 | bytes[2]);
+    record->type = bytes[3];
+    if (bytes.size() >= 7) {
+        record->firstDataWord = static_cast<uint16_t>(bytes[4] << 8 | bytes[5]);
+    }
+    size_t held = bytes.size() - 5;
+    if (held != record->count) {
+        return "count " + Hex(record->count, 2) + " says " + std::to_string(record->count) +
+               " data bytes, the record holds " + std::to_string(held);
+    }
+    if (sum % 256 != 0) {
+        unsigned needed = (256 - (sum - bytes.back()) % 256) % 256;
+        return "record checksum " + Hex(bytes.back(), 2) + " is wrong, the record needs " +
+               Hex(needed, 2);
+    }
+    return "";
+}
+
+// What the type of a sound record means here; empty when tarnix handles it soundly.
+std::string CheckRecordType(const HexRecord& record) {
+    struct TypeRule {
+        int type;
+        int count;  // -1: any
+        const char* name;
+    };
+    static const TypeRule kRules[] = {{0, -1, "data"},
+                                      {1, 0, "end"},
+                                      {3, 4, "start segment address"},
+                                      {4, 2, "extended linear address"},
+                                      {5, 4, "start linear address"}};
+    if (record.type == 2) {
+        return "extended segment address record (02): tarnix does not forward it, so the data "
+               "after it would land at other addresses";
+    }
+    for (const TypeRule& rule : kRules) {
+        if (rule.type == record.type) {
+            if (rule.count >= 0 && rule.count != record.count) {
+                return std::string(rule.name) + " record with count " + Hex(record.count, 2) +
+                       ", must be " + Hex(static_cast<unsigned>(rule.count), 2);
+            }
+            return "";
+        }
+    }
+    return "unknown record type " + Hex(record.type, 2);
+}
+
+// The address runs written so far, keyed by first address; each remembers the line that
+// started it.
+struct WrittenRun {
+    uint64_t last = 0;
+    int line = 0;
+};
+
+struct RecordState {
+    std::map<uint64_t, WrittenRun> written;
+    uint64_t upperAddress = 0;  // from the last extended linear address record
+    int endRecordLine = 0;      // line of the first end record, 0 before it
+};
+
+void AddFault(FileCheck* check, int line, const std::string& message) {
+    check->faults.push_back({line, message});
+}
+
+// Records the addresses a data record writes, faulting a record that writes an address twice.
+void NoteDataAddresses(const HexRecord& record, int line, RecordState* state, FileCheck* check) {
+    if (record.count == 0) {
+        return;
+    }
+    if (record.address + record.count > SEGMENT_SIZE) {
+        AddFault(check, line, "record runs past the end of its 64 KiB address segment");
+    }
+    uint64_t first = state->upperAddress + record.address;
+    uint64_t last = first + record.count - 1;
+    auto next = state->written.upper_bound(last);  // first run starting after this record
+    if (next != state->written.begin()) {
+        auto before = std::prev(next);
+        if (before->second.last >= first) {
+            AddFault(check, line,
+                     "addresses " + Hex(first, 8) + "-" + Hex(last, 8) +
+                         " overlap data already written by the records from line " +
+                         std::to_string(before->second.line));
+            return;
+        }
+        if (before->second.last + 1 == first) {
+            before->second.last = last;
+            // A run that now reaches the next one joins it.
+            if (next != state->written.end() && next->first == last + 1) {
+                before->second.last = next->second.last;
+                state->written.erase(next);
+            }
+            return;
+        }
+    }
+    if (next != state->written.end() && next->first == last + 1) {
+        WrittenRun joined{next->second.last, line};
+        state->written.erase(next);
+        state->written[first] = joined;
+        return;
+    }
+    state->written[first] = {last, line};
+}
+
+// One whole record line (all its pieces), line end removed; `line` is where it starts.
+void CheckRecordLine(const std::string& text, int line, RecordState* state, FileCheck* check) {
+    HexRecord record;
+    std::string fault = CheckRecordSyntax(text.data(), text.size(), &record);
+    bool syntaxSound = fault.empty();
+    if (syntaxSound) {
+        fault = CheckRecordType(record);
+    }
+    if (!fault.empty()) {
+        AddFault(check, line, fault);
+        if (syntaxSound && record.type == 2) {
+            // Follow the segment as intended, so that its one fault is not repeated as an
+            // overlap on every record after it.
+            state->upperAddress = static_cast<uint64_t>(record.firstDataWord) << 4;
+        }
+        return;
+    }
+    if (state->endRecordLine > 0) {
+        AddFault(check, line,
+                 "record after the end record of line " + std::to_string(state->endRecordLine) +
+                     " (tarnix still sends it)");
+    }
+    switch (record.type) {
+        case 0:
+            check->dataRecords++;
+            check->dataBytes += record.count;
+            NoteDataAddresses(record, line, state, check);
+            break;
+        case 1:
+            check->endRecords++;
+            if (state->endRecordLine == 0) {
+                state->endRecordLine = line;
+            }
+            break;
+        case 4:
+            check->addressRecords++;
+            state->upperAddress = static_cast<uint64_t>(record.firstDataWord) << 16;
+            break;
+        default:
+            check->otherRecords++;
+            break;
+    }
+}
+
+// The commands tarnix sends for the lines it reads, counted as its record-mode transfer does.
+struct RecordCommands {
+    uint32_t blockSize = 0;
+    uint32_t blockSum = 0;
+    int byteCount = 0;
+};
+
+void CountCommand(TransferEstimate* estimate, uint64_t bytes, bool withReply) {
+    estimate->bytesSent += bytes;
+    estimate->replyBytes += withReply ? 1 : 0;
+}
+
+constexpr uint64_t COMMAND_BYTES = 4;     // STX, command, ModNr, ETX
+constexpr uint64_t DATA_FRAME_BYTES = 3;  // STX 'C' ModNr before the payload
+
+// Payload of a Data command: the text without its line end, then ETX.
+uint64_t PayloadBytes(const UpdateLine& line) {
+    size_t length = line.length;
+    if (length > 0 && line.text[length - 1] == '\n') {
+        --length;
+        if (length > 0 && line.text[length - 1] == '\r') {
+            --length;
+        }
+    }
+    return length + 1;
+}
+
+void CountDataCommand(TransferEstimate* estimate, const UpdateLine& line) {
+    estimate->dataCommands++;
+    CountCommand(estimate, DATA_FRAME_BYTES + PayloadBytes(line), true);
+}
+
+void CountProgramCommand(TransferEstimate* estimate) {
+    estimate->programCommands++;
+    CountCommand(estimate, COMMAND_BYTES, true);
+}
+
+void CountRecordCommands(const UpdateLine& line, RecordCommands* commands,
+                         TransferEstimate* estimate) {
+    RecordLine record = ClassifyRecordLine(line.text, line.length, commands->byteCount);
+    commands->byteCount = record.byteCount;
+    if (record.type == RECORD_DATA) {
+        CountDataCommand(estimate, line);
+        commands->blockSum += static_cast<uint32_t>(record.byteCount);
+        if (commands->blockSum >= commands->blockSize) {
+            commands->blockSum = 0;
+            CountProgramCommand(estimate);
+            estimate->fullBlocks++;
+        }
+    } else if (record.type == RECORD_EXTENDED_ADDRESS || record.type == RECORD_END_OF_FILE) {
+        if (commands->blockSum > 0) {
+            commands->blockSum = 0;
+            CountProgramCommand(estimate);
+        }
+        if (record.type == RECORD_EXTENDED_ADDRESS) {
+            CountDataCommand(estimate, line);
+        }
+    }
+}
+
+void FinishEstimate(const CheckOptions& options, TransferEstimate* estimate) {
+    double lineBytes = static_cast<double>(estimate->bytesSent + estimate->replyBytes);
+    estimate->seconds = lineBytes * BITS_PER_LINE_BYTE / LINE_BAUD +
+                        static_cast<double>(estimate->replyBytes) * options.replyLatencyMs / 1e3 +
+                        static_cast<double>(estimate->fullBlocks) * 1e-3;
+}
+
+bool EndsWithLineFeed(const UpdateLine& line) {
+    return line.length > 0 && line.text[line.length - 1] == '\n';
+}
+
+std::string WithoutLineEnd(std::string text) {
+    if (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+        if (!text.empty() && text.back() == '\r') {
+            text.pop_back();
+        }
+    }
+    return text;
+}
+
+void FaultLongLine(FileCheck* check, int line, size_t length, int pieces) {
+    AddFault(check, line,
+             "line of " + std::to_string(length) + " characters (line end included) is longer " +
+                 "than the " + std::to_string(MAX_LINE_CHARS) + " tarnix reads at once: sent as " +
+                 std::to_string(pieces) + " Data commands");
+    check->longLines++;
+}
+
+// A whole line of the file, gathered from the pieces tarnix reads it in.
+struct WholeLine {
+    std::string text;
+    int start = 0;  // tarnix's number of its first piece
+    int pieces = 0;
+};
+
+void CheckWholeLine(const CheckOptions& options, WholeLine* whole, RecordState* state,
+                    FileCheck* check) {
+    if (whole->pieces > 1) {
+        FaultLongLine(check, whole->start, whole->text.size(), whole->pieces);
+    } else if (options.mode == CheckMode::Records) {
+        CheckRecordLine(WithoutLineEnd(whole->text), whole->start, state, check);
+    }
+    *whole = WholeLine{};
+}
+
+// Reads the body as tarnix does and checks each whole line when its last piece has arrived.
+void CheckBody(FILE* stream, const CheckOptions& options, FileCheck* check) {
+    RecordState state;
+    RecordCommands commands{.blockSize = check->blockSize};
+    UpdateLine line;
+    WholeLine whole;
+    for (;;) {
+        LineRead read = ReadUpdateLine(stream, &line);
+        if (read == LineRead::ReadError) {
+            AddFault(check, line.number, std::string("read error: ") + strerror(errno));
+            return;
+        }
+        if (read == LineRead::EndOfFile) {
+            break;
+        }
+        check->lines = line.number;
+        if (options.mode == CheckMode::Records) {
+            CountRecordCommands(line, &commands, &check->estimate);
+        } else {
+            CountDataCommand(&check->estimate, line);
+        }
+        if (whole.pieces++ == 0) {
+            whole.start = line.number;
+        }
+        whole.text.append(line.text, line.length);
+        if (EndsWithLineFeed(line)) {
+            CheckWholeLine(options, &whole, &state, check);
+        }
+    }
+    if (whole.pieces > 0) {  // the last line, without a line end
+        CheckWholeLine(options, &whole, &state, check);
+    }
+    if (options.mode == CheckMode::Records) {
+        if (state.endRecordLine == 0) {
+            AddFault(check, 0, "no end record (01)");
+        }
+        for (const auto& [first, run] : state.written) {
+            check->ranges.push_back({first, run.last});
+        }
+    }
+}
+
+void CheckHeader(FILE* stream, FileCheck* check) {
+    uint8_t header[UPDATE_HEADER_SIZE] = {};
+    size_t got = fread(header, 1, sizeof header, stream);
+    if (got != sizeof header) {
+        AddFault(check, 0,
+                 "file of " + std::to_string(got) + " bytes is too short for the 32-byte header");
+        return;
+    }
+    check->headerValid = ComputeCrc32(header, sizeof header) == 0;
+    check->blockSize = static_cast<uint32_t>(header[24]) | static_cast<uint32_t>(header[25]) << 8 |
+                       static_cast<uint32_t>(header[26]) << 16 |
+                       static_cast<uint32_t>(header[27]) << 24;
+    if (!check->headerValid) {
+        AddFault(check, 0, "header CRC incorrect: tarnix would send nothing");
+    }
+}
+
+FileCheck CheckStream(const std::string& name, FILE* stream, const CheckOptions& options) {
+    FileCheck check;
+    check.file = name;
+    check.mode = options.mode;
+    check.readable = true;
+    if (fseek(stream, 0, SEEK_END) == 0) {
+        check.fileSize = static_cast<uint64_t>(ftell(stream));
+    }
+    rewind(stream);
+    check.estimate.bytesSent = COMMAND_BYTES;  // Start
+    check.estimate.replyBytes = 1;
+    if (options.mode == CheckMode::Records) {
+        CheckHeader(stream, &check);
+    }
+    CheckBody(stream, options, &check);
+    CountCommand(&check.estimate, COMMAND_BYTES, true);   // End
+    CountCommand(&check.estimate, COMMAND_BYTES, false);  // Finish
+    FinishEstimate(options, &check.estimate);
+    return check;
+}
+
+}  // namespace
+
+FileCheck CheckUpdateFile(const std::string& path, const CheckOptions& options) {
+    FILE* stream = fopen(path.c_str(), "rb");
+    if (stream == nullptr) {
+        FileCheck check;
+        check.file = path;
+        check.mode = options.mode;
+        AddFault(&check, 0, std::string("cannot open: ") + strerror(errno));
+        return check;
+    }
+    FileCheck check = CheckStream(path, stream, options);
+    fclose(stream);
+    return check;
+}
+
+FileCheck CheckUpdateBytes(const std::string& name, const std::string& bytes,
+                           const CheckOptions& options) {
+    FILE* stream = tmpfile();
+    if (stream == nullptr || fwrite(bytes.data(), 1, bytes.size(), stream) != bytes.size()) {
+        FileCheck check;
+        check.file = name;
+        AddFault(&check, 0, std::string("cannot hold the bytes: ") + strerror(errno));
+        if (stream != nullptr) {
+            fclose(stream);
+        }
+        return check;
+    }
+    FileCheck check = CheckStream(name, stream, options);
+    fclose(stream);
+    return check;
+}

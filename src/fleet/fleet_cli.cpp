@@ -1,0 +1,113 @@
+#include "fleet_cli.h"
+
+#include <algorithm>
+
+#include "check_cli.h"
+#include "com_port.h"
+#include "hex_digits.h"
+#include "port_choice.h"
+
+namespace {
+
+// Strictly "0x" and one or two hex digits: tarnix would quietly ignore anything more.
+bool IsModNr(const std::string& text) {
+    if (text.size() < 3 || text.size() > 4 || text.rfind("0x", 0) != 0) {
+        return false;
+    }
+    return std::all_of(text.begin() + 2, text.end(), [](char c) { return HexDigitValue(c) >= 0; });
+}
+
+bool TakeValue(int argc, const char* const* argv, int* i, const std::string& arg,
+               std::string* value) {
+    size_t equals = arg.find('=');
+    if (equals != std::string::npos) {
+        *value = arg.substr(equals + 1);
+        return true;
+    }
+    if (*i + 1 >= argc) {
+        return false;
+    }
+    *value = argv[++*i];
+    return true;
+}
+
+bool ApplyOption(const std::string& name, const std::string& value, FleetCommandLine* line) {
+    if (name == "--modnr") {
+        line->modNr = value;
+        return IsModNr(value);
+    }
+    if (name == "--mode") {
+        return ParseModeArgument(value, &line->mode);
+    }
+    if (name == "--log-dir") {
+        line->logDir = value;
+    } else {
+        line->jsonFile = value;
+    }
+    return !value.empty();
+}
+
+bool CheckPorts(const std::vector<std::string>& ports, std::string* error) {
+    for (size_t i = 0; i < ports.size(); ++i) {
+        PortChoice choice;
+        if (!ParsePortChoice(ports[i].c_str(), PortSyntax::WholeNumber, ComDevicePathsSupported(),
+                             &choice)) {
+            *error = "'" + ports[i] + "' is no port (a COM number 1..8" +
+                     (ComDevicePathsSupported() ? " or a device path)" : ")");
+            return false;
+        }
+        if (std::find(ports.begin(), ports.begin() + static_cast<long>(i), ports[i]) !=
+            ports.begin() + static_cast<long>(i)) {
+            *error = "port '" + ports[i] + "' given twice";
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ParseFleetCommandLine(int argc, const char* const* argv, FleetCommandLine* commandLine,
+                           std::string* error) {
+    std::vector<std::string> operands;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string name = arg.substr(0, arg.find('='));
+        std::string value;
+        if (optionsEnded || arg.rfind("--", 0) != 0) {
+            operands.push_back(arg);
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--help") {
+            commandLine->help = true;
+        } else if (arg == "--version") {
+            commandLine->version = true;
+        } else if (arg == "--no-check") {
+            commandLine->check = false;
+        } else if (name == "--modnr" || name == "--mode" || name == "--log-dir" ||
+                   name == "--json") {
+            if (!TakeValue(argc, argv, &i, arg, &value)) {
+                *error = "option '" + name + "' needs a value";
+                return false;
+            }
+            if (!ApplyOption(name, value, commandLine)) {
+                *error = "bad value '" + value + "' for " + name;
+                return false;
+            }
+        } else {
+            *error = "unknown option '" + arg + "'";
+            return false;
+        }
+    }
+    if (commandLine->help || commandLine->version) {
+        return true;
+    }
+    if (operands.size() < 2) {
+        *error = operands.empty() ? "no file and no port" : "no port";
+        return false;
+    }
+    commandLine->file = operands.front();
+    commandLine->ports.assign(operands.begin() + 1, operands.end());
+    return CheckPorts(commandLine->ports, error);
+}

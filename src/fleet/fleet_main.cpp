@@ -1,0 +1,50 @@
+// tarnix-fleet: one update into many modules at once, one tarnix per port.
+
+#include <cstdio>
+
+#include "exit_status.h"
+#include "fleet_cli.h"
+#include "fleet_run.h"
+#include "tarnix_version.h"
+
+namespace {
+
+const char USAGE[] =
+    "Usage: tarnix-fleet [--modnr 0xNN] [--mode 0|1] [--log-dir DIR] [--json FILE] [--no-check]\n"
+    "                    FILE PORT...\n"
+    "Checks FILE as tarnix-check does, then loads it into the module on every PORT at once,\n"
+    "running one tarnix (the one installed beside tarnix-fleet) per port.\n"
+    "\n"
+    "  --modnr 0xNN    module number (default 0x89)\n"
+    "  --mode 0|1      tarnix's ProgMode: 0 record mode (default), 1 line mode\n"
+    "  --log-dir DIR   where each tarnix's output goes, as DIR/<port>.log (default: a new\n"
+    "                  folder tarnix-fleet-YYYYMMDD-HHMMSS under the current one)\n"
+    "  --json FILE     also write the final report as JSON to FILE\n"
+    "  --no-check      do not check FILE first\n"
+    "  --help          show this text\n"
+    "  --version       show the version\n"
+    "\n"
+    "PORT is a COM number 1..8 or a device path. Ctrl-C or SIGTERM is passed on to every\n"
+    "running tarnix, which then releases its module.\n"
+    "Exit status: 0 every port completed, 1 otherwise (or FILE is not sound), 2 no port could\n"
+    "be opened, 64 malformed command line.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    FleetCommandLine commandLine;
+    std::string error;
+    if (!ParseFleetCommandLine(argc, argv, &commandLine, &error)) {
+        fprintf(stderr, "tarnix-fleet: %s\nTry 'tarnix-fleet --help'.\n", error.c_str());
+        return EXIT_USAGE;
+    }
+    if (commandLine.help) {
+        fputs(USAGE, stdout);
+        return 0;
+    }
+    if (commandLine.version) {
+        printf("tarnix-fleet %s (%s)\n", TARNIX_VERSION, TARNIX_PLATFORM_NAME);
+        return 0;
+    }
+    return RunFleet(commandLine);
+}

@@ -1,0 +1,40 @@
+#pragma once
+// What tarnix-fleet needs of the operating system: start a tarnix with its output in a log,
+// see whether it has ended, pass an interrupt on to it, and notice its own interrupts. One file
+// per platform implements it (fleet_process_posix.cpp).
+
+#include <string>
+#include <vector>
+
+struct FleetProcess {
+    long long id = -1;  // the process id (POSIX) or process handle (Win32); -1 when none
+};
+
+// Starts `program` with `args`, standard input on the null device and standard output and
+// error together into the new file `logPath`. The process gets no terminal signals of its own:
+// only what InterruptProcess passes on. False, with *error set and nothing started, on failure.
+bool StartLoggedProcess(const std::string& program, const std::vector<std::string>& args,
+                        const std::string& logPath, FleetProcess* process, std::string* error);
+
+// True once the process has ended; *exitStatus is then its exit status, or 128 + n when signal
+// n ended it. Does not wait.
+bool ProcessEnded(FleetProcess* process, int* exitStatus);
+
+// Passes an interrupt (SIGINT or SIGTERM, as received) on to a running process.
+void InterruptProcess(const FleetProcess& process, int signalNumber);
+
+// From now on SIGINT and SIGTERM are counted instead of ending the program.
+void CatchStopSignals();
+// How many stop signals arrived so far, and the last of them.
+int StopSignalCount();
+int LastStopSignal();
+
+// The folder of the running executable, and an executable's file name on this platform.
+std::string OwnExecutableDirectory();
+std::string ExecutableFileName(const std::string& baseName);
+
+bool OutputIsTerminal();
+void PauseMilliseconds(int milliseconds);
+bool FileExists(const std::string& path);
+// Creates one folder; true also when it exists already and `mayExist`.
+bool MakeFolder(const std::string& path, bool mayExist, std::string* error);

@@ -1,0 +1,187 @@
+// POSIX processes for tarnix-fleet: posix_spawn into a process group of its own, so that a
+// Ctrl-C at the terminal reaches the fleet alone and each tarnix gets exactly the one interrupt
+// the fleet passes on.
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+
+#include "exit_status.h"
+#include "fleet_process.h"
+
+extern char** environ;
+
+namespace {
+
+volatile sig_atomic_t g_stopSignals = 0;
+volatile sig_atomic_t g_lastStopSignal = 0;
+
+void OnStopSignal(int signalNumber) {
+    g_stopSignals = g_stopSignals + 1;
+    g_lastStopSignal = signalNumber;
+}
+
+// The file actions and attributes of one spawn, released on every path.
+struct SpawnSetup {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    SpawnSetup() {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attributes);
+    }
+    ~SpawnSetup() {
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+};
+
+int PrepareSpawn(const std::string& logPath, SpawnSetup* setup) {
+    int result =
+        posix_spawn_file_actions_addopen(&setup->actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (result == 0) {
+        result = posix_spawn_file_actions_addopen(&setup->actions, STDOUT_FILENO, logPath.c_str(),
+                                                  O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
+    if (result == 0) {
+        result = posix_spawn_file_actions_adddup2(&setup->actions, STDOUT_FILENO, STDERR_FILENO);
+    }
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGTERM);
+    sigset_t none;
+    sigemptyset(&none);
+    if (result == 0) {
+        result = posix_spawnattr_setsigdefault(&setup->attributes, &defaults);
+    }
+    if (result == 0) {
+        result = posix_spawnattr_setsigmask(&setup->attributes, &none);
+    }
+    if (result == 0) {
+        result = posix_spawnattr_setpgroup(&setup->attributes, 0);
+    }
+    if (result == 0) {
+        result = posix_spawnattr_setflags(&setup->attributes, POSIX_SPAWN_SETPGROUP |
+                                                                  POSIX_SPAWN_SETSIGDEF |
+                                                                  POSIX_SPAWN_SETSIGMASK);
+    }
+    return result;
+}
+
+}  // namespace
+
+bool StartLoggedProcess(const std::string& program, const std::vector<std::string>& args,
+                        const std::string& logPath, FleetProcess* process, std::string* error) {
+    SpawnSetup setup;
+    int result = PrepareSpawn(logPath, &setup);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (result == 0) {
+        result = posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attributes, argv.data(),
+                             environ);
+    }
+    if (result != 0) {
+        *error = "cannot start " + program + ": " + strerror(result);
+        return false;
+    }
+    process->id = pid;
+    return true;
+}
+
+bool ProcessEnded(FleetProcess* process, int* exitStatus) {
+    if (process->id < 0) {
+        return true;
+    }
+    int status = 0;
+    pid_t result = waitpid(static_cast<pid_t>(process->id), &status, WNOHANG);
+    if (result == 0 || (result < 0 && errno == EINTR)) {
+        return false;
+    }
+    if (result < 0) {
+        *exitStatus = -1;  // lost: nothing more can be learnt about it
+    } else if (WIFSIGNALED(status)) {
+        *exitStatus = ExitStatusForSignal(WTERMSIG(status));
+    } else {
+        *exitStatus = WEXITSTATUS(status);
+    }
+    process->id = -1;
+    return true;
+}
+
+void InterruptProcess(const FleetProcess& process, int signalNumber) {
+    if (process.id > 0) {
+        kill(static_cast<pid_t>(process.id), signalNumber);
+    }
+}
+
+void CatchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+int StopSignalCount() {
+    return g_stopSignals;
+}
+
+int LastStopSignal() {
+    return g_lastStopSignal;
+}
+
+std::string OwnExecutableDirectory() {
+    char path[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) {
+        return ".";
+    }
+    std::string self(path, static_cast<size_t>(length));
+    size_t slash = self.rfind('/');
+    return slash == 0 ? "/" : self.substr(0, slash);
+}
+
+std::string ExecutableFileName(const std::string& baseName) {
+    return baseName;
+}
+
+bool OutputIsTerminal() {
+    return isatty(STDOUT_FILENO) == 1;
+}
+
+void PauseMilliseconds(int milliseconds) {
+    timespec pause{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+    nanosleep(&pause, nullptr);  // a signal cuts it short, which is what the loop wants
+}
+
+bool FileExists(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
+}
+
+bool MakeFolder(const std::string& path, bool mayExist, std::string* error) {
+    if (mkdir(path.c_str(), 0755) == 0) {
+        return true;
+    }
+    struct stat info {};
+    if (errno == EEXIST && mayExist && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        return true;
+    }
+    *error = "cannot create folder " + path + ": " + strerror(errno);
+    return false;
+}

@@ -1,0 +1,30 @@
+#pragma once
+// One fleet run: the file checked, one tarnix per port started at once, each followed through
+// its log until it ends, interrupts passed on, then the table and the JSON report.
+
+#include <string>
+#include <vector>
+
+#include "fleet_cli.h"
+#include "fleet_status.h"
+
+struct PortResult {
+    std::string port;
+    std::string log;
+    PortOutcome outcome = PortOutcome::Running;
+    int exitStatus = -1;
+    double seconds = 0;
+    std::string reason;  // empty when completed
+};
+
+// The final table, one line per port, with a heading.
+std::string DescribeFleetTable(const std::vector<PortResult>& results);
+
+// {"file": ..., "ports": [...]}
+std::string FleetReportJson(const std::string& file, const std::vector<PortResult>& results);
+
+// 0 only when every port completed; 2 when no port could be opened; 1 otherwise.
+int FleetExitStatus(const std::vector<PortResult>& results);
+
+// Runs the fleet as the command line asks and returns the exit status.
+int RunFleet(const FleetCommandLine& commandLine);

@@ -1,0 +1,138 @@
+#include "fleet_status.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
+#include "exit_status.h"
+
+namespace {
+
+bool IsWindowsDeviceName(std::string stem) {
+    for (char& c : stem) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    for (const char* device : {"CON", "PRN", "AUX", "NUL"}) {
+        if (stem == device) {
+            return true;
+        }
+    }
+    return stem.size() == 4 && (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0) &&
+           stem[3] >= '0' && stem[3] <= '9';
+}
+
+}  // namespace
+
+std::string PortLogName(const std::string& port) {
+    bool isComNumber = !port.empty() && port.find_first_not_of("0123456789") == std::string::npos;
+    std::string name = isComNumber ? "COM" + port : port;
+    size_t first = name.find_first_not_of('/');
+    name = first == std::string::npos ? "port" : name.substr(first);
+    for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.') {
+            c = '_';
+        }
+    }
+    // Windows takes COM1.log, NUL.txt and the like for its devices, whatever the extension.
+    size_t stemEnd = std::min(name.find('.'), name.size());
+    if (IsWindowsDeviceName(name.substr(0, stemEnd))) {
+        // Built by appends: GCC 12 sees a false overlap in insert() at -O2 (-Wrestrict).
+        std::string renamed = name.substr(0, stemEnd);
+        renamed.push_back('_');
+        renamed.append(name, stemEnd, std::string::npos);
+        name = renamed;
+    }
+    return name + ".log";
+}
+
+namespace {
+
+const std::string PROGRESS_TEXT = "Writing User configuration... ";
+
+}  // namespace
+
+void ScanLogProgress(const std::string& chunk, LogProgress* progress) {
+    std::string text = progress->carry + chunk;
+    size_t at = text.rfind(PROGRESS_TEXT);
+    // Look at the last progress line that is there whole: its figure and " %", or "done.".
+    while (at != std::string::npos) {
+        std::string rest = text.substr(at + PROGRESS_TEXT.size());
+        if (rest.rfind("done.", 0) == 0) {
+            progress->percent = 100;
+            break;
+        }
+        size_t percentSign = rest.find('%');
+        if (percentSign != std::string::npos) {
+            progress->percent = std::strtol(rest.substr(0, percentSign).c_str(), nullptr, 10);
+            break;
+        }
+        at = at == 0 ? std::string::npos : text.rfind(PROGRESS_TEXT, at - 1);
+    }
+    size_t keep = PROGRESS_TEXT.size() + 16;
+    progress->carry = text.size() > keep ? text.substr(text.size() - keep) : text;
+}
+
+const char* OutcomeName(PortOutcome outcome) {
+    switch (outcome) {
+        case PortOutcome::Running:
+            return "running";
+        case PortOutcome::Completed:
+            return "completed";
+        case PortOutcome::Failed:
+            return "failed";
+        case PortOutcome::NotOpened:
+            return "not-opened";
+        case PortOutcome::Interrupted:
+            return "interrupted";
+    }
+    return "failed";
+}
+
+PortOutcome OutcomeOfExit(int exitStatus, bool interruptPassed) {
+    if (exitStatus == 0) {
+        return PortOutcome::Completed;
+    }
+    if (exitStatus == EXIT_PORT_NOT_OPENED) {
+        return PortOutcome::NotOpened;
+    }
+    if (interruptPassed || exitStatus > EXIT_SIGNAL_BASE) {
+        return PortOutcome::Interrupted;
+    }
+    return PortOutcome::Failed;
+}
+
+namespace {
+
+// The beginnings of tarnix's messages that say why a run did not complete.
+const char* const FAULT_MESSAGES[] = {
+    "Return Value ", "File Header CRC incorrect", "The file '",
+    "Read error",    "COM open failed",           "COM port not opened",
+};
+
+std::string Trimmed(const std::string& text) {
+    size_t first = text.find_first_not_of(" \t\r\n");
+    size_t last = text.find_last_not_of(" \t\r\n");
+    return first == std::string::npos ? "" : text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+std::string FailureReason(const std::string& log, int exitStatus) {
+    bool timedOut = log.find("TIMEOUT") != std::string::npos;
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find_first_of("\r\n", start);
+        std::string line = log.substr(start, end == std::string::npos ? end : end - start);
+        start = end == std::string::npos ? log.size() : end + 1;
+        for (const char* message : FAULT_MESSAGES) {
+            // Rejections follow the progress figure on the same line.
+            size_t at = line.find(message);
+            if (at != std::string::npos) {
+                std::string reason = Trimmed(line.substr(at));
+                std::erase(reason, '\t');  // "0x15\t line number 5" reads "0x15 line number 5"
+                return timedOut ? reason + " (time-out)" : reason;
+            }
+        }
+    }
+    return "exit status " + std::to_string(exitStatus);
+}

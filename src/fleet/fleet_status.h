@@ -1,0 +1,30 @@
+#pragma once
+// What tarnix-fleet reads from each tarnix: the progress line and the reason of a failure in
+// its log, and the outcome its exit status stands for. Pure functions, no processes.
+
+#include <string>
+
+// The log file's name for a port: the port made safe as a file name ("/dev/ttyUSB0" gives
+// "dev_ttyUSB0.log", "3" gives "COM3_.log": Windows reserves COM3.log for the port itself).
+std::string PortLogName(const std::string& port);
+
+// Follows the progress line "Writing User configuration... %4ld %%" through a log read in
+// chunks. `percent` is -1 until the first progress line; "done." counts as 100.
+struct LogProgress {
+    long percent = -1;
+    std::string carry;  // the end of the last chunk, where a progress line may be cut in two
+};
+void ScanLogProgress(const std::string& chunk, LogProgress* progress);
+
+enum class PortOutcome { Running, Completed, Failed, NotOpened, Interrupted };
+
+// "completed", "failed", "not-opened", "interrupted" (and "running").
+const char* OutcomeName(PortOutcome outcome);
+
+// The outcome of a tarnix that ended with `exitStatus`; `interruptPassed` when the fleet passed
+// an interrupt on to it.
+PortOutcome OutcomeOfExit(int exitStatus, bool interruptPassed);
+
+// Why an update failed, from tarnix's own messages in its log: the first rejection or fault it
+// printed, or the exit status when it printed none.
+std::string FailureReason(const std::string& log, int exitStatus);

@@ -1,0 +1,240 @@
+#include "update_check.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "check_cli.h"
+#include "run_against_module.h"
+#include "update_file_builder.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// Line 1 an address record, lines 2-5 four 16-byte data records, line 6 the end record.
+Lines SoundLines() {
+    Lines lines{MakeExtendedAddressRecord(0x0001)};
+    for (uint16_t i = 0; i < 4; ++i) {
+        lines.push_back(
+            MakeDataRecord(static_cast<uint16_t>(0xC000 + 16 * i), PatternBytes(16, i)));
+    }
+    lines.push_back(MakeEndRecord());
+    return lines;
+}
+
+FileCheck Check(const std::string& bytes, CheckOptions options = {}) {
+    return CheckUpdateBytes("test.upd", bytes, options);
+}
+
+struct ExpectedFault {
+    int line;
+    std::string fragment;
+};
+
+struct DamageCase {
+    const char* name;
+    std::string file;
+    std::vector<ExpectedFault> faults;
+};
+
+std::vector<DamageCase> DamageCases() {
+    std::vector<DamageCase> cases;
+    Lines lines = SoundLines();
+
+    std::string whole = BuildUpdateFile(256, lines);
+    size_t cut = whole.find(lines[2]) + 20;  // in the middle of line 3
+    cases.push_back(
+        {"cut mid-record", whole.substr(0, cut), {{3, "cut short"}, {0, "no end record"}}});
+
+    Lines badChecksum = lines;
+    badChecksum[1].back() = badChecksum[1].back() == '0' ? '1' : '0';
+    cases.push_back({"bad record checksum", BuildUpdateFile(256, badChecksum), {{2, "checksum"}}});
+
+    Lines badCount = lines;
+    badCount[3].replace(1, 2, "11");
+    cases.push_back({"bad count", BuildUpdateFile(256, badCount), {{4, "count 0x11 says 17"}}});
+
+    Lines nonHex = lines;
+    nonHex[4][12] = 'G';
+    cases.push_back(
+        {"non-hex digit", BuildUpdateFile(256, nonHex), {{5, "'G' at column 13 is not a hex"}}});
+
+    Lines noEnd(lines.begin(), lines.end() - 1);
+    cases.push_back({"missing end record", BuildUpdateFile(256, noEnd), {{0, "no end record"}}});
+
+    Lines afterEnd = lines;
+    afterEnd.push_back(MakeDataRecord(0xD000, PatternBytes(16, 9)));
+    cases.push_back({"record after the end",
+                     BuildUpdateFile(256, afterEnd),
+                     {{7, "after the end record of line 6"}}});
+
+    Lines overlap = lines;
+    overlap.insert(overlap.end() - 1, MakeDataRecord(0xC018, PatternBytes(16, 7)));
+    cases.push_back({"overlapping addresses",
+                     BuildUpdateFile(256, overlap),
+                     {{6,
+                       "0x0001C018-0x0001C027 overlap data already written by the records "
+                       "from line 2"}}});
+
+    Lines longRecord = lines;
+    longRecord.insert(longRecord.end() - 1, MakeDataRecord(0xD000, PatternBytes(150, 3)));
+    cases.push_back({"record over 299 characters",
+                     BuildUpdateFile(256, longRecord),
+                     {{6, "line of 313 characters (line end included)"}}});
+
+    // tarnix forwards no extended segment address record (02): the module would miss it.
+    Lines segment = lines;
+    segment.insert(segment.end() - 1, MakeHexRecord(0x02, 0, {0x10, 0x00}));
+    segment.insert(segment.end() - 1, MakeDataRecord(0, PatternBytes(16, 8)));
+    cases.push_back({"extended segment address",
+                     BuildUpdateFile(256, segment),
+                     {{6, "extended segment address record (02)"}}});
+
+    std::string badHeader = whole;
+    badHeader[5] ^= 0x01;
+    cases.push_back({"damaged header", badHeader, {{0, "header CRC incorrect"}}});
+    return cases;
+}
+
+std::string DescribeFaults(const FileCheck& check) {
+    std::string text;
+    for (const CheckFault& fault : check.faults) {
+        text += "  line " + std::to_string(fault.line) + ": " + fault.message + "\n";
+    }
+    return text;
+}
+
+TEST(UpdateCheck, FindsEachDamageWithItsLineNumber) {
+    for (const DamageCase& damage : DamageCases()) {
+        SCOPED_TRACE(damage.name);
+        FileCheck check = Check(damage.file);
+        EXPECT_FALSE(check.Sound());
+        ASSERT_EQ(check.faults.size(), damage.faults.size()) << DescribeFaults(check);
+        for (size_t i = 0; i < damage.faults.size(); ++i) {
+            EXPECT_EQ(check.faults[i].line, damage.faults[i].line) << DescribeFaults(check);
+            EXPECT_NE(check.faults[i].message.find(damage.faults[i].fragment), std::string::npos)
+                << DescribeFaults(check);
+        }
+    }
+}
+
+TEST(UpdateCheck, SoundFileCountsWhatTarnixSends) {
+    Lines lines = SoundLines();
+    // A second segment: the address record closes the open block before it is forwarded.
+    lines.insert(lines.end() - 1, MakeExtendedAddressRecord(0x0002));
+    lines.insert(lines.end() - 1, MakeDataRecord(0x0000, PatternBytes(8, 5)));
+    lines.insert(lines.begin() + 1, ":0400000500001234B1");  // start address, skipped
+    FileCheck check = Check(BuildUpdateFile(32, lines));
+    EXPECT_TRUE(check.Sound()) << DescribeFaults(check);
+    EXPECT_TRUE(check.headerValid);
+    EXPECT_EQ(check.blockSize, 32u);
+    EXPECT_EQ(check.lines, 9);
+    EXPECT_EQ(check.dataRecords, 5u);
+    EXPECT_EQ(check.addressRecords, 2u);
+    EXPECT_EQ(check.otherRecords, 1u);
+    EXPECT_EQ(check.dataBytes, 72u);
+    // Data: 5 data records and 2 address records. Program: after records 2 and 4 (full
+    // blocks), then at the end record for the open 8 bytes.
+    EXPECT_EQ(check.estimate.dataCommands, 7u);
+    EXPECT_EQ(check.estimate.programCommands, 3u);
+    EXPECT_EQ(check.estimate.fullBlocks, 2u);
+    ASSERT_EQ(check.ranges.size(), 2u);
+    EXPECT_EQ(check.ranges[0].first, 0x1C000u);
+    EXPECT_EQ(check.ranges[0].last, 0x1C03Fu);
+    EXPECT_EQ(check.ranges[1].first, 0x20000u);
+    EXPECT_EQ(check.ranges[1].last, 0x20007u);
+}
+
+TEST(UpdateCheck, TimeIsLineBytesRepliesLatencyAndBlockPauses) {
+    // Start (4 + reply), one 43-character record (3 + 42 + ETX, reply), the Program command of
+    // the full block (4 + reply, then 1 ms), End (4 + reply), Finish (4, no reply).
+    Lines lines{MakeDataRecord(0, PatternBytes(16, 1)), MakeEndRecord()};
+    FileCheck check = Check(BuildUpdateFile(16, lines), {.replyLatencyMs = 2.0});
+    EXPECT_EQ(check.estimate.bytesSent, 4u + 47u + 4u + 4u + 4u);
+    EXPECT_EQ(check.estimate.replyBytes, 4u);
+    EXPECT_DOUBLE_EQ(check.estimate.seconds, 67.0 * 11 / 115200 + 4 * 0.002 + 0.001);
+}
+
+TEST(UpdateCheck, LineModeCountsLinesAndPieces) {
+    std::string text = "first\r\n" + std::string(350, 'x') + "\n\nlast";
+    FileCheck check = Check(text, {.mode = CheckMode::Lines});
+    EXPECT_EQ(check.lines, 5);  // first, two pieces of the long line, the empty line, last
+    EXPECT_EQ(check.estimate.dataCommands, 5u);
+    EXPECT_EQ(check.longLines, 1u);
+    ASSERT_EQ(check.faults.size(), 1u);
+    EXPECT_EQ(check.faults[0].line, 2);
+    // Start, then 3+6, 3+300 (299 characters and ETX), 3+52, 3+1, 3+5, End, Finish.
+    EXPECT_EQ(check.estimate.bytesSent, 4u + 9 + 303 + 55 + 4 + 8 + 4 + 4);
+}
+
+TEST(UpdateCheck, ExamplesAreSound) {
+    FileCheck records = CheckUpdateFile(TARNIX_SOURCE_DIR "/examples/display-config.upd", {});
+    EXPECT_TRUE(records.Sound()) << DescribeFaults(records);
+    // What the emulated module counts for this file (README): Data 2562, Program 160.
+    EXPECT_EQ(records.estimate.dataCommands, 2562u);
+    EXPECT_EQ(records.estimate.programCommands, 160u);
+    EXPECT_EQ(records.dataBytes, 40960u);
+    ASSERT_EQ(records.ranges.size(), 1u);
+    EXPECT_EQ(records.ranges[0].first, 0x1C000u);
+    EXPECT_EQ(records.ranges[0].last, 0x25FFFu);
+    FileCheck lines = CheckUpdateFile(TARNIX_SOURCE_DIR "/examples/display-params.txt",
+                                      {.mode = CheckMode::Lines});
+    EXPECT_TRUE(lines.Sound()) << DescribeFaults(lines);
+}
+
+TEST(UpdateCheck, FileWrittenByObjcopyIsSound) {
+    if (std::system("objcopy --version >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "GNU objcopy is not installed (package binutils)";
+    }
+    std::string dir = MakeTempDir();
+    // Under 64 KiB: above it objcopy writes extended segment address records (02), which
+    // tarnix does not forward; the check reports those as faults.
+    std::vector<uint8_t> data = PatternBytes(60000, 4);
+    ASSERT_TRUE(WriteFileBytes(dir + "/image.bin", std::string(data.begin(), data.end())));
+    std::string command =
+        "objcopy -I binary -O ihex '" + dir + "/image.bin' '" + dir + "/image.hex'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::string update = MakeUpdateHeader(256) + ReadFileBytes(dir + "/image.hex");
+    std::system(("rm -rf '" + dir + "'").c_str());
+    FileCheck check = Check(update);
+    EXPECT_TRUE(check.Sound()) << DescribeFaults(check);
+    EXPECT_EQ(check.dataBytes, 60000u);
+    ASSERT_EQ(check.ranges.size(), 1u);
+    EXPECT_EQ(check.ranges[0].first, 0u);
+    EXPECT_EQ(check.ranges[0].last, 59999u);
+}
+
+TEST(CheckProgram, ExitStatusSaysWhetherEveryFileIsSound) {
+    std::string dir = MakeTempDir();
+    std::string damaged = dir + "/damaged.upd";
+    ASSERT_TRUE(WriteFileBytes(damaged, DamageCases()[1].file));
+    std::string example = TARNIX_SOURCE_DIR "/examples/display-config.upd";
+    ProgramLaunch launch;
+    launch.program = BinaryPath("tarnix-check");
+    launch.args = {example};
+    EXPECT_EQ(RunProgram(launch).exitCode, 0);
+    launch.args = {"--version"};
+    ProgramRun version = RunProgram(launch);
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.stdoutText.rfind("tarnix-check 1.", 0), 0u) << version.stdoutText;
+    launch.args = {"--json", example, damaged};
+    ProgramRun run = RunProgram(launch);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.stdoutText.find("\"sound\": false"), std::string::npos) << run.stdoutText;
+    EXPECT_NE(run.stdoutText.find("{\"line\": 2, \"message\": \"record checksum"),
+              std::string::npos)
+        << run.stdoutText;
+    for (const std::vector<std::string>& args : {std::vector<std::string>{},
+                                                 {"--mode", "2", example},
+                                                 {"--latency", "x", example},
+                                                 {"--frobnicate", example}}) {
+        launch.args = args;
+        EXPECT_EQ(RunProgram(launch).exitCode, 64);
+    }
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+}  // namespace

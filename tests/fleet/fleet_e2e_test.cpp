@@ -1,0 +1,250 @@
+// tarnix-fleet end to end: the real fleet, running the real tarnix beside it, against several
+// emulated modules, each a tarnix-module process on its own pseudo-terminal.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fleet_status.h"
+#include "run_against_module.h"
+#include "update_file_builder.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const std::string EXAMPLE = TARNIX_SOURCE_DIR "/examples/display-config.upd";
+
+struct Spawned {
+    pid_t pid = -1;
+    int stdoutPipe = -1;  // read end, when asked for
+};
+
+// Starts `argv` with standard output into a pipe (outFile empty) or into outFile, standard
+// error into errFile, standard input on /dev/null.
+Spawned Spawn(const std::vector<std::string>& argv, const std::string& outFile,
+              const std::string& errFile) {
+    Spawned spawned;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    int fds[2] = {-1, -1};
+    if (outFile.empty()) {
+        EXPECT_EQ(pipe2(fds, O_CLOEXEC), 0);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+    }
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    EXPECT_EQ(posix_spawn(&spawned.pid, args[0], &actions, nullptr, args.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    if (fds[1] >= 0) {
+        close(fds[1]);
+        spawned.stdoutPipe = fds[0];
+    }
+    return spawned;
+}
+
+// Waits for the process to end, at most `limit`; kills it after that. Its exit status, or -1.
+int WaitFor(pid_t pid, std::chrono::seconds limit) {
+    Clock::time_point deadline = Clock::now() + limit;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (Clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            ADD_FAILURE() << "process " << pid << " killed at the time limit";
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string ReadAll(int fd) {
+    std::string text;
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = read(fd, buffer, sizeof buffer)) > 0) {
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    return text;
+}
+
+// One emulated module: a tarnix-module process.
+struct ModuleProcess {
+    Spawned process;
+    std::string port;
+    std::string verdict;  // everything it printed after "Module ready on"
+    int exitStatus = -1;
+};
+
+ModuleProcess StartModule(const std::string& dir, std::vector<std::string> args) {
+    static int count = 0;
+    args.insert(args.begin(), BinaryPath("tarnix-module"));
+    ModuleProcess module;
+    module.process = Spawn(args, "", dir + "/module" + std::to_string(++count) + ".err");
+    std::string line;
+    char c = 0;
+    while (read(module.process.stdoutPipe, &c, 1) == 1 && c != '\n') {
+        line += c;
+    }
+    const std::string ready = "Module ready on ";
+    EXPECT_EQ(line.rfind(ready, 0), 0u) << line;
+    module.port = line.substr(std::min(line.size(), ready.size()));
+    return module;
+}
+
+// Reads the module's verdict once the port has closed (or after SIGTERM when `stop`).
+void FinishModule(ModuleProcess* module, bool stop = false) {
+    if (stop) {
+        kill(module->process.pid, SIGTERM);
+    }
+    module->verdict = ReadAll(module->process.stdoutPipe);
+    close(module->process.stdoutPipe);
+    module->exitStatus = WaitFor(module->process.pid, std::chrono::seconds(30));
+}
+
+// The report's entry for one port: the text from its "port" key to the end of its object.
+std::string ReportEntry(const std::string& report, const std::string& port) {
+    size_t at = report.find("{\"port\": \"" + port + "\"");
+    return at == std::string::npos ? "" : report.substr(at, report.find('}', at) - at + 1);
+}
+
+class Fleet : public testing::Test {
+protected:
+    void SetUp() override { dir_ = MakeTempDir(); }
+    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+    std::vector<std::string> FleetCommand(const std::string& file,
+                                          const std::vector<ModuleProcess>& modules) {
+        std::vector<std::string> command{
+            BinaryPath("tarnix-fleet"), "--log-dir", dir_ + "/logs", "--json",
+            dir_ + "/report.json",      file};
+        for (const ModuleProcess& module : modules) {
+            command.push_back(module.port);
+        }
+        return command;
+    }
+
+    // Runs the fleet to its end; its exit status.
+    int RunFleet(const std::vector<std::string>& command) {
+        Spawned fleet = Spawn(command, dir_ + "/fleet.out", dir_ + "/fleet.err");
+        return WaitFor(fleet.pid, std::chrono::seconds(120));
+    }
+
+    std::string FleetOutput() {
+        return ReadFileBytes(dir_ + "/fleet.out") + "--- stderr ---\n" +
+               ReadFileBytes(dir_ + "/fleet.err");
+    }
+
+    std::string dir_;
+};
+
+TEST_F(Fleet, UpdatesEightModulesAndReportsTheOneThatRejected) {
+    std::vector<ModuleProcess> modules;
+    for (int i = 0; i < 8; ++i) {
+        std::vector<std::string> args{"--expect", EXAMPLE};
+        if (i == 5) {
+            args.insert(args.end(), {"--reject", "data:5:15"});
+        }
+        modules.push_back(StartModule(dir_, args));
+    }
+    EXPECT_EQ(RunFleet(FleetCommand(EXAMPLE, modules)), 1) << FleetOutput();
+    std::string report = ReadFileBytes(dir_ + "/report.json");
+    for (int i = 0; i < 8; ++i) {
+        ModuleProcess& module = modules[static_cast<size_t>(i)];
+        FinishModule(&module);
+        std::string entry = ReportEntry(report, module.port);
+        if (i == 5) {
+            EXPECT_NE(entry.find("\"outcome\": \"failed\", \"exit_status\": 1"), std::string::npos)
+                << entry;
+            EXPECT_NE(entry.find("\"reason\": \"Return Value Daten: 0x15 line number 5\""),
+                      std::string::npos)
+                << entry;
+            EXPECT_EQ(module.exitStatus, 1) << module.verdict;
+        } else {
+            EXPECT_NE(entry.find("\"outcome\": \"completed\", \"exit_status\": 0"),
+                      std::string::npos)
+                << entry << "\n"
+                << report;
+            EXPECT_NE(module.verdict.find("image arrived whole"), std::string::npos)
+                << module.verdict;
+            EXPECT_EQ(module.exitStatus, 0) << module.verdict;
+        }
+        std::string log = ReadFileBytes(dir_ + "/logs/" + PortLogName(module.port));
+        EXPECT_NE(log.find("Loading : 115300 Byte"), std::string::npos)
+            << "no log for " << module.port;
+    }
+}
+
+TEST_F(Fleet, RefusesADamagedFileWithoutSendingAnything) {
+    std::vector<std::string> lines{MakeDataRecord(0, PatternBytes(16, 1)),
+                                   MakeDataRecord(16, PatternBytes(16, 2)), MakeEndRecord()};
+    lines[1].back() = lines[1].back() == '0' ? '1' : '0';  // record checksum of line 2
+    std::string damaged = dir_ + "/damaged.upd";
+    ASSERT_TRUE(WriteFileBytes(damaged, BuildUpdateFile(256, lines)));
+    std::vector<ModuleProcess> modules{StartModule(dir_, {})};
+    EXPECT_EQ(RunFleet(FleetCommand(damaged, modules)), 1);
+    EXPECT_NE(FleetOutput().find("line 2: record checksum"), std::string::npos) << FleetOutput();
+    FinishModule(&modules[0], true);
+    EXPECT_NE(modules[0].verdict.find("frames: 0 "), std::string::npos) << modules[0].verdict;
+    EXPECT_EQ(ReadFileBytes(dir_ + "/logs/" + PortLogName(modules[0].port)), "");
+}
+
+TEST_F(Fleet, NoPortOpenedExitsTwo) {
+    std::vector<std::string> command = FleetCommand(EXAMPLE, {});
+    command.push_back("/nonexistent/tty0");
+    EXPECT_EQ(RunFleet(command), 2) << FleetOutput();
+    EXPECT_NE(ReadFileBytes(dir_ + "/report.json").find("\"outcome\": \"not-opened\""),
+              std::string::npos);
+}
+
+TEST_F(Fleet, PassesCtrlCOnSoThatEveryModuleGetsFinish) {
+    std::vector<ModuleProcess> modules;
+    for (int i = 0; i < 3; ++i) {
+        // The 100th record goes unanswered, so every update is still running when Ctrl-C comes.
+        modules.push_back(StartModule(dir_, {"--silent", "data:100"}));
+    }
+    Spawned fleet = Spawn(FleetCommand(EXAMPLE, modules), dir_ + "/fleet.out", dir_ + "/fleet.err");
+    Clock::time_point deadline = Clock::now() + std::chrono::seconds(30);
+    for (const ModuleProcess& module : modules) {
+        std::string log = dir_ + "/logs/" + PortLogName(module.port);
+        while (ReadFileBytes(log).find("Writing User configuration...    1 %") ==
+                   std::string::npos &&
+               Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    kill(fleet.pid, SIGINT);
+    EXPECT_EQ(WaitFor(fleet.pid, std::chrono::seconds(60)), 1) << FleetOutput();
+    std::string report = ReadFileBytes(dir_ + "/report.json");
+    for (ModuleProcess& module : modules) {
+        FinishModule(&module);
+        EXPECT_NE(ReportEntry(report, module.port).find("\"outcome\": \"interrupted\""),
+                  std::string::npos)
+            << report;
+        EXPECT_NE(module.verdict.find("Finish 1)"), std::string::npos) << module.port << ":\n"
+                                                                       << module.verdict;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,66 @@
+#include "fleet_status.h"
+
+#include <gtest/gtest.h>
+
+#include "fleet_cli.h"
+
+namespace {
+
+TEST(FleetStatus, LogNamesAreSafeFileNames) {
+    EXPECT_EQ(PortLogName("/dev/ttyUSB0"), "dev_ttyUSB0.log");
+    EXPECT_EQ(PortLogName("/dev/serial/by-id/usb-FTDI:1"), "dev_serial_by-id_usb-FTDI_1.log");
+    EXPECT_EQ(PortLogName("3"), "COM3_.log");  // COM3.log would be the port on Windows
+    EXPECT_EQ(PortLogName("/dev/nul"), "dev_nul.log");
+    EXPECT_EQ(PortLogName("aux.x"), "aux_.x.log");
+}
+
+TEST(FleetStatus, ProgressFollowsTheLogAcrossChunks) {
+    LogProgress progress;
+    ScanLogProgress("Loading : 1000 Byte\n\nWriting User configuration...    0 %", &progress);
+    EXPECT_EQ(progress.percent, 0);
+    ScanLogProgress("\rWriting User configuration...   4", &progress);  // cut before " %"
+    EXPECT_EQ(progress.percent, 0);
+    ScanLogProgress("2 %\rWriting User con", &progress);
+    EXPECT_EQ(progress.percent, 42);
+    ScanLogProgress("figuration... done.  \n", &progress);
+    EXPECT_EQ(progress.percent, 100);
+}
+
+TEST(FleetStatus, ReasonIsTheFirstMessageThatStoppedTheRun) {
+    std::string log =
+        "Writing User configuration...    0 %TIMEOUT !!!\n"
+        "Writing User configuration...    0 %Return Value Daten: 0x00\t line number 5\n"
+        ":10C030009FAF\x03\n"
+        "Return Value Ende : 0x15\n";
+    EXPECT_EQ(FailureReason(log, 1), "Return Value Daten: 0x00 line number 5 (time-out)");
+    EXPECT_EQ(FailureReason("File Header CRC incorrect - aborting !!!\n", 1),
+              "File Header CRC incorrect - aborting !!!");
+    EXPECT_EQ(FailureReason("nothing said\n", 1), "exit status 1");
+}
+
+TEST(FleetStatus, OutcomeOfExitStatus) {
+    EXPECT_EQ(OutcomeOfExit(0, true), PortOutcome::Completed);
+    EXPECT_EQ(OutcomeOfExit(2, false), PortOutcome::NotOpened);
+    EXPECT_EQ(OutcomeOfExit(1, false), PortOutcome::Failed);
+    EXPECT_EQ(OutcomeOfExit(1, true), PortOutcome::Interrupted);
+    EXPECT_EQ(OutcomeOfExit(143, false), PortOutcome::Interrupted);
+}
+
+TEST(FleetCommandLine, RefusesWhatTarnixWouldMisread) {
+    auto parses = [](std::vector<const char*> args) {
+        args.insert(args.begin(), "tarnix-fleet");
+        FleetCommandLine line;
+        std::string error;
+        return ParseFleetCommandLine(static_cast<int>(args.size()), args.data(), &line, &error);
+    };
+    EXPECT_TRUE(parses({"--modnr", "0x12", "--mode=1", "f.upd", "/dev/ttyUSB0", "3"}));
+    EXPECT_FALSE(parses({"--modnr", "0x123", "f.upd", "1"}));
+    EXPECT_FALSE(parses({"--modnr", "89", "f.upd", "1"}));
+    EXPECT_FALSE(parses({"--mode", "2", "f.upd", "1"}));
+    EXPECT_FALSE(parses({"f.upd", "12"}));
+    EXPECT_FALSE(parses({"f.upd", "1", "1"}));
+    EXPECT_FALSE(parses({"f.upd"}));
+    EXPECT_FALSE(parses({"--verbose", "f.upd", "1"}));
+}
+
+}  // namespace
