@@ -20,11 +20,8 @@ bool ParseLatencyArgument(const std::string& text, double* milliseconds) {
     return true;
 }
 
-namespace {
-
-// Splits "--name=value"; takes the value from the next argument otherwise.
-bool TakeValue(int argc, const char* const* argv, int* i, const std::string& arg,
-               std::string* value) {
+bool TakeOptionValue(int argc, const char* const* argv, int* i, const std::string& arg,
+                     std::string* value) {
     size_t equals = arg.find('=');
     if (equals != std::string::npos) {
         *value = arg.substr(equals + 1);
@@ -36,8 +33,6 @@ bool TakeValue(int argc, const char* const* argv, int* i, const std::string& arg
     *value = argv[++*i];
     return true;
 }
-
-}  // namespace
 
 bool ParseCheckCommandLine(int argc, const char* const* argv, CheckCommandLine* commandLine,
                            std::string* error) {
@@ -57,7 +52,7 @@ bool ParseCheckCommandLine(int argc, const char* const* argv, CheckCommandLine* 
         } else if (arg == "--json") {
             commandLine->json = true;
         } else if (name == "--mode" || name == "--latency") {
-            if (!TakeValue(argc, argv, &i, arg, &value)) {
+            if (!TakeOptionValue(argc, argv, &i, arg, &value)) {
                 *error = "option '" + name + "' needs a value";
                 return false;
             }

@@ -18,6 +18,11 @@ struct CheckCommandLine {
     std::vector<std::string> files;
 };
 
+// The value of the option `arg` (argv[*i]) of the bench programs: after '=' in "--name=value",
+// otherwise the next argument, which *i then moves on to. False when none is left.
+bool TakeOptionValue(int argc, const char* const* argv, int* i, const std::string& arg,
+                     std::string* value);
+
 // Reads "0" or "1" as tarnix's ProgMode. False for anything else.
 bool ParseModeArgument(const std::string& text, CheckMode* mode);
 

@@ -17,20 +17,6 @@ bool IsModNr(const std::string& text) {
     return std::all_of(text.begin() + 2, text.end(), [](char c) { return HexDigitValue(c) >= 0; });
 }
 
-bool TakeValue(int argc, const char* const* argv, int* i, const std::string& arg,
-               std::string* value) {
-    size_t equals = arg.find('=');
-    if (equals != std::string::npos) {
-        *value = arg.substr(equals + 1);
-        return true;
-    }
-    if (*i + 1 >= argc) {
-        return false;
-    }
-    *value = argv[++*i];
-    return true;
-}
-
 bool ApplyOption(const std::string& name, const std::string& value, FleetCommandLine* line) {
     if (name == "--modnr") {
         line->modNr = value;
@@ -87,7 +73,7 @@ bool ParseFleetCommandLine(int argc, const char* const* argv, FleetCommandLine* 
             commandLine->check = false;
         } else if (name == "--modnr" || name == "--mode" || name == "--log-dir" ||
                    name == "--json") {
-            if (!TakeValue(argc, argv, &i, arg, &value)) {
+            if (!TakeOptionValue(argc, argv, &i, arg, &value)) {
                 *error = "option '" + name + "' needs a value";
                 return false;
             }

@@ -448,6 +448,8 @@ TEST_F(UpdateProgram, ByteWaitingBeforeStartIsPurged) {
     EXPECT_EQ(CommandSequence(run.module), "BCCDCCDEF");
     EXPECT_EQ(run.module.sent.front(), 0x15);
     EXPECT_TRUE(UpdateShortfalls(run.module).empty()) << DescribeRun(run);
+    // Purged with the port's opening, not met as a stray byte before Start.
+    EXPECT_EQ(run.stderrText.find("unexpected byte"), std::string::npos) << run.stderrText;
 }
 
 // Under Wine COM1 leads to the module, so a help run that opened the port would show there.
