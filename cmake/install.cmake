@@ -1,13 +1,16 @@
 # What `cmake --install` puts where, and the packages CPack builds from it:
-#   Linux:   bin/ (tarnix, tarnix-service, tarnix-module), share/man/man1/ (every docs/man/*.1),
+#   Linux:   bin/ (tarnix, tarnix-service, tarnix-check, tarnix-fleet, tarnix-module),
+#            share/man/man1/ (every docs/man/*.1),
 #            share/doc/tarnix/ (README.md, examples/), the bash completion; cpack gives the
 #            Debian package tarnix_<version>_<arch>.deb.
-#   Windows: tarnix.exe, tarnix-service.exe, README.txt (CR LF) and examples\ side by side;
+#   Windows: tarnix.exe, tarnix-service.exe, the bench programs tarnix-check.exe and
+#            tarnix-fleet.exe (which starts the tarnix.exe beside it), README.txt (CR LF) and
+#            examples\ side by side;
 #            cpack gives tarnix-<version>-win32.zip.
 include(GNUInstallDirs)
 
 if(WIN32)
-    install(TARGETS tarnix tarnix-service RUNTIME DESTINATION .)
+    install(TARGETS tarnix tarnix-service tarnix-check tarnix-fleet RUNTIME DESTINATION .)
     # Notepad of older Windows shows LF-only text as one line.
     configure_file(${PROJECT_SOURCE_DIR}/README.md ${CMAKE_BINARY_DIR}/README.txt @ONLY
         NEWLINE_STYLE CRLF)
@@ -15,7 +18,8 @@ if(WIN32)
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples DESTINATION .)
 else()
     # tarnix-module comes along: the module to try the programs and scripts on without hardware.
-    install(TARGETS tarnix tarnix-service tarnix-module RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(TARGETS tarnix tarnix-service tarnix-check tarnix-fleet tarnix-module
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     # Every page in docs/man: the pages of later programs come along without an edit here.
     file(GLOB TARNIX_MAN_PAGES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/*.1)
     install(FILES ${TARNIX_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
