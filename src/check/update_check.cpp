@@ -4,6 +4,8 @@
 
 #include "update_check.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -98,16 +100,16 @@ std::string CheckRecordType(const HexRecord& record) {
         int count;  // -1: any
         const char* name;
     };
-    static const TypeRule kRules[] = {{0, -1, "data"},
-                                      {1, 0, "end"},
-                                      {3, 4, "start segment address"},
-                                      {4, 2, "extended linear address"},
-                                      {5, 4, "start linear address"}};
+    static const TypeRule TYPE_RULES[] = {{0, -1, "data"},
+                                          {1, 0, "end"},
+                                          {3, 4, "start segment address"},
+                                          {4, 2, "extended linear address"},
+                                          {5, 4, "start linear address"}};
     if (record.type == 2) {
         return "extended segment address record (02): tarnix does not forward it, so the data "
                "after it would land at other addresses";
     }
-    for (const TypeRule& rule : kRules) {
+    for (const TypeRule& rule : TYPE_RULES) {
         if (rule.type == record.type) {
             if (rule.count >= 0 && rule.count != record.count) {
                 return std::string(rule.name) + " record with count " + Hex(record.count, 2) +
@@ -236,14 +238,7 @@ constexpr uint64_t DATA_FRAME_BYTES = 3;  // STX 'C' ModNr before the payload
 
 // Payload of a Data command: the text without its line end, then ETX.
 uint64_t PayloadBytes(const UpdateLine& line) {
-    size_t length = line.length;
-    if (length > 0 && line.text[length - 1] == '\n') {
-        --length;
-        if (length > 0 && line.text[length - 1] == '\r') {
-            --length;
-        }
-    }
-    return length + 1;
+    return TextLengthWithoutLineEnd(line.text, line.length) + 1;
 }
 
 void CountDataCommand(TransferEstimate* estimate, const UpdateLine& line) {
@@ -290,14 +285,8 @@ bool EndsWithLineFeed(const UpdateLine& line) {
     return line.length > 0 && line.text[line.length - 1] == '\n';
 }
 
-std::string WithoutLineEnd(std::string text) {
-    if (!text.empty() && text.back() == '\n') {
-        text.pop_back();
-        if (!text.empty() && text.back() == '\r') {
-            text.pop_back();
-        }
-    }
-    return text;
+std::string WithoutLineEnd(const std::string& text) {
+    return text.substr(0, TextLengthWithoutLineEnd(text.data(), text.size()));
 }
 
 void FaultLongLine(FileCheck* check, int line, size_t length, int pieces) {
@@ -367,18 +356,17 @@ void CheckBody(FILE* stream, const CheckOptions& options, FileCheck* check) {
     }
 }
 
+// The header as tarnix checks it; the file's size tells a short file from a damaged header.
 void CheckHeader(FILE* stream, FileCheck* check) {
-    uint8_t header[UPDATE_HEADER_SIZE] = {};
-    size_t got = fread(header, 1, sizeof header, stream);
-    if (got != sizeof header) {
+    UpdateHeaderCheck header = CheckUpdateHeader(stream);
+    if (check->fileSize < UPDATE_HEADER_SIZE) {
         AddFault(check, 0,
-                 "file of " + std::to_string(got) + " bytes is too short for the 32-byte header");
+                 "file of " + std::to_string(check->fileSize) +
+                     " bytes is too short for the 32-byte header");
         return;
     }
-    check->headerValid = ComputeCrc32(header, sizeof header) == 0;
-    check->blockSize = static_cast<uint32_t>(header[24]) | static_cast<uint32_t>(header[25]) << 8 |
-                       static_cast<uint32_t>(header[26]) << 16 |
-                       static_cast<uint32_t>(header[27]) << 24;
+    check->headerValid = header.valid;
+    check->blockSize = header.blockSize;
     if (!check->headerValid) {
         AddFault(check, 0, "header CRC incorrect: tarnix would send nothing");
     }
@@ -408,13 +396,23 @@ FileCheck CheckStream(const std::string& name, FILE* stream, const CheckOptions&
 }  // namespace
 
 FileCheck CheckUpdateFile(const std::string& path, const CheckOptions& options) {
+    FileCheck refused;
+    refused.file = path;
+    refused.mode = options.mode;
+    // As tarnix does: fopen() of a FIFO would wait for a writer for ever.
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) {
+        AddFault(&refused, 0, std::string("cannot open: ") + strerror(errno));
+        return refused;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        AddFault(&refused, 0, "not a regular file: tarnix refuses it");
+        return refused;
+    }
     FILE* stream = fopen(path.c_str(), "rb");
     if (stream == nullptr) {
-        FileCheck check;
-        check.file = path;
-        check.mode = options.mode;
-        AddFault(&check, 0, std::string("cannot open: ") + strerror(errno));
-        return check;
+        AddFault(&refused, 0, std::string("cannot open: ") + strerror(errno));
+        return refused;
     }
     FileCheck check = CheckStream(path, stream, options);
     fclose(stream);

@@ -9,9 +9,7 @@ void SendCommand(uint8_t cmd, uint8_t modNr) {
     SendByte(ETX);
 }
 
-// Length of the payload text: the line without its line end (CR LF or LF). A line without
-// line end (the file's last line, or a piece of an overlong line) keeps all its characters.
-static size_t TextLengthWithoutLineEnd(const char* line, size_t length) {
+size_t TextLengthWithoutLineEnd(const char* line, size_t length) {
     if (length > 0 && line[length - 1] == '\n') {
         --length;
         if (length > 0 && line[length - 1] == '\r') {

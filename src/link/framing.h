@@ -28,6 +28,11 @@ inline constexpr uint8_t DEFAULT_MOD_NR = 0x89;  // the display module
 // line that has no line end to overwrite.
 inline constexpr size_t DATA_LINE_SPARE_BYTES = 2;
 
+// Length of a line's text without its line end (CR LF or LF): what a Data command carries
+// before its ETX. A line without line end (the file's last line, or a piece of an overlong
+// line) keeps all its characters.
+size_t TextLengthWithoutLineEnd(const char* line, size_t length);
+
 // Sends STX, cmd, modNr, ETX. Reads no reply.
 void SendCommand(uint8_t cmd, uint8_t modNr);
 
