@@ -87,7 +87,7 @@ int UpdateOnOpenPort(const RunSettings& settings) {
     }
     bool completed = !settings.fileName.empty() && TransferFile(settings);
     SendCommand(CMD_FINISH, settings.modNr);
-    NoteCommandSent(CMD_FINISH);
+    NoteCommandSent();
     CloseComPort();
     return completed ? EXIT_UPDATE_COMPLETED : EXIT_UPDATE_NOT_DONE;
 }

@@ -207,14 +207,14 @@ uint8_t ReceiveReplyTo(uint8_t cmd) {
 uint8_t SendCommandForReply(uint8_t cmd, uint8_t modNr) {
     DiscardStaleReplies();
     SendCommand(cmd, modNr);
-    NoteCommandSent(cmd);
+    NoteCommandSent();
     return ReceiveReplyTo(cmd);
 }
 
 uint8_t SendDataLineForReply(uint8_t modNr, UpdateLine* line, uint32_t* written) {
     DiscardStaleReplies();
     *written = SendDataLine(modNr, line->text, &line->length);
-    NoteCommandSent(CMD_DATA);
+    NoteCommandSent();
     NoteDataBytes(*written);
     return ReceiveReplyTo(CMD_DATA);
 }

@@ -111,7 +111,7 @@ void StartUpdateTally() {
     RunStart = Clock::now();
 }
 
-void NoteCommandSent(uint8_t) {
+void NoteCommandSent() {
     Tally.commands++;
 }
 

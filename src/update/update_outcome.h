@@ -37,7 +37,7 @@ void StartUpdateTally();
 
 // The exchanges: one command sent, and its reply (or the reason it did not come).
 enum class ReplyArrival { Arrived, Missing, Interrupted };
-void NoteCommandSent(uint8_t cmd);
+void NoteCommandSent();
 void NoteDataBytes(uint32_t count);
 void NoteReply(uint8_t cmd, ReplyArrival arrival, uint8_t reply, double waitedSeconds);
 
