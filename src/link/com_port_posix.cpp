@@ -296,15 +296,10 @@ void CloseComPort() {
     if (ReportIfNotOpen()) {
         return;
     }
-    int dtr = TIOCM_DTR;
-    ioctl(ComHandle, TIOCMBIC, &dtr);
-    // The exclusive-use flag belongs to the terminal, not to our descriptor: left set, it would
-    // refuse every later open by another user while the other side keeps the terminal open.
-    ioctl(ComHandle, TIOCNXCL);
-    close(ComHandle);
-    ComHandle = INVALID_HANDLE;
+    ReleaseComPortAtOnce();
 }
 
+// Only async-signal-safe calls: the second interrupt's handler closes the port with it.
 void ReleaseComPortAtOnce() {
     int fd = ComHandle;
     if (fd == INVALID_HANDLE) {
@@ -312,6 +307,8 @@ void ReleaseComPortAtOnce() {
     }
     int dtr = TIOCM_DTR;
     ioctl(fd, TIOCMBIC, &dtr);
+    // The exclusive-use flag belongs to the terminal, not to our descriptor: left set, it would
+    // refuse every later open by another user while the other side keeps the terminal open.
     ioctl(fd, TIOCNXCL);
     close(fd);
     ComHandle = INVALID_HANDLE;

@@ -188,9 +188,7 @@ void CloseComPort() {
     if (ReportIfNotOpen()) {
         return;
     }
-    EscapeCommFunction(ComHandle, CLRDTR);
-    CloseHandle(ComHandle);
-    ComHandle = INVALID_HANDLE_VALUE;
+    ReleaseComPortAtOnce();
 }
 
 int PurgeComInput() {
