@@ -4,10 +4,12 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "check_cli.h"
 #include "run_against_module.h"
+#include "temp_dir_test.h"
 #include "update_file_builder.h"
 
 namespace {
@@ -41,62 +43,50 @@ struct DamageCase {
 };
 
 std::vector<DamageCase> DamageCases() {
-    std::vector<DamageCase> cases;
-    Lines lines = SoundLines();
-
+    const Lines lines = SoundLines();
+    auto damaged = [&lines](auto change) {
+        Lines copy = lines;
+        change(copy);
+        return BuildUpdateFile(256, copy);
+    };
+    auto insertBeforeEnd = [&damaged](std::vector<std::string> records) {
+        return damaged([&records](Lines& copy) {
+            copy.insert(copy.end() - 1, records.begin(), records.end());
+        });
+    };
     std::string whole = BuildUpdateFile(256, lines);
-    size_t cut = whole.find(lines[2]) + 20;  // in the middle of line 3
-    cases.push_back(
-        {"cut mid-record", whole.substr(0, cut), {{3, "cut short"}, {0, "no end record"}}});
-
-    Lines badChecksum = lines;
-    badChecksum[1].back() = badChecksum[1].back() == '0' ? '1' : '0';
-    cases.push_back({"bad record checksum", BuildUpdateFile(256, badChecksum), {{2, "checksum"}}});
-
-    Lines badCount = lines;
-    badCount[3].replace(1, 2, "11");
-    cases.push_back({"bad count", BuildUpdateFile(256, badCount), {{4, "count 0x11 says 17"}}});
-
-    Lines nonHex = lines;
-    nonHex[4][12] = 'G';
-    cases.push_back(
-        {"non-hex digit", BuildUpdateFile(256, nonHex), {{5, "'G' at column 13 is not a hex"}}});
-
-    Lines noEnd(lines.begin(), lines.end() - 1);
-    cases.push_back({"missing end record", BuildUpdateFile(256, noEnd), {{0, "no end record"}}});
-
-    Lines afterEnd = lines;
-    afterEnd.push_back(MakeDataRecord(0xD000, PatternBytes(16, 9)));
-    cases.push_back({"record after the end",
-                     BuildUpdateFile(256, afterEnd),
-                     {{7, "after the end record of line 6"}}});
-
-    Lines overlap = lines;
-    overlap.insert(overlap.end() - 1, MakeDataRecord(0xC018, PatternBytes(16, 7)));
-    cases.push_back({"overlapping addresses",
-                     BuildUpdateFile(256, overlap),
-                     {{6,
-                       "0x0001C018-0x0001C027 overlap data already written by the records "
-                       "from line 2"}}});
-
-    Lines longRecord = lines;
-    longRecord.insert(longRecord.end() - 1, MakeDataRecord(0xD000, PatternBytes(150, 3)));
-    cases.push_back({"record over 299 characters",
-                     BuildUpdateFile(256, longRecord),
-                     {{6, "line of 313 characters (line end included)"}}});
-
-    // tarnix forwards no extended segment address record (02): the module would miss it.
-    Lines segment = lines;
-    segment.insert(segment.end() - 1, MakeHexRecord(0x02, 0, {0x10, 0x00}));
-    segment.insert(segment.end() - 1, MakeDataRecord(0, PatternBytes(16, 8)));
-    cases.push_back({"extended segment address",
-                     BuildUpdateFile(256, segment),
-                     {{6, "extended segment address record (02)"}}});
-
     std::string badHeader = whole;
     badHeader[5] ^= 0x01;
-    cases.push_back({"damaged header", badHeader, {{0, "header CRC incorrect"}}});
-    return cases;
+    return {
+        {"cut mid-record",  // in the middle of line 3
+         whole.substr(0, whole.find(lines[2]) + 20),
+         {{3, "cut short"}, {0, "no end record"}}},
+        {"bad record checksum",
+         damaged([](Lines& l) { l[1].back() = l[1].back() == '0' ? '1' : '0'; }),
+         {{2, "checksum"}}},
+        {"bad count",
+         damaged([](Lines& l) { l[3].replace(1, 2, "11"); }),
+         {{4, "count 0x11 says 17"}}},
+        {"non-hex digit",
+         damaged([](Lines& l) { l[4][12] = 'G'; }),
+         {{5, "'G' at column 13 is not a hex"}}},
+        {"missing end record", damaged([](Lines& l) { l.pop_back(); }), {{0, "no end record"}}},
+        {"record after the end",
+         damaged([](Lines& l) { l.push_back(MakeDataRecord(0xD000, PatternBytes(16, 9))); }),
+         {{7, "after the end record of line 6"}}},
+        {"overlapping addresses",
+         insertBeforeEnd({MakeDataRecord(0xC018, PatternBytes(16, 7))}),
+         {{6, "0x0001C018-0x0001C027 overlap data already written by the records from line 2"}}},
+        {"record over 299 characters",
+         insertBeforeEnd({MakeDataRecord(0xD000, PatternBytes(150, 3))}),
+         {{6, "line of 313 characters (line end included)"}}},
+        // tarnix forwards no extended segment address record (02): the module would miss it.
+        {"extended segment address",
+         insertBeforeEnd(
+             {MakeHexRecord(0x02, 0, {0x10, 0x00}), MakeDataRecord(0, PatternBytes(16, 8))}),
+         {{6, "extended segment address record (02)"}}},
+        {"damaged header", badHeader, {{0, "header CRC incorrect"}}},
+    };
 }
 
 std::string DescribeFaults(const FileCheck& check) {
@@ -107,11 +97,24 @@ std::string DescribeFaults(const FileCheck& check) {
     return text;
 }
 
-TEST(UpdateCheck, FindsEachDamageWithItsLineNumber) {
+using Ranges = std::vector<std::pair<uint64_t, uint64_t>>;  // first and last address
+
+Ranges RangesOf(const FileCheck& check) {
+    Ranges ranges;
+    for (const AddressRange& range : check.ranges) {
+        ranges.emplace_back(range.first, range.last);
+    }
+    return ranges;
+}
+
+// A temporary folder for the tests that write files.
+using UpdateCheck = TempDirTest;
+using CheckProgram = TempDirTest;
+
+TEST_F(UpdateCheck, FindsEachDamageWithItsLineNumber) {
     for (const DamageCase& damage : DamageCases()) {
         SCOPED_TRACE(damage.name);
         FileCheck check = Check(damage.file);
-        EXPECT_FALSE(check.Sound());
         ASSERT_EQ(check.faults.size(), damage.faults.size()) << DescribeFaults(check);
         for (size_t i = 0; i < damage.faults.size(); ++i) {
             EXPECT_EQ(check.faults[i].line, damage.faults[i].line) << DescribeFaults(check);
@@ -121,7 +124,7 @@ TEST(UpdateCheck, FindsEachDamageWithItsLineNumber) {
     }
 }
 
-TEST(UpdateCheck, SoundFileCountsWhatTarnixSends) {
+TEST_F(UpdateCheck, SoundFileCountsWhatTarnixSends) {
     Lines lines = SoundLines();
     // A second segment: the address record closes the open block before it is forwarded.
     lines.insert(lines.end() - 1, MakeExtendedAddressRecord(0x0002));
@@ -141,14 +144,10 @@ TEST(UpdateCheck, SoundFileCountsWhatTarnixSends) {
     EXPECT_EQ(check.estimate.dataCommands, 7u);
     EXPECT_EQ(check.estimate.programCommands, 3u);
     EXPECT_EQ(check.estimate.fullBlocks, 2u);
-    ASSERT_EQ(check.ranges.size(), 2u);
-    EXPECT_EQ(check.ranges[0].first, 0x1C000u);
-    EXPECT_EQ(check.ranges[0].last, 0x1C03Fu);
-    EXPECT_EQ(check.ranges[1].first, 0x20000u);
-    EXPECT_EQ(check.ranges[1].last, 0x20007u);
+    EXPECT_EQ(RangesOf(check), (Ranges{{0x1C000, 0x1C03F}, {0x20000, 0x20007}}));
 }
 
-TEST(UpdateCheck, TimeIsLineBytesRepliesLatencyAndBlockPauses) {
+TEST_F(UpdateCheck, TimeIsLineBytesRepliesLatencyAndBlockPauses) {
     // Start (4 + reply), one 43-character record (3 + 42 + ETX, reply), the Program command of
     // the full block (4 + reply, then 1 ms), End (4 + reply), Finish (4, no reply).
     Lines lines{MakeDataRecord(0, PatternBytes(16, 1)), MakeEndRecord()};
@@ -158,7 +157,7 @@ TEST(UpdateCheck, TimeIsLineBytesRepliesLatencyAndBlockPauses) {
     EXPECT_DOUBLE_EQ(check.estimate.seconds, 67.0 * 11 / 115200 + 4 * 0.002 + 0.001);
 }
 
-TEST(UpdateCheck, LineModeCountsLinesAndPieces) {
+TEST_F(UpdateCheck, LineModeCountsLinesAndPieces) {
     std::string text = "first\r\n" + std::string(350, 'x') + "\n\nlast";
     FileCheck check = Check(text, {.mode = CheckMode::Lines});
     EXPECT_EQ(check.lines, 5);  // first, two pieces of the long line, the empty line, last
@@ -170,47 +169,38 @@ TEST(UpdateCheck, LineModeCountsLinesAndPieces) {
     EXPECT_EQ(check.estimate.bytesSent, 4u + 9 + 303 + 55 + 4 + 8 + 4 + 4);
 }
 
-TEST(UpdateCheck, ExamplesAreSound) {
+TEST_F(UpdateCheck, ExamplesAreSound) {
     FileCheck records = CheckUpdateFile(TARNIX_SOURCE_DIR "/examples/display-config.upd", {});
     EXPECT_TRUE(records.Sound()) << DescribeFaults(records);
     // What the emulated module counts for this file (README): Data 2562, Program 160.
     EXPECT_EQ(records.estimate.dataCommands, 2562u);
     EXPECT_EQ(records.estimate.programCommands, 160u);
     EXPECT_EQ(records.dataBytes, 40960u);
-    ASSERT_EQ(records.ranges.size(), 1u);
-    EXPECT_EQ(records.ranges[0].first, 0x1C000u);
-    EXPECT_EQ(records.ranges[0].last, 0x25FFFu);
+    EXPECT_EQ(RangesOf(records), (Ranges{{0x1C000, 0x25FFF}}));
     FileCheck lines = CheckUpdateFile(TARNIX_SOURCE_DIR "/examples/display-params.txt",
                                       {.mode = CheckMode::Lines});
     EXPECT_TRUE(lines.Sound()) << DescribeFaults(lines);
 }
 
-TEST(UpdateCheck, FileWrittenByObjcopyIsSound) {
+TEST_F(UpdateCheck, FileWrittenByObjcopyIsSound) {
     if (std::system("objcopy --version >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "GNU objcopy is not installed (package binutils)";
     }
-    std::string dir = MakeTempDir();
     // Under 64 KiB: above it objcopy writes extended segment address records (02), which
     // tarnix does not forward; the check reports those as faults.
     std::vector<uint8_t> data = PatternBytes(60000, 4);
-    ASSERT_TRUE(WriteFileBytes(dir + "/image.bin", std::string(data.begin(), data.end())));
-    std::string command =
-        "objcopy -I binary -O ihex '" + dir + "/image.bin' '" + dir + "/image.hex'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    std::string update = MakeUpdateHeader(256) + ReadFileBytes(dir + "/image.hex");
-    std::system(("rm -rf '" + dir + "'").c_str());
+    std::string image = Write("image.bin", std::string(data.begin(), data.end()));
+    ASSERT_EQ(
+        std::system(("objcopy -I binary -O ihex '" + image + "' '" + image + ".hex'").c_str()), 0);
+    std::string update = MakeUpdateHeader(256) + ReadFileBytes(image + ".hex");
     FileCheck check = Check(update);
     EXPECT_TRUE(check.Sound()) << DescribeFaults(check);
     EXPECT_EQ(check.dataBytes, 60000u);
-    ASSERT_EQ(check.ranges.size(), 1u);
-    EXPECT_EQ(check.ranges[0].first, 0u);
-    EXPECT_EQ(check.ranges[0].last, 59999u);
+    EXPECT_EQ(RangesOf(check), (Ranges{{0, 59999}}));
 }
 
-TEST(CheckProgram, ExitStatusSaysWhetherEveryFileIsSound) {
-    std::string dir = MakeTempDir();
-    std::string damaged = dir + "/damaged.upd";
-    ASSERT_TRUE(WriteFileBytes(damaged, DamageCases()[1].file));
+TEST_F(CheckProgram, ExitStatusSaysWhetherEveryFileIsSound) {
+    std::string damaged = Write("damaged.upd", DamageCases()[1].file);
     std::string example = TARNIX_SOURCE_DIR "/examples/display-config.upd";
     ProgramLaunch launch;
     launch.program = BinaryPath("tarnix-check");
@@ -234,7 +224,6 @@ TEST(CheckProgram, ExitStatusSaysWhetherEveryFileIsSound) {
         launch.args = args;
         EXPECT_EQ(RunProgram(launch).exitCode, 64);
     }
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 }  // namespace

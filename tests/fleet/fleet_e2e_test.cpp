@@ -16,6 +16,7 @@
 
 #include "fleet_status.h"
 #include "run_against_module.h"
+#include "temp_dir_test.h"
 #include "update_file_builder.h"
 
 extern char** environ;
@@ -28,25 +29,19 @@ const std::string EXAMPLE = TARNIX_SOURCE_DIR "/examples/display-config.upd";
 
 struct Spawned {
     pid_t pid = -1;
-    int stdoutPipe = -1;  // read end, when asked for
+    int stdoutPipe = -1;  // read end of its standard output
 };
 
-// Starts `argv` with standard output into a pipe (outFile empty) or into outFile, standard
-// error into errFile, standard input on /dev/null.
-Spawned Spawn(const std::vector<std::string>& argv, const std::string& outFile,
-              const std::string& errFile) {
+// Starts `argv` with standard output into a pipe, standard error into errFile, standard input
+// on /dev/null.
+Spawned Spawn(const std::vector<std::string>& argv, const std::string& errFile) {
     Spawned spawned;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     int fds[2] = {-1, -1};
-    if (outFile.empty()) {
-        EXPECT_EQ(pipe2(fds, O_CLOEXEC), 0);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-    }
+    EXPECT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
     posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
     std::vector<char*> args;
@@ -56,10 +51,8 @@ Spawned Spawn(const std::vector<std::string>& argv, const std::string& outFile,
     args.push_back(nullptr);
     EXPECT_EQ(posix_spawn(&spawned.pid, args[0], &actions, nullptr, args.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
-    if (fds[1] >= 0) {
-        close(fds[1]);
-        spawned.stdoutPipe = fds[0];
-    }
+    close(fds[1]);
+    spawned.stdoutPipe = fds[0];
     return spawned;
 }
 
@@ -101,7 +94,7 @@ ModuleProcess StartModule(const std::string& dir, std::vector<std::string> args)
     static int count = 0;
     args.insert(args.begin(), BinaryPath("tarnix-module"));
     ModuleProcess module;
-    module.process = Spawn(args, "", dir + "/module" + std::to_string(++count) + ".err");
+    module.process = Spawn(args, dir + "/module" + std::to_string(++count) + ".err");
     std::string line;
     char c = 0;
     while (read(module.process.stdoutPipe, &c, 1) == 1 && c != '\n') {
@@ -129,11 +122,8 @@ std::string ReportEntry(const std::string& report, const std::string& port) {
     return at == std::string::npos ? "" : report.substr(at, report.find('}', at) - at + 1);
 }
 
-class Fleet : public testing::Test {
+class Fleet : public TempDirTest {
 protected:
-    void SetUp() override { dir_ = MakeTempDir(); }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
     std::vector<std::string> FleetCommand(const std::string& file,
                                           const std::vector<ModuleProcess>& modules) {
         std::vector<std::string> command{
@@ -145,18 +135,14 @@ protected:
         return command;
     }
 
-    // Runs the fleet to its end; its exit status.
-    int RunFleet(const std::vector<std::string>& command) {
-        Spawned fleet = Spawn(command, dir_ + "/fleet.out", dir_ + "/fleet.err");
-        return WaitFor(fleet.pid, std::chrono::seconds(120));
+    // Runs the fleet to its end.
+    static ProgramRun RunFleet(const std::vector<std::string>& command) {
+        ProgramLaunch launch;
+        launch.program = command[0];
+        launch.args.assign(command.begin() + 1, command.end());
+        launch.timeLimitSeconds = 120;
+        return RunProgram(launch);
     }
-
-    std::string FleetOutput() {
-        return ReadFileBytes(dir_ + "/fleet.out") + "--- stderr ---\n" +
-               ReadFileBytes(dir_ + "/fleet.err");
-    }
-
-    std::string dir_;
 };
 
 TEST_F(Fleet, UpdatesEightModulesAndReportsTheOneThatRejected) {
@@ -168,28 +154,26 @@ TEST_F(Fleet, UpdatesEightModulesAndReportsTheOneThatRejected) {
         }
         modules.push_back(StartModule(dir_, args));
     }
-    EXPECT_EQ(RunFleet(FleetCommand(EXAMPLE, modules)), 1) << FleetOutput();
+    ProgramRun fleet = RunFleet(FleetCommand(EXAMPLE, modules));
+    EXPECT_EQ(fleet.exitCode, 1) << DescribeRun(fleet);
     std::string report = ReadFileBytes(dir_ + "/report.json");
     for (int i = 0; i < 8; ++i) {
         ModuleProcess& module = modules[static_cast<size_t>(i)];
         FinishModule(&module);
         std::string entry = ReportEntry(report, module.port);
-        if (i == 5) {
-            EXPECT_NE(entry.find("\"outcome\": \"failed\", \"exit_status\": 1"), std::string::npos)
-                << entry;
-            EXPECT_NE(entry.find("\"reason\": \"Return Value Daten: 0x15 line number 5\""),
-                      std::string::npos)
-                << entry;
-            EXPECT_EQ(module.exitStatus, 1) << module.verdict;
-        } else {
-            EXPECT_NE(entry.find("\"outcome\": \"completed\", \"exit_status\": 0"),
-                      std::string::npos)
-                << entry << "\n"
-                << report;
-            EXPECT_NE(module.verdict.find("image arrived whole"), std::string::npos)
-                << module.verdict;
-            EXPECT_EQ(module.exitStatus, 0) << module.verdict;
-        }
+        bool rejected = i == 5;
+        EXPECT_EQ(module.exitStatus, rejected ? 1 : 0) << module.verdict;
+        EXPECT_NE(entry.find(rejected ? "\"outcome\": \"failed\", \"exit_status\": 1"
+                                      : "\"outcome\": \"completed\", \"exit_status\": 0"),
+                  std::string::npos)
+            << entry << "\n"
+            << report;
+        // The rejecting module's reason; every other module received the image whole.
+        EXPECT_NE(rejected ? entry.find("\"reason\": \"Return Value Daten: 0x15 line number 5\"")
+                           : module.verdict.find("image arrived whole"),
+                  std::string::npos)
+            << entry << "\n"
+            << module.verdict;
         std::string log = ReadFileBytes(dir_ + "/logs/" + PortLogName(module.port));
         EXPECT_NE(log.find("Loading : 115300 Byte"), std::string::npos)
             << "no log for " << module.port;
@@ -200,11 +184,13 @@ TEST_F(Fleet, RefusesADamagedFileWithoutSendingAnything) {
     std::vector<std::string> lines{MakeDataRecord(0, PatternBytes(16, 1)),
                                    MakeDataRecord(16, PatternBytes(16, 2)), MakeEndRecord()};
     lines[1].back() = lines[1].back() == '0' ? '1' : '0';  // record checksum of line 2
-    std::string damaged = dir_ + "/damaged.upd";
-    ASSERT_TRUE(WriteFileBytes(damaged, BuildUpdateFile(256, lines)));
+    std::string damaged = Write("damaged.upd", BuildUpdateFile(256, lines));
     std::vector<ModuleProcess> modules{StartModule(dir_, {})};
-    EXPECT_EQ(RunFleet(FleetCommand(damaged, modules)), 1);
-    EXPECT_NE(FleetOutput().find("line 2: record checksum"), std::string::npos) << FleetOutput();
+    ProgramRun fleet = RunFleet(FleetCommand(damaged, modules));
+    EXPECT_EQ(fleet.exitCode, 1) << DescribeRun(fleet);
+    EXPECT_NE((fleet.stdoutText + fleet.stderrText).find("line 2: record checksum"),
+              std::string::npos)
+        << DescribeRun(fleet);
     FinishModule(&modules[0], true);
     EXPECT_NE(modules[0].verdict.find("frames: 0 "), std::string::npos) << modules[0].verdict;
     EXPECT_EQ(ReadFileBytes(dir_ + "/logs/" + PortLogName(modules[0].port)), "");
@@ -213,7 +199,8 @@ TEST_F(Fleet, RefusesADamagedFileWithoutSendingAnything) {
 TEST_F(Fleet, NoPortOpenedExitsTwo) {
     std::vector<std::string> command = FleetCommand(EXAMPLE, {});
     command.push_back("/nonexistent/tty0");
-    EXPECT_EQ(RunFleet(command), 2) << FleetOutput();
+    ProgramRun fleet = RunFleet(command);
+    EXPECT_EQ(fleet.exitCode, 2) << DescribeRun(fleet);
     EXPECT_NE(ReadFileBytes(dir_ + "/report.json").find("\"outcome\": \"not-opened\""),
               std::string::npos);
 }
@@ -224,7 +211,7 @@ TEST_F(Fleet, PassesCtrlCOnSoThatEveryModuleGetsFinish) {
         // The 100th record goes unanswered, so every update is still running when Ctrl-C comes.
         modules.push_back(StartModule(dir_, {"--silent", "data:100"}));
     }
-    Spawned fleet = Spawn(FleetCommand(EXAMPLE, modules), dir_ + "/fleet.out", dir_ + "/fleet.err");
+    Spawned fleet = Spawn(FleetCommand(EXAMPLE, modules), dir_ + "/fleet.err");
     Clock::time_point deadline = Clock::now() + std::chrono::seconds(30);
     for (const ModuleProcess& module : modules) {
         std::string log = dir_ + "/logs/" + PortLogName(module.port);
@@ -235,7 +222,9 @@ TEST_F(Fleet, PassesCtrlCOnSoThatEveryModuleGetsFinish) {
         }
     }
     kill(fleet.pid, SIGINT);
-    EXPECT_EQ(WaitFor(fleet.pid, std::chrono::seconds(60)), 1) << FleetOutput();
+    EXPECT_EQ(WaitFor(fleet.pid, std::chrono::seconds(60)), 1)
+        << ReadAll(fleet.stdoutPipe) << ReadFileBytes(dir_ + "/fleet.err");
+    close(fleet.stdoutPipe);
     std::string report = ReadFileBytes(dir_ + "/report.json");
     for (ModuleProcess& module : modules) {
         FinishModule(&module);
