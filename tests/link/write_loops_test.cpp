@@ -11,6 +11,7 @@
 #include <time.h>
 
 #include <atomic>
+#include <ostream>
 #include <thread>
 
 #include "pty_peer.h"
@@ -32,7 +33,32 @@ std::vector<uint8_t> Pattern(size_t count) {
     return bytes;
 }
 
-class WriteLoops : public PtyPeer {
+// Both ways onto the line: one block write, and byte by byte as the frames go out. Both send
+// more than the pseudo-terminal buffers, so that the writes block.
+struct StormCase {
+    const char* name;
+    size_t count;
+    void (*send)(const std::vector<uint8_t>& bytes);
+};
+
+void PrintTo(const StormCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+void SendAsBlock(const std::vector<uint8_t>& bytes) {
+    uint32_t written = 0;
+    EXPECT_TRUE(WriteComBlock(bytes.data(), static_cast<uint32_t>(bytes.size()), &written))
+        << "error " << LastComError();
+    EXPECT_EQ(written, bytes.size());
+}
+
+void SendByteByByte(const std::vector<uint8_t>& bytes) {
+    for (uint8_t byte : bytes) {
+        SendByte(byte);  // a failure prints "TransmitCommChar failed"
+    }
+}
+
+class WriteLoops : public PtyPeer, public testing::WithParamInterface<StormCase> {
 protected:
     void SetUp() override {
         PtyPeer::SetUp();
@@ -53,22 +79,17 @@ protected:
         struct sigaction action {};
         action.sa_handler = CountSignal;
         sigemptyset(&action.sa_mask);
-        action.sa_flags = 0;
         ASSERT_EQ(sigaction(SIGALRM, &action, &previous_), 0);
+        signalsCaught = 0;
         itimerval storm{{0, 100}, {0, 100}};
         ASSERT_EQ(setitimer(ITIMER_REAL, &storm, nullptr), 0);
-        storming_ = true;
-        signalsCaught = 0;
     }
 
+    // Also safe before StartStorm: previous_ then holds the default action.
     void StopStorm() {
-        if (!storming_) {
-            return;
-        }
         itimerval off{};
         setitimer(ITIMER_REAL, &off, nullptr);
         sigaction(SIGALRM, &previous_, nullptr);
-        storming_ = false;
     }
 
     // The module's side reads `count` bytes in small pieces with a pause after each, on a
@@ -79,69 +100,49 @@ protected:
         sigaddset(&alarm, SIGALRM);
         sigset_t old;
         pthread_sigmask(SIG_BLOCK, &alarm, &old);  // the new thread inherits the mask
-        reader_ = std::thread([this, count] { received_ = ReadSlowly(count); });
+        reader_ = std::thread([this, count] {
+            const timespec pause{0, 50 * 1000};
+            while (received_.size() < count) {
+                pollfd pfd{master_, POLLIN, 0};
+                if (poll(&pfd, 1, 5000) <= 0) {
+                    break;  // the writer gave up; the comparison shows what is missing
+                }
+                uint8_t buffer[256];
+                ssize_t n =
+                    read(master_, buffer, std::min(sizeof buffer, count - received_.size()));
+                if (n <= 0) {
+                    break;
+                }
+                received_.insert(received_.end(), buffer, buffer + n);
+                nanosleep(&pause, nullptr);
+            }
+        });
         pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    }
-
-    std::vector<uint8_t> ReadSlowly(size_t count) {
-        std::vector<uint8_t> bytes;
-        const timespec pause{0, 50 * 1000};
-        while (bytes.size() < count) {
-            pollfd pfd{master_, POLLIN, 0};
-            if (poll(&pfd, 1, 5000) <= 0) {
-                break;  // the writer gave up; the comparison shows what is missing
-            }
-            uint8_t buffer[256];
-            ssize_t n = read(master_, buffer, std::min(sizeof buffer, count - bytes.size()));
-            if (n <= 0) {
-                break;
-            }
-            bytes.insert(bytes.end(), buffer, buffer + n);
-            nanosleep(&pause, nullptr);
-        }
-        return bytes;
-    }
-
-    // Joins the reader and checks that it got exactly `expected`.
-    void ExpectReceived(const std::vector<uint8_t>& expected) {
-        reader_.join();
-        ASSERT_EQ(received_.size(), expected.size());
-        EXPECT_TRUE(received_ == expected) << "bytes arrived changed or out of order";
     }
 
     std::thread reader_;
     std::vector<uint8_t> received_;
     struct sigaction previous_ {};
-    bool storming_ = false;
 };
 
-TEST_F(WriteLoops, BlockWriteDeliversEveryByteInOrderThroughASignalStorm) {
-    const std::vector<uint8_t> block = Pattern(1 << 20);
-    StartSlowReader(block.size());
-    StartStorm();
-    uint32_t written = 0;
-    bool succeeded = WriteComBlock(block.data(), static_cast<uint32_t>(block.size()), &written);
-    StopStorm();
-    EXPECT_GT(signalsCaught.load(), 0u);
-    EXPECT_TRUE(succeeded) << "error " << LastComError();
-    EXPECT_EQ(written, block.size());
-    ExpectReceived(block);
-}
-
-TEST_F(WriteLoops, SingleByteSendsDeliverEveryByteInOrderThroughASignalStorm) {
-    // More than the pseudo-terminal buffers, so that the sends block.
-    const std::vector<uint8_t> bytes = Pattern(256 * 1024);
+TEST_P(WriteLoops, DeliverEveryByteInOrderThroughASignalStorm) {
+    const std::vector<uint8_t> bytes = Pattern(GetParam().count);
     testing::internal::CaptureStdout();
     StartSlowReader(bytes.size());
     StartStorm();
-    for (uint8_t byte : bytes) {
-        SendByte(byte);
-    }
+    GetParam().send(bytes);
     StopStorm();
     std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_GT(signalsCaught.load(), 0u);
-    EXPECT_EQ(printed.substr(0, 200), "");  // no "TransmitCommChar failed" line
-    ExpectReceived(bytes);
+    EXPECT_EQ(printed.substr(0, 200), "");  // no failure line
+    reader_.join();
+    ASSERT_EQ(received_.size(), bytes.size());
+    EXPECT_TRUE(received_ == bytes) << "bytes arrived changed or out of order";
 }
+
+INSTANTIATE_TEST_SUITE_P(Ways, WriteLoops,
+                         testing::Values(StormCase{"BlockWrite", 1 << 20, SendAsBlock},
+                                         StormCase{"SingleByteSends", 256 * 1024, SendByteByByte}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 }  // namespace

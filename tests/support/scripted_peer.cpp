@@ -24,10 +24,7 @@ struct Peer {
     std::vector<uint8_t> frame;
 
     bool FrameComplete() const {
-        if (frame.size() == 2 && frame[1] == 'S') {
-            return true;
-        }
-        return frame.size() >= 3 && frame.back() == ETX;
+        return (frame.size() == 2 && frame[1] == 'S') || (frame.size() >= 3 && frame.back() == ETX);
     }
 
     std::vector<uint8_t> ReplyFor(size_t index) const {
@@ -80,7 +77,7 @@ struct Peer {
             if (count <= 0) {
                 return;
             }
-            for (ssize_t i = 0; i < count && master >= 0; ++i) {
+            for (ssize_t i = 0; i < count; ++i) {
                 if (!Take(buffer[i])) {
                     return;
                 }
