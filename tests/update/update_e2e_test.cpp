@@ -75,21 +75,19 @@ TEST_F(UpdateProgram, RecordModePutsExactlyTheseBytesOnTheLineAndPrintsProgress)
     std::vector<std::string> lines = ShortRecordFile();
     std::string content = BuildUpdateFile(256, lines);
     std::string path = Write("short.upd", content);
+    const Bytes expected = Concat({Command('B'), DataCommand(lines[0]), DataCommand(lines[1]),
+                                   Command('D'), DataCommand(lines[2]), DataCommand(lines[3]),
+                                   Command('D'), Command('E'), Command('F')});
+    // Each data record's payload is its 43 characters and ETX; a hundredth of the size divides.
+    const uint32_t divisor = static_cast<uint32_t>(content.size()) / 100;
     ModuleConfig plain, slow, byteWaiting;
     slow.replyLatencyMs = 16;
     byteWaiting.bytesBeforeStart = {0x15};
     for (const ModuleConfig* config : {&plain, &slow, &byteWaiting}) {
         ProgramRun run = Run({"0x89", path, "0", "{port}"}, *config);
         EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
-        Bytes expected = Concat({Command('B'), DataCommand(lines[0]), DataCommand(lines[1]),
-                                 Command('D'), DataCommand(lines[2]), DataCommand(lines[3]),
-                                 Command('D'), Command('E'), Command('F')});
         EXPECT_EQ(run.module.received, expected);
         EXPECT_TRUE(UpdateShortfalls(run.module).empty()) << DescribeRun(run);
-
-        // Each data record's payload is its 43 characters and ETX; a hundredth of the size
-        // divides.
-        uint32_t divisor = static_cast<uint32_t>(content.size()) / 100;
         std::string expectedOut = Opened(run) + "Block Size is : 256\n" +
                                   "\nLoading : " + std::to_string(content.size()) + " Byte from " +
                                   path + "\n" + "\nWriting User configuration...    0 %" +
