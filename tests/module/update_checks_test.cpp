@@ -115,7 +115,10 @@ TEST(UpdateVerdict, NamesWhatAnUpdateLeftUndone) {
     struct Case {
         std::vector<Step> steps;
         std::vector<std::string> shortfalls;
+        ModuleConfig config = {};
     };
+    ModuleConfig silentEnd;
+    silentEnd.faults = {SilentAt(FaultPoint::End, 1)};
     const std::string incomplete = "update incomplete: ";
     const std::vector<Case> cases = {
         {{{'B', ""}, {'C', Record(0)}, {'E', ""}, {'F', ""}}, {}},
@@ -129,22 +132,22 @@ TEST(UpdateVerdict, NamesWhatAnUpdateLeftUndone) {
         {{{'B', "", true}, {'E', ""}, {'F', ""}},
          {incomplete + "no accepted Start", incomplete + "Start 1 rejected with 0x15"}},
         {{{'F', ""}}, {incomplete + "no accepted Start", incomplete + "no End"}},
+        {{{'B', ""}, {'E', ""}, {'F', ""}},
+         {incomplete + "last update command (End) unanswered"},
+         silentEnd},
     };
     for (size_t i = 0; i < cases.size(); ++i) {
-        ModuleLog log = Converse(cases[i].steps);
+        ModuleLog log = Converse(cases[i].steps, cases[i].config);
         EXPECT_EQ(UpdateShortfalls(log), cases[i].shortfalls) << "case " << i;
         EXPECT_EQ(ModuleRunPassed(log, nullptr), cases[i].shortfalls.empty() && log.errors.empty())
             << "case " << i;
+        std::string lines;  // in the verdict, one a line just before the image
+        for (const std::string& shortfall : cases[i].shortfalls) {
+            lines += shortfall + "\n";
+        }
+        EXPECT_NE(DescribeModuleVerdict(log, nullptr).find(lines + "image: "), std::string::npos)
+            << "case " << i;
     }
-    ModuleConfig silentEnd;
-    silentEnd.faults = {SilentAt(FaultPoint::End, 1)};
-    ModuleLog log = Converse({{'B', ""}, {'E', ""}, {'F', ""}}, silentEnd);
-    EXPECT_EQ(UpdateShortfalls(log),
-              std::vector<std::string>{incomplete + "last update command (End) unanswered"});
-    EXPECT_NE(DescribeModuleVerdict(log, nullptr)
-                  .find(incomplete + "last update command (End) "
-                                     "unanswered\nimage: "),
-              std::string::npos);
 }
 
 TEST(StrayReplies, ExtraBytesFollowTheReplyAndLateRepliesWait) {

@@ -24,15 +24,12 @@ struct ProgramGap {
 // Answers every frame with ACK until End; notes when the first Program command was answered and
 // when the first byte after it arrived.
 void PlayModule(int master, ProgramGap* gap) {
+    const Clock::time_point never{};
     std::vector<uint8_t> frame;
-    bool programAnswered = false;
-    for (;;) {
-        pollfd pfd{master, POLLIN, 0};
-        uint8_t byte = 0;
-        if (poll(&pfd, 1, 3000) != 1 || read(master, &byte, 1) != 1) {
-            return;
-        }
-        if (programAnswered && gap->nextCommandSeen == Clock::time_point{}) {
+    pollfd pfd{master, POLLIN, 0};
+    uint8_t byte = 0;
+    while (poll(&pfd, 1, 3000) == 1 && read(master, &byte, 1) == 1) {
+        if (gap->programAcknowledged != never && gap->nextCommandSeen == never) {
             gap->nextCommandSeen = Clock::now();
         }
         frame.push_back(byte);
@@ -42,15 +39,11 @@ void PlayModule(int master, ProgramGap* gap) {
         uint8_t command = frame[1];
         frame.clear();
         const uint8_t ack = 0x06;
-        if (write(master, &ack, 1) != 1) {
+        if (write(master, &ack, 1) != 1 || command == 'E') {
             return;
         }
-        if (command == 'D' && !programAnswered) {
+        if (command == 'D' && gap->programAcknowledged == never) {
             gap->programAcknowledged = Clock::now();
-            programAnswered = true;
-        }
-        if (command == 'E') {
-            return;
         }
     }
 }

@@ -71,30 +71,37 @@ TEST(CommandLine, OnlyOneSelectsLineMode) {
     EXPECT_EQ(Parse({"0x89", "f", "0"}).settings.progMode, PROG_MODE_RECORDS);
 }
 
-TEST(CommandLine, ComNumberIsTheFirstCharacter) {
-    EXPECT_EQ(Parse({"0x89", "f", "0", "8"}).settings.port.comNr, 8);
-    Parsed twelve = Parse({"0x89", "f", "0", "12"});
-    EXPECT_EQ(twelve.settings.port.comNr, 1);
-    EXPECT_EQ(twelve.printed, "");
-    EXPECT_EQ(Parse({"0x89", "f", "0", "38"}).settings.port.comNr, 3);
-}
-
-TEST(CommandLine, ComNumberOutsideOneToEightFallsBackToCom1) {
-    for (const char* bad : {"9", "0", "x", "", "-1"}) {
-        Parsed parsed = Parse({"0x89", "f", "0", bad});
-        EXPECT_EQ(parsed.settings.port.comNr, 1) << bad;
-        EXPECT_EQ(parsed.printed, "Valid COM ports are 1 - 8 only !\n") << bad;
+// The fourth argument: a COM number by its first character, a device path, or the name of a
+// character device in /dev (/dev/null is one on every Linux machine, /dev/pts a directory).
+TEST(CommandLine, PortArgument) {
+    struct Accepted {
+        const char* port;
+        int comNr;  // 0: not looked at, a device path was chosen
+        std::string devicePath;
+    };
+    for (const Accepted& c : {Accepted{"8", 8, ""}, Accepted{"12", 1, ""}, Accepted{"38", 3, ""},
+                              Accepted{"3null", 3, ""}, Accepted{"/dev/ttyUSB0", 0, "/dev/ttyUSB0"},
+                              Accepted{"null", 0, "/dev/null"}}) {
+        Parsed parsed = Parse({"0x89", "f", "0", c.port});
+        if (c.comNr != 0) {
+            EXPECT_EQ(parsed.settings.port.comNr, c.comNr) << c.port;
+        }
+        EXPECT_EQ(parsed.settings.port.devicePath, c.devicePath) << c.port;
+        EXPECT_EQ(parsed.printed, "") << c.port;
     }
-}
-
-TEST(CommandLine, PortWithSlashIsADevicePathWherePathsAreAllowed) {
-    Parsed parsed = Parse({"0x89", "f", "0", "/dev/ttyUSB0"});
-    EXPECT_EQ(parsed.settings.port.devicePath, "/dev/ttyUSB0");
-    EXPECT_EQ(parsed.printed, "");
-    Parsed withoutPaths = Parse({"0x89", "f", "0", "/dev/ttyUSB0"}, false);
-    EXPECT_EQ(withoutPaths.settings.port.devicePath, "");
-    EXPECT_EQ(withoutPaths.settings.port.comNr, 1);
-    EXPECT_EQ(withoutPaths.printed, "Valid COM ports are 1 - 8 only !\n");
+    // Refused: COM1 instead. Without device paths (Windows) a path or a name is refused too.
+    auto expectRefused = [](const char* port, bool pathsAllowed) {
+        Parsed parsed = Parse({"0x89", "f", "0", port}, pathsAllowed);
+        EXPECT_EQ(parsed.settings.port.comNr, 1) << port;
+        EXPECT_EQ(parsed.settings.port.devicePath, "") << port;
+        EXPECT_EQ(parsed.printed, "Valid COM ports are 1 - 8 only !\n") << port;
+    };
+    for (const char* port : {"9", "0", "x", "", "-1", "pts", "no-such-device", ".."}) {
+        expectRefused(port, true);
+        expectRefused(port, false);
+    }
+    expectRefused("/dev/ttyUSB0", false);
+    expectRefused("null", false);
 }
 
 TEST(CommandLine, VersionAndHelpOnlyAsTheOneArgument) {
@@ -117,35 +124,20 @@ TEST(CommandLine, VersionAndHelpOnlyAsTheOneArgument) {
 }
 
 TEST(CommandLine, HelpStartsWithTheUsageLinesAndNamesTheExitStatuses) {
-    testing::internal::CaptureStdout();
-    PrintHelp(true);
-    std::string help = testing::internal::GetCapturedStdout();
+    auto printed = [](bool devicePathsAllowed) {
+        testing::internal::CaptureStdout();
+        PrintHelp(devicePathsAllowed);
+        return testing::internal::GetCapturedStdout();
+    };
+    std::string help = printed(true);
     EXPECT_EQ(help.rfind(USAGE, 0), 0u) << help;
     for (const char* part : {"ModNr", "ProgMode", "/dev/ttyS<n-1>", "ttyUSB0", "dialout",
                              "0 the update completed", "2 the port", "130"}) {
         EXPECT_NE(help.find(part), std::string::npos) << part;
     }
-    testing::internal::CaptureStdout();
-    PrintHelp(false);
-    std::string windows = testing::internal::GetCapturedStdout();
+    std::string windows = printed(false);
     EXPECT_EQ(windows.find("/dev/"), std::string::npos) << windows;
     EXPECT_NE(windows.find("COM1 to COM8"), std::string::npos) << windows;
-}
-
-// /dev/null and /dev/pts are on every Linux machine: a character device and a directory.
-TEST(CommandLine, NameOfACharacterDeviceInDevIsThatDevice) {
-    Parsed null = Parse({"0x89", "f", "0", "null"});
-    EXPECT_EQ(null.settings.port.devicePath, "/dev/null");
-    EXPECT_EQ(null.printed, "");
-    EXPECT_EQ(Parse({"0x89", "f", "0", "3null"}).settings.port.comNr, 3);
-    for (const char* notADevice : {"pts", "no-such-device", "..", "9"}) {
-        Parsed parsed = Parse({"0x89", "f", "0", notADevice});
-        EXPECT_EQ(parsed.settings.port.devicePath, "") << notADevice;
-        EXPECT_EQ(parsed.printed, "Valid COM ports are 1 - 8 only !\n") << notADevice;
-    }
-    Parsed withoutPaths = Parse({"0x89", "f", "0", "null"}, false);
-    EXPECT_EQ(withoutPaths.settings.port.devicePath, "");
-    EXPECT_EQ(withoutPaths.printed, "Valid COM ports are 1 - 8 only !\n");
 }
 
 TEST(CommandLine, LongFileNamesAreKeptWhole) {

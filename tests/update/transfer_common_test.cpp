@@ -55,30 +55,29 @@ TEST(ReadUpdateLine, SplitsOverlongLinesAndKeepsNulBytes) {
     fclose(stream);
 }
 
-// A line end right after a full piece belongs to that piece; anything else starts the next.
+// A line end right after a full piece belongs to that piece; anything else (a CR that is text
+// here) starts the next.
 TEST(ReadUpdateLine, LineEndJustPastAFullPieceStaysWithIt) {
-    std::string full(MAX_LINE_CHARS, 'x');
-    std::string shorter(MAX_LINE_CHARS - 1, 'y');
-    for (const std::string& text : {shorter + "\r\n", full + "\r\n", full + "\n"}) {
-        FILE* stream = StreamWith(text + "next\n");
+    const std::string full(MAX_LINE_CHARS, 'x'), shorter(MAX_LINE_CHARS - 1, 'y');
+    struct Case {
+        std::string first;
+        bool cut;
+        std::string second;
+    };
+    for (const Case& c :
+         {Case{shorter + "\r\n", false, "next\n"}, Case{full + "\r\n", false, "next\n"},
+          Case{full + "\n", false, "next\n"}, Case{full, true, "\rz\n"}}) {
+        FILE* stream = StreamWith(c.first + c.second);
         UpdateLine line;
         ASSERT_EQ(ReadUpdateLine(stream, &line), LineRead::Line);
-        EXPECT_EQ(std::string(line.text, line.length), text);
-        EXPECT_FALSE(line.cut);
+        EXPECT_EQ(std::string(line.text, line.length), c.first);
+        EXPECT_EQ(line.cut, c.cut);
         ASSERT_EQ(ReadUpdateLine(stream, &line), LineRead::Line);
-        EXPECT_EQ(std::string(line.text, line.length), "next\n");
+        EXPECT_EQ(std::string(line.text, line.length), c.second);
+        EXPECT_FALSE(line.cut);
         EXPECT_EQ(line.number, 2);
         fclose(stream);
     }
-    FILE* stream = StreamWith(full + "\rz\n");  // a CR that is text goes on with the line
-    UpdateLine line;
-    ASSERT_EQ(ReadUpdateLine(stream, &line), LineRead::Line);
-    EXPECT_EQ(line.length, MAX_LINE_CHARS);
-    EXPECT_TRUE(line.cut);
-    ASSERT_EQ(ReadUpdateLine(stream, &line), LineRead::Line);
-    EXPECT_EQ(std::string(line.text, line.length), "\rz\n");
-    EXPECT_FALSE(line.cut);
-    fclose(stream);
 }
 
 // The size taken at opening is the expected end: an earlier end or more bytes are read errors.

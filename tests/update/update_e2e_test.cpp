@@ -36,6 +36,13 @@ protected:
         return run;
     }
 
+    // Line mode (ProgMode 1) with `content` as lines.txt, against a module that takes any text.
+    ProgramRun RunLines(const std::string& content, ModuleConfig config = {},
+                        const std::string& modNr = "0x89") {
+        config.checkRecords = false;
+        return Run({modNr, Write("lines.txt", content), "1", "{port}"}, config);
+    }
+
     // Standard output after the banner, whose shape is checked on the way.
     static std::string AfterBanner(const ProgramRun& run) {
         static const std::regex banner(
@@ -61,40 +68,42 @@ std::vector<std::string> ShortRecordFile() {
             MakeDataRecord(0x0000, PatternBytes(16, 3)), MakeEndRecord()};
 }
 
+// The same run against a plain module, against one whose replies are slow (a USB adapter's
+// default latency timer), and against one with a NAK waiting in the port's input before the
+// program opens it: purged with the opening, not read as the reply to Start nor met as a stray.
 TEST_F(UpdateProgram, RecordModePutsExactlyTheseBytesOnTheLineAndPrintsProgress) {
     std::vector<std::string> lines = ShortRecordFile();
     std::string content = BuildUpdateFile(256, lines);
     std::string path = Write("short.upd", content);
-    ProgramRun run = Run({"0x89", path, "0", "{port}"});
-
-    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
-    Bytes expected = Concat({Command('B'), DataCommand(lines[0]), DataCommand(lines[1]),
-                             Command('D'), DataCommand(lines[2]), DataCommand(lines[3]),
-                             Command('D'), Command('E'), Command('F')});
-    EXPECT_EQ(run.module.received, expected);
-
+    const Bytes expected = Concat({Command('B'), DataCommand(lines[0]), DataCommand(lines[1]),
+                                   Command('D'), DataCommand(lines[2]), DataCommand(lines[3]),
+                                   Command('D'), Command('E'), Command('F')});
     // Each data record's payload is its 43 characters and ETX; a hundredth of the size divides.
-    uint32_t divisor = static_cast<uint32_t>(content.size()) / 100;
-    std::string expectedOut = Opened(run) + "Block Size is : 256\n" +
-                              "\nLoading : " + std::to_string(content.size()) + " Byte from " +
-                              path + "\n" + "\nWriting User configuration...    0 %" +
-                              Progress(44 / divisor) + Progress(88 / divisor) +
-                              Progress(132 / divisor) + DONE + KEY_PROMPT;
-    EXPECT_EQ(AfterBanner(run), expectedOut);
-    // Nine commands with Finish; the payloads of three data records and the address record.
-    std::string outcome = "tarnix: completed: module 0x89 on " + run.portPath + "; 9 commands, " +
-                          std::to_string(3 * 44 + lines[2].size() + 1) + " data bytes, ";
-    EXPECT_EQ(run.stderrText.rfind(outcome, 0), 0u) << run.stderrText;
-    EXPECT_EQ(run.stderrText.find("latency timer"), std::string::npos) << run.stderrText;
-}
-
-TEST_F(UpdateProgram, SlowRepliesPointToTheLatencyTimer) {
-    std::string path = Write("short.upd", BuildUpdateFile(256, ShortRecordFile()));
-    ModuleConfig config;
-    config.replyLatencyMs = 16;  // a USB adapter's default latency timer
-    ProgramRun run = Run({"0x89", path, "0", "{port}"}, config);
-    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
-    EXPECT_NE(run.stderrText.find("latency timer"), std::string::npos) << run.stderrText;
+    const uint32_t divisor = static_cast<uint32_t>(content.size()) / 100;
+    ModuleConfig plain, slow, byteWaiting;
+    slow.replyLatencyMs = 16;
+    byteWaiting.bytesBeforeStart = {0x15};
+    for (const ModuleConfig* config : {&plain, &slow, &byteWaiting}) {
+        ProgramRun run = Run({"0x89", path, "0", "{port}"}, *config);
+        EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+        EXPECT_EQ(run.module.received, expected);
+        EXPECT_TRUE(UpdateShortfalls(run.module).empty()) << DescribeRun(run);
+        std::string expectedOut = Opened(run) + "Block Size is : 256\n" +
+                                  "\nLoading : " + std::to_string(content.size()) + " Byte from " +
+                                  path + "\n" + "\nWriting User configuration...    0 %" +
+                                  Progress(44 / divisor) + Progress(88 / divisor) +
+                                  Progress(132 / divisor) + DONE + KEY_PROMPT;
+        EXPECT_EQ(AfterBanner(run), expectedOut);
+        // Nine commands with Finish; the payloads of three data records and the address record.
+        std::string outcome = "tarnix: completed: module 0x89 on " + run.portPath +
+                              "; 9 commands, " + std::to_string(3 * 44 + lines[2].size() + 1) +
+                              " data bytes, ";
+        EXPECT_EQ(run.stderrText.rfind(outcome, 0), 0u) << run.stderrText;
+        EXPECT_EQ(run.stderrText.find("latency timer") != std::string::npos, config == &slow)
+            << run.stderrText;
+        EXPECT_EQ(run.stderrText.find("unexpected byte"), std::string::npos) << run.stderrText;
+        EXPECT_EQ(!run.module.sent.empty() && run.module.sent[0] == 0x15, config == &byteWaiting);
+    }
 }
 
 TEST_F(UpdateProgram, FortyKilobytesOverTwoSegmentsArriveWhole) {
@@ -253,11 +262,8 @@ TEST_F(UpdateProgram, RejectedDataRecordShowsProgressAfterTheMessage) {
 }
 
 TEST_F(UpdateProgram, LineModeForwardsEveryLineAsItStands) {
-    std::string content = "first line\r\n\r\n# comment\n";
-    std::string path = Write("lines.txt", content);
-    ModuleConfig config;
-    config.checkRecords = false;
-    ProgramRun run = Run({"0x42", path, "1", "{port}"}, config);
+    ProgramRun run = RunLines("first line\r\n\r\n# comment\n", {}, "0x42");
+    std::string path = dir_ + "/lines.txt";
 
     EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
     EXPECT_EQ(run.module.received,
@@ -269,23 +275,11 @@ TEST_F(UpdateProgram, LineModeForwardsEveryLineAsItStands) {
                                     Progress(22 * 100 / 24) + DONE + KEY_PROMPT);
 }
 
-TEST_F(UpdateProgram, LineModeLastLineWithoutLineEndIsSentWhole) {
-    std::string path = Write("noend.txt", "abc\r\nxyz");
-    ModuleConfig config;
-    config.checkRecords = false;
-    ProgramRun run = Run({"0x89", path, "1", "{port}"}, config);
-    EXPECT_EQ(run.module.received, Concat({Command('B'), DataCommand("abc"), DataCommand("xyz"),
-                                           Command('E'), Command('F')}));
-    EXPECT_EQ(AfterBanner(run).find(DONE), std::string::npos);  // End follows directly
-    EXPECT_EQ(run.exitCode, 0);
-}
-
 TEST_F(UpdateProgram, LineModeRejectionsEndWithoutEnd) {
-    std::string path = Write("lines.txt", "one\r\ntwo\r\nthree\r\n");
+    const std::string content = "one\r\ntwo\r\nthree\r\n";
     ModuleConfig config;
-    config.checkRecords = false;
     config.faults.push_back(RejectAt(FaultPoint::Data, 2, 0x21));
-    ProgramRun run = Run({"0x89", path, "1", "{port}"}, config);
+    ProgramRun run = RunLines(content, config);
     EXPECT_EQ(CommandSequence(run.module), "BCCF");
     std::string out = AfterBanner(run);
     EXPECT_NE(out.find("\nReturn Value Daten: 0x21\t line number 2\ntwo\x03\n" + KEY_PROMPT),
@@ -294,34 +288,47 @@ TEST_F(UpdateProgram, LineModeRejectionsEndWithoutEnd) {
     EXPECT_EQ(run.exitCode, 1);
 
     config.faults = {RejectAt(FaultPoint::Start, 1, 0x00)};
-    run = Run({"0x89", path, "1", "{port}"}, config);
+    run = RunLines(content, config);
     EXPECT_EQ(CommandSequence(run.module), "BF");
     EXPECT_NE(run.stdoutText.find("Return Value start : 0x00\n" + KEY_PROMPT), std::string::npos);
 
     config.faults = {RejectAt(FaultPoint::End, 1, 0xFF)};
-    run = Run({"0x89", path, "1", "{port}"}, config);
+    run = RunLines(content, config);
     EXPECT_EQ(CommandSequence(run.module), "BCCCEF");
     EXPECT_NE(run.stdoutText.find(DONE + "Return Value Ende : 0xFF\n" + KEY_PROMPT),
               std::string::npos);
     EXPECT_EQ(run.exitCode, 1);
 }
 
-// ---- bad files ------------------------------------------------------------------------------
-
-TEST_F(UpdateProgram, LineModeKeepsLineEndsWithTheirLineAndSendsLongLinesInPieces) {
+// A line end goes with its line and a line longer than one read in pieces: no CR in a payload and
+// no empty Data command for a line end alone. A last line without a line end is sent whole, and
+// End follows it without the closing progress text.
+TEST_F(UpdateProgram, LineModeSendsEachLineWithoutItsLineEnd) {
     const std::string a(MAX_TEXT - 1, 'a'), b(MAX_TEXT, 'b'), c(MAX_TEXT, 'c'), d(400, 'd');
-    std::string path = Write("long.txt", a + "\r\n" + b + "\r\n" + c + "\n" + d + "\r\nend\r\n");
-    ModuleConfig config;
-    config.checkRecords = false;
-    ProgramRun run = Run({"0x89", path, "1", "{port}"}, config);
-    // No CR in a payload and no empty Data command for a line end alone.
-    EXPECT_EQ(run.module.received,
-              Concat({Command('B'), DataCommand(a), DataCommand(b), DataCommand(c),
-                      DataCommand(d.substr(0, MAX_TEXT)), DataCommand(d.substr(MAX_TEXT)),
-                      DataCommand("end"), Command('E'), Command('F')}));
-    EXPECT_NE(AfterBanner(run).find(DONE + KEY_PROMPT), std::string::npos);
-    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+    struct Case {
+        std::string content;
+        std::vector<std::string> texts;
+        bool doneShown;
+    };
+    for (const Case& k : {Case{a + "\r\n" + b + "\r\n" + c + "\n" + d + "\r\nend\r\n",
+                               {a, b, c, d.substr(0, MAX_TEXT), d.substr(MAX_TEXT), "end"},
+                               true},
+                          Case{"abc\r\nxyz", {"abc", "xyz"}, false}}) {
+        ProgramRun run = RunLines(k.content);
+        Bytes expected = Command('B');
+        for (const std::string& text : k.texts) {
+            expected = Concat({expected, DataCommand(text)});
+        }
+        EXPECT_EQ(run.module.received, Concat({expected, Command('E'), Command('F')}));
+        std::string out = AfterBanner(run);
+        EXPECT_EQ(out.find(k.doneShown ? DONE + KEY_PROMPT : DONE) != std::string::npos,
+                  k.doneShown)
+            << out;
+        EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+    }
 }
+
+// ---- bad files ------------------------------------------------------------------------------
 
 TEST_F(UpdateProgram, RecordTooLongForTheLineBufferIsReportedAndNotSent) {
     // 144 data bytes make a record of exactly 299 characters: it fits, with its line end.
@@ -355,7 +362,7 @@ TEST_F(UpdateProgram, FileThatChangesSizeDuringTheTransferIsAReadError) {
     struct Case {
         const char* mode;
         const std::string& content;
-        size_t newSize;  // 0: grows by one record
+        size_t newSize;  // cut to, or grown by zero bytes to
         std::string message;
         std::string sequence;  // commands after Start
     };
@@ -364,7 +371,7 @@ TEST_F(UpdateProgram, FileThatChangesSizeDuringTheTransferIsAReadError) {
          "line 201: the file ended after 9052 of its 18032 bytes\n", std::string(200, 'C') + "EF"},
         {"1", text, 200 * 40 + 20, "line 201: the file ended after 8020 of its 16000 bytes\n",
          std::string(200, 'C') + "F"},
-        {"0", records, 0, "line 401: the file grew beyond its 18032 bytes\n",
+        {"0", records, records.size() + 13, "line 401: the file grew beyond its 18032 bytes\n",
          std::string(400, 'C') + "EF"}};
     for (const Case& c : cases) {
         std::string path = Write("changing.upd", c.content);
@@ -373,16 +380,7 @@ TEST_F(UpdateProgram, FileThatChangesSizeDuringTheTransferIsAReadError) {
         launch.args = {"0x89", path, c.mode, "{port}"};
         launch.stdinText = "\n";
         launch.hookAfterReplies = 10;
-        launch.hook = [&] {
-            if (c.newSize == 0) {
-                FILE* file = fopen(path.c_str(), "ab");
-                ASSERT_NE(file, nullptr);
-                fputs((MakeEndRecord() + "\r\n").c_str(), file);
-                fclose(file);
-            } else {
-                ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(c.newSize)), 0);
-            }
-        };
+        launch.hook = [&] { ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(c.newSize)), 0); };
         ModuleConfig config;
         config.checkRecords = c.mode[0] == '0';
         ProgramRun run = RunAgainstModule(launch, config);
@@ -397,11 +395,9 @@ TEST_F(UpdateProgram, FileThatChangesSizeDuringTheTransferIsAReadError) {
 }
 
 TEST_F(UpdateProgram, SilentModuleTimesOut) {
-    std::string path = Write("lines.txt", "only line\n");
     ModuleConfig config;
-    config.checkRecords = false;
     config.faults.push_back(SilentAt(FaultPoint::Data, 1));
-    ProgramRun run = Run({"0x89", path, "1", "{port}"}, config);
+    ProgramRun run = RunLines("only line\n", config);
     EXPECT_NE(run.stdoutText.find("TIMEOUT !!!\n" + Progress(10 * 100 / 10) +
                                   "\nReturn Value Daten: 0x00\t line number 1\nonly line\x03\n"),
               std::string::npos)
@@ -435,21 +431,6 @@ TEST_F(UpdateProgram, MissingFileOrDirectoryStillReleasesTheModule) {
         EXPECT_EQ(run.module.received, Command('F'));
         EXPECT_EQ(run.exitCode, 1);
     }
-}
-
-// A byte that waits in the port's input before the program opens it (a NAK here) is purged:
-// read as the reply to Start it would fail the update.
-TEST_F(UpdateProgram, ByteWaitingBeforeStartIsPurged) {
-    std::string path = Write("short.upd", BuildUpdateFile(256, ShortRecordFile()));
-    ModuleConfig config;
-    config.bytesBeforeStart = {0x15};
-    ProgramRun run = Run({"0x89", path, "0", "{port}"}, config);
-    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
-    EXPECT_EQ(CommandSequence(run.module), "BCCDCCDEF");
-    EXPECT_EQ(run.module.sent.front(), 0x15);
-    EXPECT_TRUE(UpdateShortfalls(run.module).empty()) << DescribeRun(run);
-    // Purged with the port's opening, not met as a stray byte before Start.
-    EXPECT_EQ(run.stderrText.find("unexpected byte"), std::string::npos) << run.stderrText;
 }
 
 // Under Wine COM1 leads to the module, so a help run that opened the port would show there.
