@@ -1,5 +1,7 @@
 #include "update_check.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -217,6 +219,14 @@ TEST_F(CheckProgram, ExitStatusSaysWhetherEveryFileIsSound) {
     EXPECT_NE(run.stdoutText.find("{\"line\": 2, \"message\": \"record checksum"),
               std::string::npos)
         << run.stdoutText;
+    // A FIFO would hang fopen() for ever: refused unread (the time limit catches a hang).
+    std::string fifo = dir_ + "/pipe.upd";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    launch.args = {fifo};
+    launch.timeLimitSeconds = 10;
+    run = RunProgram(launch);
+    EXPECT_EQ(run.exitCode, 1) << DescribeRun(run);
+    EXPECT_NE(run.stdoutText.find("not a regular file"), std::string::npos) << run.stdoutText;
     for (const std::vector<std::string>& args : {std::vector<std::string>{},
                                                  {"--mode", "2", example},
                                                  {"--latency", "x", example},
