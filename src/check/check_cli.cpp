@@ -10,7 +10,7 @@ bool ParseModeArgument(const std::string& text, CheckMode* mode) {
     return true;
 }
 
-bool ParseLatencyArgument(const std::string& text, double* milliseconds) {
+bool ParseMillisecondsArgument(const std::string& text, double* milliseconds) {
     char* end = nullptr;
     double value = std::strtod(text.c_str(), &end);
     if (text.empty() || *end != '\0' || !(value >= 0 && value <= 10000)) {
@@ -51,14 +51,16 @@ bool ParseCheckCommandLine(int argc, const char* const* argv, CheckCommandLine* 
             commandLine->version = true;
         } else if (arg == "--json") {
             commandLine->json = true;
-        } else if (name == "--mode" || name == "--latency") {
+        } else if (name == "--mode" || name == "--latency" || name == "--host-time") {
             if (!TakeOptionValue(argc, argv, &i, arg, &value)) {
                 *error = "option '" + name + "' needs a value";
                 return false;
             }
-            bool ok = name == "--mode"
-                          ? ParseModeArgument(value, &commandLine->options.mode)
-                          : ParseLatencyArgument(value, &commandLine->options.replyLatencyMs);
+            CheckOptions& options = commandLine->options;
+            bool ok = name == "--mode" ? ParseModeArgument(value, &options.mode)
+                      : name == "--latency"
+                          ? ParseMillisecondsArgument(value, &options.replyLatencyMs)
+                          : ParseMillisecondsArgument(value, &options.hostTimeMs);
             if (!ok) {
                 *error = "bad value '" + value + "' for " + name;
                 return false;

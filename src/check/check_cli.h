@@ -26,8 +26,8 @@ bool TakeOptionValue(int argc, const char* const* argv, int* i, const std::strin
 // Reads "0" or "1" as tarnix's ProgMode. False for anything else.
 bool ParseModeArgument(const std::string& text, CheckMode* mode);
 
-// Reads a reply latency in milliseconds: a number from 0 to 10000.
-bool ParseLatencyArgument(const std::string& text, double* milliseconds);
+// Reads a time in milliseconds (reply latency, host time): a number from 0 to 10000.
+bool ParseMillisecondsArgument(const std::string& text, double* milliseconds);
 
 // False, with *error set, for a malformed command line. "--help" and "--version" need no
 // file.

@@ -10,12 +10,14 @@
 namespace {
 
 const char USAGE[] =
-    "Usage: tarnix-check [--mode 0|1] [--latency MS] [--json] FILE...\n"
+    "Usage: tarnix-check [--mode 0|1] [--latency MS] [--host-time MS] [--json] FILE...\n"
     "Checks update files as tarnix reads them, without opening any port.\n"
     "\n"
     "  --mode 0|1     tarnix's ProgMode: 0 record mode (header and Intel HEX records, the\n"
     "                 default), 1 line mode (every line forwarded)\n"
     "  --latency MS   reply latency of the module and adapter for the time estimate (default 1)\n"
+    "  --host-time MS the PC's own time per command, from a reply to the next command, for the\n"
+    "                 time estimate (default 0.1)\n"
     "  --json         one JSON report on standard output instead of text\n"
     "  --help         show this text\n"
     "  --version      show the version\n"

@@ -100,8 +100,9 @@ std::string DescribeFileCheck(const FileCheck& check, const CheckOptions& option
         return text + "  " + check.faults.front().message + "\n";
     }
     text += DescribeContent(check);
-    text += Format("  time on a 115200-baud 8N2 line with %g ms reply latency: %.1f s\n",
-                   options.replyLatencyMs, check.estimate.seconds);
+    text += Format("  time on a 115200-baud 8N2 line with %g ms reply latency and %g ms host "
+                   "time per command: %.1f s\n",
+                   options.replyLatencyMs, options.hostTimeMs, check.estimate.seconds);
     for (size_t i = 0; i < check.faults.size() && i < maxFaults; ++i) {
         const CheckFault& fault = check.faults[i];
         text += fault.line > 0 ? Format("  line %d: ", fault.line) : std::string("  file: ");
@@ -115,7 +116,8 @@ std::string DescribeFileCheck(const FileCheck& check, const CheckOptions& option
 }
 
 std::string FileChecksJson(const std::vector<FileCheck>& checks, const CheckOptions& options) {
-    std::string json = Format("{\"latency_ms\": %g, \"files\": [", options.replyLatencyMs);
+    std::string json = Format("{\"latency_ms\": %g, \"host_time_ms\": %g, \"files\": [",
+                              options.replyLatencyMs, options.hostTimeMs);
     for (size_t i = 0; i < checks.size(); ++i) {
         json += (i > 0 ? ",\n  " : "\n  ") + FileJson(checks[i]);
     }

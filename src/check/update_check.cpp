@@ -277,7 +277,8 @@ void CountRecordCommands(const UpdateLine& line, RecordCommands* commands,
 void FinishEstimate(const CheckOptions& options, TransferEstimate* estimate) {
     double lineBytes = static_cast<double>(estimate->bytesSent + estimate->replyBytes);
     estimate->seconds = lineBytes * BITS_PER_LINE_BYTE / LINE_BAUD +
-                        static_cast<double>(estimate->replyBytes) * options.replyLatencyMs / 1e3 +
+                        static_cast<double>(estimate->replyBytes) *
+                            (options.replyLatencyMs + options.hostTimeMs) / 1e3 +
                         static_cast<double>(estimate->fullBlocks) * 1e-3;
 }
 

@@ -149,14 +149,15 @@ TEST_F(UpdateCheck, SoundFileCountsWhatTarnixSends) {
     EXPECT_EQ(RangesOf(check), (Ranges{{0x1C000, 0x1C03F}, {0x20000, 0x20007}}));
 }
 
-TEST_F(UpdateCheck, TimeIsLineBytesRepliesLatencyAndBlockPauses) {
+TEST_F(UpdateCheck, TimeIsLineBytesRepliesLatencyHostTimeAndBlockPauses) {
     // Start (4 + reply), one 43-character record (3 + 42 + ETX, reply), the Program command of
     // the full block (4 + reply, then 1 ms), End (4 + reply), Finish (4, no reply).
     Lines lines{MakeDataRecord(0, PatternBytes(16, 1)), MakeEndRecord()};
-    FileCheck check = Check(BuildUpdateFile(16, lines), {.replyLatencyMs = 2.0});
+    FileCheck check =
+        Check(BuildUpdateFile(16, lines), {.replyLatencyMs = 2.0, .hostTimeMs = 0.25});
     EXPECT_EQ(check.estimate.bytesSent, 4u + 47u + 4u + 4u + 4u);
     EXPECT_EQ(check.estimate.replyBytes, 4u);
-    EXPECT_DOUBLE_EQ(check.estimate.seconds, 67.0 * 11 / 115200 + 4 * 0.002 + 0.001);
+    EXPECT_DOUBLE_EQ(check.estimate.seconds, 67.0 * 11 / 115200 + 4 * 0.00225 + 0.001);
 }
 
 TEST_F(UpdateCheck, LineModeCountsLinesAndPieces) {
@@ -230,6 +231,7 @@ TEST_F(CheckProgram, ExitStatusSaysWhetherEveryFileIsSound) {
     for (const std::vector<std::string>& args : {std::vector<std::string>{},
                                                  {"--mode", "2", example},
                                                  {"--latency", "x", example},
+                                                 {"--host-time", "-1", example},
                                                  {"--frobnicate", example}}) {
         launch.args = args;
         EXPECT_EQ(RunProgram(launch).exitCode, 64);

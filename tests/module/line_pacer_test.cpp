@@ -32,14 +32,17 @@ TEST(LinePacer, KeepsByteTimeFromArrivalOrThePreviousByte) {
     EXPECT_EQ(PaceOutboundByte(&pacer, 43), 43);
 }
 
-using PacedModule = ModuleOnPty;
+// The parameter is the spin time: staying awake for the end of the wait must not send the
+// reply any sooner.
+class PacedModule : public ModuleOnPty, public testing::WithParamInterface<unsigned> {};
 
 // The controller information query: 3 bytes out, 2 + 20 + 2 bytes back, at 9600 baud with 5 ms
 // latency. The answer cannot come sooner than a real line would carry it.
-TEST_F(PacedModule, AnswersNoSoonerThanTheWireTime) {
+TEST_P(PacedModule, AnswersNoSoonerThanTheWireTime) {
     ModuleConfig config;
     config.baud = 9600;
     config.replyLatencyMs = 5;
+    config.spinUs = GetParam();
     config.velox.text = "VELOX paced 20 bytes";
     StartModule(config);
     auto begin = std::chrono::steady_clock::now();
@@ -50,5 +53,7 @@ TEST_F(PacedModule, AnswersNoSoonerThanTheWireTime) {
                       std::chrono::milliseconds(5);
     EXPECT_GE(elapsed, wire);
 }
+
+INSTANTIATE_TEST_SUITE_P(AsleepOrAwake, PacedModule, testing::Values(0u, 3000u));
 
 }  // namespace

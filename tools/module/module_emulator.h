@@ -113,6 +113,10 @@ struct ModuleConfig {
     unsigned baud = 0;
     // Added before every reply, as a USB adapter's latency timer does.
     double replyLatencyMs = 0;
+    // The last spinUs microseconds before a reply is due are waited out awake instead of asleep:
+    // a machine slow to wake a sleeping process (a virtual one, say) then cannot make replies
+    // late. Costs CPU for that time; meant for single timing measurements.
+    unsigned spinUs = 0;
 };
 
 enum class ModuleErrorKind {

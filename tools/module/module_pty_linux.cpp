@@ -75,6 +75,7 @@ struct Server {
     ModulePty* pty = nullptr;
     ModuleSession session;
     LinePacer pacer;
+    int64_t spinNs = 0;  // the last part of a reply's wait, spent awake
     std::vector<uint8_t> buffer = std::vector<uint8_t>(65536);
     int stopFd = -1;
     std::deque<ScheduledReply> scheduled;
@@ -200,15 +201,22 @@ void DrainPendingInput(Server* server) {
     server->session.log->hungUp = outcome == ReadOutcome::HungUp;
 }
 
-// How long poll may sleep: until the next reply byte is due, or for ever.
+// How long poll may sleep: until the next reply byte is due (less the part spent awake), or for
+// ever.
 timespec* TimeToNextReply(const Server& server, timespec* wait) {
     if (server.scheduled.empty()) {
         return nullptr;
     }
-    int64_t ns = std::max<int64_t>(0, NextByteDue(server) - NowNs());
+    int64_t ns = std::max<int64_t>(0, NextByteDue(server) - server.spinNs - NowNs());
     wait->tv_sec = static_cast<time_t>(ns / 1000000000);
     wait->tv_nsec = static_cast<long>(ns % 1000000000);
     return wait;
+}
+
+// Bounded by the spin time: poll has slept through all of the wait but that.
+void SpinUntil(int64_t dueNs) {
+    while (NowNs() < dueNs) {
+    }
 }
 
 }  // namespace
@@ -283,6 +291,7 @@ bool RunModule(ModulePty* pty, const ModuleConfig& config, ModuleLog* log, int s
     server.stopFd = stopFd;
     StartModuleSession(&server.session, &config, log);
     StartLinePacer(&server.pacer, config);
+    server.spinNs = int64_t{config.spinUs} * 1000;
     if (server.pacer.byteNs > 0 || server.pacer.latencyNs > 0) {
         // Replies are timed to the microsecond; the default 50 us slack would add up over
         // thousands of frames. Only a finer wake-up is lost if this fails.
@@ -303,6 +312,9 @@ bool RunModule(ModulePty* pty, const ModuleConfig& config, ModuleLog* log, int s
         if (stopFd >= 0 && fds[1].revents != 0) {
             DrainPendingInput(&server);
             break;
+        }
+        if (fds[0].revents == 0 && server.spinNs > 0 && !server.scheduled.empty()) {
+            SpinUntil(NextByteDue(server));
         }
         ReadOutcome outcome =
             fds[0].revents != 0 ? ReadAndServe(&server, error) : ReadOutcome::Nothing;

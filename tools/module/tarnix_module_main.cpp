@@ -36,6 +36,9 @@ const char USAGE[] =
     "                         take its own byte time (default: answer at once)\n"
     "  --reply-latency MS     wait MS milliseconds (decimals allowed) before every reply, as a\n"
     "                         USB adapter's latency timer does\n"
+    "  --spin-us US           with --baud or --reply-latency: stay awake for the last US\n"
+    "                         microseconds before each reply, so that a slow wake-up cannot\n"
+    "                         make it late (costs CPU; for timing measurements)\n"
     "  --text-velox TEXT      text of the controller information reply (up to 256 bytes)\n"
     "  --text-flash TEXT      text of the flash information reply (up to 256 bytes)\n"
     "  --info-fault Q:FAULT   damage the reply to query Q (velox or flash); FAULT is one of\n"
@@ -284,6 +287,11 @@ bool ApplyOption(const std::string& name, const std::string& value, CliOptions* 
             return false;
         }
         config.baud = static_cast<unsigned>(number);
+    } else if (name == "--spin-us") {
+        if (!ParseNumber(value, 10, 10000, &number)) {
+            return false;
+        }
+        config.spinUs = static_cast<unsigned>(number);
     } else if (name == "--reply-latency") {
         return ParseMilliseconds(value, &config.replyLatencyMs);
     } else if (name == "--text-velox") {
@@ -308,7 +316,7 @@ bool ApplyOption(const std::string& name, const std::string& value, CliOptions* 
 bool TakesValue(const std::string& name) {
     for (const char* known :
          {"--device", "--reject", "--silent", "--extra", "--late", "--before-start", "--baud",
-          "--reply-latency", "--text-velox", "--text-flash", "--info-fault", "--status",
+          "--reply-latency", "--spin-us", "--text-velox", "--text-flash", "--info-fault", "--status",
           "--image-out", "--expect"}) {
         if (name == known) {
             return true;
