@@ -100,9 +100,10 @@ std::string DescribeFileCheck(const FileCheck& check, const CheckOptions& option
         return text + "  " + check.faults.front().message + "\n";
     }
     text += DescribeContent(check);
-    text += Format("  time on a 115200-baud 8N2 line with %g ms reply latency and %g ms host "
-                   "time per command: %.1f s\n",
-                   options.replyLatencyMs, options.hostTimeMs, check.estimate.seconds);
+    text += Format(
+        "  time on a 115200-baud 8N2 line with %g ms reply latency and %g ms host "
+        "time per command: %.1f s\n",
+        options.replyLatencyMs, options.hostTimeMs, check.estimate.seconds);
     for (size_t i = 0; i < check.faults.size() && i < maxFaults; ++i) {
         const CheckFault& fault = check.faults[i];
         text += fault.line > 0 ? Format("  line %d: ", fault.line) : std::string("  file: ");

@@ -316,8 +316,8 @@ bool ApplyOption(const std::string& name, const std::string& value, CliOptions* 
 bool TakesValue(const std::string& name) {
     for (const char* known :
          {"--device", "--reject", "--silent", "--extra", "--late", "--before-start", "--baud",
-          "--reply-latency", "--spin-us", "--text-velox", "--text-flash", "--info-fault", "--status",
-          "--image-out", "--expect"}) {
+          "--reply-latency", "--spin-us", "--text-velox", "--text-flash", "--info-fault",
+          "--status", "--image-out", "--expect"}) {
         if (name == known) {
             return true;
         }
