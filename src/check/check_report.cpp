@@ -79,10 +79,11 @@ std::string FileJson(const FileCheck& check) {
     }
     json += Format(
         ", \"lines\": %d, \"long_lines\": %llu, \"data_commands\": %llu, \"program_commands\": "
-        "%llu, \"data_bytes\": %llu, \"bytes_sent\": %llu, \"reply_bytes\": %llu, \"seconds\": "
-        "%.3f",
+        "%llu, \"full_blocks\": %llu, \"data_bytes\": %llu, \"bytes_sent\": %llu, "
+        "\"reply_bytes\": %llu, \"seconds\": %.3f",
         check.lines, U(check.longLines), U(estimate.dataCommands), U(estimate.programCommands),
-        U(check.dataBytes), U(estimate.bytesSent), U(estimate.replyBytes), estimate.seconds);
+        U(estimate.fullBlocks), U(check.dataBytes), U(estimate.bytesSent), U(estimate.replyBytes),
+        estimate.seconds);
     json += ", \"faults\": [";
     for (size_t i = 0; i < check.faults.size(); ++i) {
         json += (i > 0 ? ", " : "") + FaultJson(check.faults[i]);
