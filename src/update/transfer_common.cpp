@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdarg>
 #include <cstring>
 
 #include "com_port.h"
@@ -153,7 +154,11 @@ void PrintReadError(const UpdateSource& source, const UpdateLine& line) {
     }
 }
 
-void PrintLine(const UpdateLine& line) {
+void ReportLine(const UpdateLine& line, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    vprintf(format, arguments);
+    va_end(arguments);
     fwrite(line.text, 1, line.length, stdout);
     putchar('\n');
 }

@@ -54,8 +54,9 @@ void PrintProgress(uint32_t total, uint32_t size);
 void PrintDone();
 void PrintReadError(const UpdateSource& source, const UpdateLine& line);
 
-// Prints the line buffer as it stands, followed by a line end.
-void PrintLine(const UpdateLine& line);
+// Prints a message about the line, then the line buffer as it stands and a line end.
+__attribute__((format(printf, 2, 3))) void ReportLine(const UpdateLine& line, const char* format,
+                                                      ...);
 
 // True when the transfer must stop before its next command: an interrupt has arrived (the
 // safe point takes it, interrupts.h) or the port hung up.

@@ -33,8 +33,7 @@ bool ForwardAllLines(const UpdateSource& source, uint8_t modNr) {
         total += written;
         PrintProgress(total, source.size);
         if (reply != ACK) {
-            printf("\nReturn Value Daten: 0x%02X\t line number %i\n", reply, line.number);
-            PrintLine(line);
+            ReportLine(line, "\nReturn Value Daten: 0x%02X\t line number %i\n", reply, line.number);
             return false;
         }
     }

@@ -40,8 +40,7 @@ Step HandleDataRecord(RecordTransfer* transfer) {
     // The reply is tested twice on purpose: a rejection is reported before the progress line,
     // which is printed either way, and only then does the loop stop.
     if (reply != ACK) {
-        printf("Return Value Daten: 0x%02X\t line number %i\n", reply, line.number);
-        PrintLine(line);
+        ReportLine(line, "Return Value Daten: 0x%02X\t line number %i\n", reply, line.number);
     }
     transfer->total += written;
     PrintProgress(transfer->total, transfer->source.size);
@@ -57,8 +56,7 @@ Step HandleDataRecord(RecordTransfer* transfer) {
     // The module needs a moment after programming a full block.
     WaitMilliseconds(1);
     if (reply != ACK) {
-        printf("Return Value Progr.: 0x%02X\t line number %i\n", reply, line.number);
-        PrintLine(line);
+        ReportLine(line, "Return Value Progr.: 0x%02X\t line number %i\n", reply, line.number);
         return Step::Stop;
     }
     return Step::Continue;
@@ -68,15 +66,13 @@ Step HandleAddressRecord(RecordTransfer* transfer) {
     const UpdateLine& line = transfer->line;
     uint8_t reply = CloseOpenBlock(transfer);
     if (reply != ACK) {
-        printf("Return Value Progr.(4): 0x%02X\t line number %i\n", reply, line.number);
-        PrintLine(line);
+        ReportLine(line, "Return Value Progr.(4): 0x%02X\t line number %i\n", reply, line.number);
         return Step::Stop;
     }
     uint32_t written = 0;
     reply = SendDataLineForReply(transfer->modNr, &transfer->line, &written);
     if (reply != ACK) {
-        printf("Return Value Adr.: 0x%02X\t line number %i\n", reply, line.number);
-        PrintLine(line);
+        ReportLine(line, "Return Value Adr.: 0x%02X\t line number %i\n", reply, line.number);
         return Step::Stop;
     }
     return Step::Continue;
@@ -85,8 +81,8 @@ Step HandleAddressRecord(RecordTransfer* transfer) {
 Step HandleEndRecord(RecordTransfer* transfer) {
     uint8_t reply = CloseOpenBlock(transfer);
     if (reply != ACK) {
-        printf("Return Value EOF : 0x%02X\t line number %i\n", reply, transfer->line.number);
-        PrintLine(transfer->line);
+        ReportLine(transfer->line, "Return Value EOF : 0x%02X\t line number %i\n", reply,
+                   transfer->line.number);
         return Step::Stop;
     }
     return Step::Continue;
@@ -98,8 +94,7 @@ Step HandleRecordLine(RecordTransfer* transfer) {
     // the rest of the line would be read as further records.
     if (line.cut) {
         NoteUpdateFailure(UpdateOutcome::RecordTooLong);
-        printf("Record too long for the line buffer\t line number %i\n", line.number);
-        PrintLine(line);
+        ReportLine(line, "Record too long for the line buffer\t line number %i\n", line.number);
         return Step::Stop;
     }
     RecordLine record = ClassifyRecordLine(line.text, line.length, transfer->byteCount);
