@@ -33,20 +33,22 @@ bool ApplyOption(const std::string& name, const std::string& value, FleetCommand
     return !value.empty();
 }
 
+// Each port by tarnix's own rule, so that what the fleet passes on is what tarnix will open.
+// "3" and "COM3", or "ttyUSB0" and "/dev/ttyUSB0", are one port given twice.
 bool CheckPorts(const std::vector<std::string>& ports, std::string* error) {
-    for (size_t i = 0; i < ports.size(); ++i) {
+    std::vector<std::string> chosen;
+    for (const std::string& port : ports) {
         PortChoice choice;
-        if (!ParsePortChoice(ports[i].c_str(), PortSyntax::WholeNumber, ComDevicePathsSupported(),
-                             &choice)) {
-            *error = "'" + ports[i] + "' is no port (a COM number 1..8" +
-                     (ComDevicePathsSupported() ? " or a device path)" : ")");
+        if (!ParsePortChoice(port, PlatformPortForms(), &choice)) {
+            *error = "'" + port + "' is no port: give " + AcceptedPortForms(PlatformPortForms());
             return false;
         }
-        if (std::find(ports.begin(), ports.begin() + static_cast<long>(i), ports[i]) !=
-            ports.begin() + static_cast<long>(i)) {
-            *error = "port '" + ports[i] + "' given twice";
+        std::string name = PortChoiceName(choice);
+        if (std::find(chosen.begin(), chosen.end(), name) != chosen.end()) {
+            *error = "port '" + port + "' given twice (" + name + ")";
             return false;
         }
+        chosen.push_back(name);
     }
     return true;
 }
@@ -61,11 +63,11 @@ bool ParseFleetCommandLine(int argc, const char* const* argv, FleetCommandLine* 
         std::string arg = argv[i];
         std::string name = arg.substr(0, arg.find('='));
         std::string value;
-        if (optionsEnded || arg.rfind("--", 0) != 0) {
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
             operands.push_back(arg);
         } else if (arg == "--") {
             optionsEnded = true;
-        } else if (arg == "--help") {
+        } else if (arg == "--help" || arg == "-h") {
             commandLine->help = true;
         } else if (arg == "--version") {
             commandLine->version = true;

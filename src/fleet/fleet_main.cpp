@@ -21,11 +21,13 @@ const char USAGE[] =
     "                  folder tarnix-fleet-YYYYMMDD-HHMMSS under the current one)\n"
     "  --json FILE     also write the final report as JSON to FILE\n"
     "  --no-check      do not check FILE first\n"
-    "  --help          show this text\n"
+    "  --help, -h      show this text\n"
     "  --version       show the version\n"
     "\n"
-    "PORT is a COM number 1..8 or a device path. Ctrl-C or SIGTERM is passed on to every\n"
-    "running tarnix, which then releases its module.\n"
+    "PORT is taken as tarnix takes its ComNr: a digit 1..8 (COM1..COM8), COMn with n from 1\n"
+    "to 255, and on Linux a device path (/dev/ttyUSB0) or a device name in /dev (ttyUSB0).\n"
+    "Anything else is refused before any port is touched. Ctrl-C or SIGTERM is passed on to\n"
+    "every running tarnix, which then releases its module.\n"
     "Exit status: 0 every port completed, 1 otherwise (or FILE is not sound), 2 no port could\n"
     "be opened, 64 malformed command line.\n";
 

@@ -10,6 +10,7 @@
 #include "com_port.h"
 #include "interrupts.h"
 #include "interrupts_win32.h"
+#include "standard_streams.h"
 
 namespace {
 
@@ -120,10 +121,12 @@ bool PurgeInput() {
     return true;
 }
 
-// Exclusive (share mode 0) and synchronous. Reports through the error box on failure.
+// Exclusive (share mode 0) and synchronous. Reports through the error box on failure. The
+// device namespace prefix reaches every COM port: a plain "COM10" fails in CreateFileA, and USB
+// adapters usually get numbers above 9.
 bool OpenExclusive(int comNr) {
-    char deviceName[16];
-    snprintf(deviceName, sizeof deviceName, "COM%i", comNr);
+    char deviceName[24];
+    snprintf(deviceName, sizeof deviceName, "\\\\.\\COM%i", comNr);
     ComHandle = CreateFileA(deviceName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                             nullptr);
     if (ComHandle == INVALID_HANDLE_VALUE) {
@@ -314,8 +317,11 @@ void ShowLastErrorBox(const char* caption) {
         snprintf(fallback, sizeof fallback, "Error %lu\n", static_cast<unsigned long>(error));
     }
     const char* shown = text != nullptr ? text : fallback;
-    // Failure is 0 on Windows, -1 on Wine without a display.
-    if (MessageBoxA(nullptr, shown, caption, MB_ICONINFORMATION) <= 0) {
+    // A box waits for a click: only a person at the console can give one. A script, a
+    // subprocess or tarnix-fleet gets the text on standard error instead. The box's result is
+    // 0 on Windows, -1 on Wine without a display.
+    if (!StandardInputIsInteractive() ||
+        MessageBoxA(nullptr, shown, caption, MB_ICONINFORMATION) <= 0) {
         WriteBoxTextToStandardError(caption, shown);
     }
     LocalFree(text);

@@ -1,52 +1,119 @@
 #include "port_choice.h"
 
-#include <charconv>
-#include <cstring>
-
 #include "com_port.h"
-#include "device_name.h"
 
 namespace {
 
-bool IsValidComNr(int comNr) {
-    return comNr >= MIN_COM_NR && comNr <= MAX_COM_NR;
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
 }
 
-bool ParseComNr(const char* text, PortSyntax syntax, int* comNr) {
-    if (syntax == PortSyntax::FirstCharacter) {
-        *comNr = text[0] - '0';
-        return IsValidComNr(*comNr);
-    }
-    const char* end = text + strlen(text);
-    auto [stop, result] = std::from_chars(text, end, *comNr);
-    return text != end && result == std::errc{} && stop == end && IsValidComNr(*comNr);
+bool IsLetter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-// "ttyUSB0" for /dev/ttyUSB0: only what is no COM number and names a character device there.
-bool ChooseDeviceByName(const char* text, PortChoice* choice) {
-    std::string path = CharacterDevicePath(text);
-    if (path.empty()) {
+// Decimal digits without a leading zero, within MIN_COM_NR..MAX_COM_NR.
+bool ParseComNumber(std::string_view digits, int* comNr) {
+    if (digits.empty() || digits.size() > 3 || digits[0] == '0') {
         return false;
     }
-    choice->devicePath = path;
+    int value = 0;
+    for (char c : digits) {
+        if (!IsDigit(c)) {
+            return false;
+        }
+        value = value * 10 + (c - '0');
+    }
+    if (value < MIN_COM_NR || value > MAX_COM_NR) {
+        return false;
+    }
+    *comNr = value;
     return true;
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+char ToUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// "COM" in any case followed by a digit: a COM port, whether its number is valid or not, as
+// Windows reads its port names.
+bool HasComForm(std::string_view text) {
+    if (text.size() < 4 || !IsDigit(text[3])) {
+        return false;
+    }
+    return ToUpper(text[0]) == 'C' && ToUpper(text[1]) == 'O' && ToUpper(text[2]) == 'M';
+}
+
+// A single digit, COMn or comn, and on Windows \\.\COMn. Nothing else is a COM number.
+bool ParseComForm(std::string_view text, PortForms forms, int* comNr) {
+    if (text.size() == 1 && text[0] >= '1' && text[0] <= '0' + MAX_DIGIT_COM_NR) {
+        *comNr = text[0] - '0';
+        return true;
+    }
+    if (forms == PortForms::Windows && StartsWith(text, "\\\\.\\")) {
+        text.remove_prefix(4);
+    }
+    return HasComForm(text) && ParseComNumber(text.substr(3), comNr);
+}
+
+// "ttyUSB0", "ttyACM0", "rfcomm0": a letter, then letters, digits, '_', '-' or '.'.
+bool IsDeviceName(std::string_view text) {
+    if (text.empty() || !IsLetter(text[0]) || HasComForm(text)) {
+        return false;
+    }
+    for (char c : text) {
+        if (!IsLetter(c) && !IsDigit(c) && c != '_' && c != '-' && c != '.') {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ParseDeviceForm(std::string_view text, std::string* devicePath) {
+    if (text.find('/') != std::string_view::npos) {
+        *devicePath = std::string(text);
+        return true;
+    }
+    if (IsDeviceName(text)) {
+        *devicePath = "/dev/" + std::string(text);
+        return true;
+    }
+    return false;
 }
 
 }  // namespace
 
-bool ParsePortChoice(const char* text, PortSyntax syntax, bool devicePathsAllowed,
-                     PortChoice* choice) {
-    if (devicePathsAllowed && strchr(text, '/') != nullptr) {
-        choice->devicePath = text;
+PortForms PlatformPortForms() {
+    return ComDevicePathsSupported() ? PortForms::Posix : PortForms::Windows;
+}
+
+bool ParsePortChoice(std::string_view text, PortForms forms, PortChoice* choice) {
+    int comNr = 0;
+    if (ParseComForm(text, forms, &comNr)) {
+        choice->comNr = comNr;
+        choice->devicePath.clear();
         return true;
     }
-    int comNr = 0;
-    if (!ParseComNr(text, syntax, &comNr)) {
-        return devicePathsAllowed && ChooseDeviceByName(text, choice);
+    std::string devicePath;
+    if (forms == PortForms::Posix && ParseDeviceForm(text, &devicePath)) {
+        choice->devicePath = devicePath;
+        return true;
     }
-    choice->comNr = comNr;
-    choice->devicePath.clear();
-    return true;
+    return false;
+}
+
+std::string AcceptedPortForms(PortForms forms) {
+    std::string accepted =
+        "a digit 1 to 8 (COM1 to COM8), or COMn with n from 1 to 255 (write COM12 "
+        "for port 12)";
+    if (forms == PortForms::Windows) {
+        return accepted + ", also as \\\\.\\COMn";
+    }
+    return accepted + ", a device path (/dev/ttyUSB0) or a device name in /dev (ttyUSB0)";
 }
 
 int OpenChosenPort(const PortChoice& choice, long baud) {

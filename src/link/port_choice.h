@@ -1,30 +1,43 @@
 #pragma once
-// Which port a program talks to: a COM number 1 to 8 or, where the platform has device paths
-// (ComDevicePathsSupported()), a path that contains '/' or a device name in /dev. The one rule
-// for every program's port argument, and the one way to open the chosen port.
+// Which port a program talks to, and the one rule by which every program reads a port argument
+// (tarnix's ComNr, tarnix-service's and tarnix-fleet's PORT). A value that the rule does not
+// understand is refused, never replaced by a default: a slip of the keyboard must not update a
+// module on another port.
 
 #include <string>
+#include <string_view>
 
 inline constexpr int MIN_COM_NR = 1;
-inline constexpr int MAX_COM_NR = 8;
+inline constexpr int MAX_DIGIT_COM_NR = 8;  // the single-digit form: 1 to 8
+inline constexpr int MAX_COM_NR = 255;      // the COMn form
+
+// The forms a platform accepts besides the COM numbers.
+enum class PortForms {
+    Posix,    // device paths ("/dev/ttyUSB0") and device names in /dev ("ttyUSB0")
+    Windows,  // the device namespace form "\\.\COMn"
+};
+
+// The forms of the platform the program was built for.
+PortForms PlatformPortForms();
 
 struct PortChoice {
     int comNr = MIN_COM_NR;  // used when devicePath is empty
-    std::string devicePath;  // set instead of comNr when the port was given as a path
+    std::string devicePath;  // set instead of comNr for a path or a device name
 };
 
-// How a port argument's number is read.
-enum class PortSyntax {
-    FirstCharacter,  // tarnix's fourth argument: only the first character counts ("12" is COM1)
-    WholeNumber,     // the tools' PORT arguments: the whole argument is the number
-};
+// Reads a port argument:
+//   "1".."8"                    COM1..COM8 (a single digit, nothing after it)
+//   "COMn", "comn"              COMn (the letters in any case), n from 1 to 255 without
+//                               leading zeros
+//   Windows: "\\.\COMn"         the same port
+//   POSIX: a text containing /  that device path, as it stands
+//   POSIX: a device name        "ttyUSB0" is /dev/ttyUSB0, whether or not it exists (a missing
+//                               device then fails to open, it never falls back to COM1)
+// False for anything else ("0", "9", "12", "03", "COM0", "COM256", ""); *choice is unchanged.
+bool ParsePortChoice(std::string_view text, PortForms forms, PortChoice* choice);
 
-// Reads `text` as a port. Where `devicePathsAllowed`, a text containing '/' is a device path,
-// and a text that is no COM number but the name of a character device in /dev ("ttyUSB0")
-// stands for that device.
-// False when it names no valid port; *choice is then unchanged.
-bool ParsePortChoice(const char* text, PortSyntax syntax, bool devicePathsAllowed,
-                     PortChoice* choice);
+// What the rule accepts, for the line that explains a refused port on standard error.
+std::string AcceptedPortForms(PortForms forms);
 
 // Opens the chosen port as OpenComPort / OpenComDevice do: 0, or -1 after reporting why.
 int OpenChosenPort(const PortChoice& choice, long baud);

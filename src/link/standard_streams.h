@@ -6,3 +6,8 @@
 // Call it first thing, before any port or file is opened: a port opened while descriptor 1 is
 // closed would become standard output, and every console text would go out on the line.
 void EnsureStandardDescriptors();
+
+// True when standard input is a terminal (Windows: a console), where a person can answer a key
+// wait or click a message box. A pipe, a file or the null device is not: a script, a
+// subprocess or tarnix-fleet must never be made to wait on it.
+bool StandardInputIsInteractive();

@@ -16,3 +16,7 @@ void EnsureStandardDescriptors() {
         }
     }
 }
+
+bool StandardInputIsInteractive() {
+    return isatty(STDIN_FILENO) == 1;
+}

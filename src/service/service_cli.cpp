@@ -35,16 +35,10 @@ bool FindOperation(std::string_view name, ServiceOperationKind* kind) {
     return false;
 }
 
-bool ParsePort(const std::string& port, bool devicePathsAllowed, ServiceCommandLine* commandLine,
+bool ParsePort(const std::string& port, PortForms portForms, ServiceCommandLine* commandLine,
                std::string* error) {
-    if (!devicePathsAllowed && port.find('/') != std::string::npos) {
-        *error = "device paths are not supported here; give a COM number 1..8";
-        return false;
-    }
-    if (!ParsePortChoice(port.c_str(), PortSyntax::WholeNumber, devicePathsAllowed,
-                         &commandLine->port)) {
-        *error = "invalid port '" + port + "': give a COM number 1..8" +
-                 (devicePathsAllowed ? " or a device path" : "");
+    if (!ParsePortChoice(port, portForms, &commandLine->port)) {
+        *error = "invalid port '" + port + "': give " + AcceptedPortForms(portForms);
         return false;
     }
     return true;
@@ -111,7 +105,7 @@ bool ParseOperations(int argc, const char* const* argv, int first,
 
 }  // namespace
 
-bool ParseServiceCommandLine(int argc, const char* const* argv, bool devicePathsAllowed,
+bool ParseServiceCommandLine(int argc, const char* const* argv, PortForms portForms,
                              ServiceCommandLine* commandLine, std::string* error) {
     for (int i = 1; i < argc; ++i) {
         if (IsHelpOption(argv[i])) {
@@ -127,7 +121,7 @@ bool ParseServiceCommandLine(int argc, const char* const* argv, bool devicePaths
         *error = "no PORT given";
         return false;
     }
-    return ParsePort(argv[1], devicePathsAllowed, commandLine, error) &&
+    return ParsePort(argv[1], portForms, commandLine, error) &&
            ParseOperations(argc, argv, 2, &commandLine->operations, error);
 }
 
@@ -167,7 +161,7 @@ const char* ServiceOperationName(ServiceOperationKind kind) {
     return "?";
 }
 
-std::string ServiceUsage(bool devicePathsAllowed) {
+std::string ServiceUsage(PortForms portForms) {
     std::string usage =
         "Usage: tarnix-service PORT OPERATION [ARG] [OPERATION [ARG]]...\n"
         "\n"
@@ -175,11 +169,11 @@ std::string ServiceUsage(bool devicePathsAllowed) {
         "115200 Baud (8 data bits, no parity, 2 stop bits). The first operation that fails\n"
         "ends the run; the port is closed in every case.\n"
         "\n";
-    usage += devicePathsAllowed
-                 ? "PORT   a COM number 1..8 (COMn is /dev/ttyS<n-1>), or a device path\n"
-                   "       containing '/', such as /dev/ttyUSB0, or a device name in /dev\n"
-                   "       (ttyUSB0)\n"
-                 : "PORT   a COM number 1..8\n";
+    usage += portForms == PortForms::Posix
+                 ? "PORT   a digit 1..8 (COM1..COM8) or COMn, n from 1 to 255 (COMn is\n"
+                   "       /dev/ttyS<n-1>), or a device path containing '/', such as\n"
+                   "       /dev/ttyUSB0, or a device name in /dev (ttyUSB0)\n"
+                 : "PORT   a digit 1..8 (COM1..COM8) or COMn, n from 1 to 255, also \\\\.\\COMn\n";
     usage +=
         "\n"
         "Operations:\n"

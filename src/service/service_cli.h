@@ -26,11 +26,11 @@ struct ServiceCommandLine {
     std::vector<ServiceOperation> operations;
 };
 
-// Parses the arguments (argv[0] is the program). A port containing '/' is a device path where
-// `devicePathsAllowed`. Returns false with a one-line reason in *error when the command line
-// is malformed; "--help" or "-h" anywhere only sets helpRequested, "--version" anywhere only
-// versionRequested (the first of them counts).
-bool ParseServiceCommandLine(int argc, const char* const* argv, bool devicePathsAllowed,
+// Parses the arguments (argv[0] is the program); the port by the one port rule (port_choice.h).
+// Returns false with a one-line reason in *error when the command line is malformed; "--help" or
+// "-h" anywhere only sets helpRequested, "--version" anywhere only versionRequested (the first of
+// them counts).
+bool ParseServiceCommandLine(int argc, const char* const* argv, PortForms portForms,
                              ServiceCommandLine* commandLine, std::string* error);
 
 // Decimal or 0x-hexadecimal, optionally negative, fitting an int; nothing else.
@@ -39,5 +39,5 @@ bool ParseServiceNumber(const std::string& text, int* value);
 // The name of an operation as typed on the command line.
 const char* ServiceOperationName(ServiceOperationKind kind);
 
-// The usage text, with the exit codes. Device paths are offered where `devicePathsAllowed`.
-std::string ServiceUsage(bool devicePathsAllowed);
+// The usage text, with the exit codes and the platform's port forms.
+std::string ServiceUsage(PortForms portForms);

@@ -174,12 +174,12 @@ int main(int argc, char** argv) {
     InstallInterruptHandlers(PROGRAM);
     ServiceCommandLine commandLine;
     std::string error;
-    if (!ParseServiceCommandLine(argc, argv, ComDevicePathsSupported(), &commandLine, &error)) {
+    if (!ParseServiceCommandLine(argc, argv, PlatformPortForms(), &commandLine, &error)) {
         fprintf(stderr, "%s: %s\nTry '%s --help'.\n", PROGRAM, error.c_str(), PROGRAM);
         return EXIT_USAGE;
     }
     if (commandLine.helpRequested) {
-        printf("%s", ServiceUsage(ComDevicePathsSupported()).c_str());
+        printf("%s", ServiceUsage(PlatformPortForms()).c_str());
         return EXIT_ALL_SUCCEEDED;
     }
     if (commandLine.versionRequested) {

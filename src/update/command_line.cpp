@@ -7,12 +7,16 @@
 #include "tarnix_version.h"
 
 bool ParseModNr(const char* text, uint8_t* modNr) {
-    if (text[0] != '0' || text[1] != 'x') {
+    std::string_view argument = text;
+    if (argument.size() < 3 || argument.size() > 4 || argument.substr(0, 2) != "0x") {
         return false;
     }
     int value = 0;
-    if (!ScanHexByte(text + 2, &value)) {
-        return false;
+    for (char c : argument.substr(2)) {
+        if (HexDigitValue(c) < 0) {
+            return false;
+        }
+        value = value * 16 + HexDigitValue(c);
     }
     *modNr = static_cast<uint8_t>(value);
     return true;
@@ -42,65 +46,107 @@ void PrintVersion() {
     printf("tarnix %s (%s)\n", TARNIX_VERSION, TARNIX_PLATFORM_NAME);
 }
 
-static void PrintPortRules(bool devicePathsAllowed) {
-    if (!devicePathsAllowed) {
+static void PrintPortRules(PortForms portForms) {
+    if (portForms == PortForms::Windows) {
         printf(
-            "Ports: only COM1 to COM8. A USB adapter is reached through the COM number that\n"
-            "Windows gives it; the Device Manager can change it to one from 1 to 8.\n");
+            "Ports: COM1 to COM8 as a digit, any COM port as COMn (COM12), also \\\\.\\COMn. A "
+            "USB\n"
+            "adapter is reached through the COM number that Windows gives it (Device Manager).\n");
         return;
     }
     printf(
         "Ports: COM<n> is /dev/ttyS<n-1> (COM1 is /dev/ttyS0). A ComNr that contains '/' is a\n"
-        "device path (/dev/ttyUSB0, /dev/serial/by-id/...); the name of a character device in\n"
-        "/dev (ttyUSB0, ttyACM0) stands for that device. The port is held exclusively; opening\n"
-        "a serial device needs the 'dialout' group.\n");
+        "device path (/dev/ttyUSB0, /dev/serial/by-id/...); a device name (ttyUSB0, ttyACM0)\n"
+        "stands for that device in /dev. The port is held exclusively; opening a serial device\n"
+        "needs the 'dialout' group.\n");
 }
 
-void PrintHelp(bool devicePathsAllowed) {
+void PrintHelp(PortForms portForms) {
     PrintUsage();
     printf(
         "\n"
         "  ModNr     module number: 0x and one or two hex digits\n"
         "  filename  the update file; with fewer than two arguments the program asks for it\n"
-        "  ProgMode  1: line mode, every line sent as it stands; anything else: record mode\n"
-        "            (a 32-byte header, then Intel HEX records)\n"
-        "  ComNr     the port: a digit 1 to 8 selects COM1 to COM8; only the first character\n"
-        "            counts\n"
+        "  ProgMode  0: record mode (a 32-byte header, then Intel HEX records); 1: line mode,\n"
+        "            every line sent as it stands\n"
+        "  ComNr     the port: a digit 1 to 8 selects COM1 to COM8; COMn any COM port\n"
+        "\n"
+        "An absent argument takes its default; one that is not understood is refused, and\n"
+        "nothing is sent.\n"
         "\n");
-    PrintPortRules(devicePathsAllowed);
+    PrintPortRules(portForms);
     printf(
         "\n"
         "Exit status: 0 the update completed; 1 it failed or was not done; 2 the port could\n"
-        "not be opened; 130 interrupted by Ctrl-C (128+n: ended by signal n).\n"
+        "not be opened; 64 the command line was refused; 130 interrupted by Ctrl-C (128+n:\n"
+        "ended by signal n).\n"
         "\n"
         "%s --version shows the version; --help, -h or /? this text.\n",
         TARNIX_PROGRAM_FILE);
 }
 
-// Only the first character counts: "12" is COM1. Anything else falls back to COM1.
-static void ParsePort(const char* text, bool devicePathsAllowed, RunSettings* settings) {
-    if (!ParsePortChoice(text, PortSyntax::FirstCharacter, devicePathsAllowed, &settings->port)) {
-        settings->port = PortChoice{};
-        printf("Valid COM ports are 1 - 8 only !\n");
+namespace {
+
+// Any argument that looks like an option, besides the requests answered when they stand alone.
+bool RefuseOptions(int argc, const char* const* argv, RunSettings* settings) {
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] == '-' || std::string_view(argv[i]) == "/?") {
+            settings->refusals.push_back(
+                std::string("'") + argv[i] +
+                "' is no argument of tarnix: --version, --help, -h and /? are answered only "
+                "as the one argument");
+        }
+    }
+    return !settings->refusals.empty();
+}
+
+void ParseModNrArgument(const char* text, RunSettings* settings) {
+    if (!ParseModNr(text, &settings->modNr)) {
+        printf("Undefined format for ModNr ! Please use f.e. 0x89\n");
+        settings->refusals.push_back(std::string("ModNr '") + text +
+                                     "' is not 0x and one or two hex digits (e.g. 0x89)");
     }
 }
 
-RunSettings ParseArguments(int argc, const char* const* argv, bool devicePathsAllowed) {
+// The first character decides, so "1x" is still line mode.
+void ParseProgModeArgument(const char* text, RunSettings* settings) {
+    if (text[0] == '0' || text[0] == '1') {
+        settings->progMode = text[0] == '1' ? PROG_MODE_LINES : PROG_MODE_RECORDS;
+        return;
+    }
+    settings->refusals.push_back(std::string("ProgMode '") + text +
+                                 "' is neither 0 (record mode) nor 1 (line mode)");
+}
+
+void ParsePortArgument(const char* text, PortForms portForms, RunSettings* settings) {
+    if (!ParsePortChoice(text, portForms, &settings->port)) {
+        printf("Valid COM ports are 1 - 8 only !\n");
+        settings->refusals.push_back(std::string("ComNr '") + text + "' is no port: give " +
+                                     AcceptedPortForms(portForms));
+    }
+}
+
+}  // namespace
+
+RunSettings ParseArguments(int argc, const char* const* argv, PortForms portForms) {
     RunSettings settings;
-    if (argc >= 2 && !ParseModNr(argv[1], &settings.modNr)) {
-        printf("Undefined format for ModNr ! Please use f.e. 0x89\n");
+    if (RefuseOptions(argc, argv, &settings)) {
+        return settings;
+    }
+    if (argc >= 2) {
+        ParseModNrArgument(argv[1], &settings);
     }
     if (argc >= 3) {
         settings.fileName = argv[2];
     } else {
         PrintUsage();
-        settings.askForFile = true;
+        settings.askForFile = settings.refusals.empty();
     }
     if (argc >= 4) {
-        settings.progMode = argv[3][0] == '1' ? PROG_MODE_LINES : PROG_MODE_RECORDS;
+        ParseProgModeArgument(argv[3], &settings);
     }
     if (argc >= 5) {
-        ParsePort(argv[4], devicePathsAllowed, &settings);
+        ParsePortArgument(argv[4], portForms, &settings);
     }
     return settings;
 }

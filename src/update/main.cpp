@@ -1,6 +1,7 @@
 #include "com_port.h"
 #include "command_line.h"
 #include "interrupts.h"
+#include "port_choice.h"
 #include "run_update.h"
 #include "standard_streams.h"
 #include "timer_resolution.h"
@@ -14,7 +15,7 @@ int main(int argc, char** argv) {
         return EXIT_UPDATE_COMPLETED;
     }
     if (request == InfoRequest::Help) {
-        PrintHelp(ComDevicePathsSupported());
+        PrintHelp(PlatformPortForms());
         return EXIT_UPDATE_COMPLETED;
     }
     InstallInterruptHandlers("tarnix");

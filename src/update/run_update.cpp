@@ -12,6 +12,7 @@
 #include "interrupts.h"
 #include "open_file_dialog.h"
 #include "port_choice.h"
+#include "standard_streams.h"
 #include "transfer.h"
 #include "update_outcome.h"
 
@@ -92,10 +93,25 @@ int UpdateOnOpenPort(const RunSettings& settings) {
     return completed ? EXIT_UPDATE_COMPLETED : EXIT_UPDATE_NOT_DONE;
 }
 
+// The prompt is part of every run's output; the wait only where a person can answer it. A
+// script, a subprocess or tarnix-fleet whose standard input stays open must not hang here.
 void WaitForKey() {
     printf("\n Press any key to exit.\n");
     fflush(stdout);
-    getchar();
+    if (StandardInputIsInteractive()) {
+        getchar();
+    }
+}
+
+// A command line that is not understood: why, on standard error, and nothing else done.
+int RefuseCommandLine(const RunSettings& settings) {
+    fflush(stdout);
+    for (const std::string& refusal : settings.refusals) {
+        fprintf(stderr, "%s: %s\n", PROGRAM, refusal.c_str());
+    }
+    fprintf(stderr, "%s: not done: the command line was refused; nothing was sent\n", PROGRAM);
+    WaitForKey();
+    return EXIT_USAGE;
 }
 
 // What standard output cannot say without changing its texts, on standard error.
@@ -157,7 +173,10 @@ void ReportOutcome(const RunSettings& settings) {
 int RunUpdateProgram(int argc, const char* const* argv) {
     StartUpdateTally();
     PrintBanner();
-    RunSettings settings = ParseArguments(argc, argv, ComDevicePathsSupported());
+    RunSettings settings = ParseArguments(argc, argv, PlatformPortForms());
+    if (!settings.refusals.empty()) {
+        return RefuseCommandLine(settings);
+    }
     if (settings.askForFile) {
         settings.fileName = ShowOpenFileDialog("Kelvra Tarnix - Open UPD-File", "*.upd");
     }

@@ -196,6 +196,18 @@ TEST_F(Fleet, RefusesADamagedFileWithoutSendingAnything) {
     EXPECT_EQ(ReadFileBytes(dir_ + "/logs/" + PortLogName(modules[0].port)), "");
 }
 
+// "03" once went to tarnix, which read "0" and fell back to COM1.
+TEST_F(Fleet, RefusesAPortThatTarnixWouldMisreadBeforeTouchingAny) {
+    std::vector<ModuleProcess> modules{StartModule(dir_, {})};
+    std::vector<std::string> command = FleetCommand(EXAMPLE, modules);
+    command.push_back("03");
+    ProgramRun fleet = RunFleet(command);
+    EXPECT_EQ(fleet.exitCode, 64) << DescribeRun(fleet);
+    EXPECT_NE(fleet.stderrText.find("'03' is no port"), std::string::npos) << fleet.stderrText;
+    FinishModule(&modules[0], true);
+    EXPECT_NE(modules[0].verdict.find("frames: 0 "), std::string::npos) << modules[0].verdict;
+}
+
 TEST_F(Fleet, NoPortOpenedExitsTwo) {
     std::vector<std::string> command = FleetCommand(EXAMPLE, {});
     command.push_back("/nonexistent/tty0");

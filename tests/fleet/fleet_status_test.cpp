@@ -57,8 +57,14 @@ TEST(FleetCommandLine, RefusesWhatTarnixWouldMisread) {
     EXPECT_FALSE(parses({"--modnr", "0x123", "f.upd", "1"}));
     EXPECT_FALSE(parses({"--modnr", "89", "f.upd", "1"}));
     EXPECT_FALSE(parses({"--mode", "2", "f.upd", "1"}));
+    EXPECT_TRUE(parses({"-h"}));
+    EXPECT_TRUE(parses({"f.upd", "COM12", "ttyUSB3"}));
     EXPECT_FALSE(parses({"f.upd", "12"}));
+    EXPECT_FALSE(parses({"f.upd", "03"}));
     EXPECT_FALSE(parses({"f.upd", "1", "1"}));
+    EXPECT_FALSE(parses({"f.upd", "3", "COM3"}));
+    EXPECT_FALSE(parses({"f.upd", "ttyUSB0", "/dev/ttyUSB0"}));
+    EXPECT_FALSE(parses({"-v", "f.upd", "1"}));
     EXPECT_FALSE(parses({"f.upd"}));
     EXPECT_FALSE(parses({"--verbose", "f.upd", "1"}));
 }

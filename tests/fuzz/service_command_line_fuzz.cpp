@@ -9,7 +9,7 @@ namespace {
 // The one place that follows the parser's signature.
 bool Parse(const std::vector<const char*>& argv, ServiceCommandLine* commandLine,
            std::string* error) {
-    return ParseServiceCommandLine(static_cast<int>(argv.size() - 1), argv.data(), true,
+    return ParseServiceCommandLine(static_cast<int>(argv.size() - 1), argv.data(), PortForms::Posix,
                                    commandLine, error);
 }
 

@@ -10,7 +10,7 @@ namespace {
 
 // The one place that follows the parser's signature.
 RunSettings Parse(const std::vector<const char*>& argv) {
-    return ParseArguments(static_cast<int>(argv.size() - 1), argv.data(), true);
+    return ParseArguments(static_cast<int>(argv.size() - 1), argv.data(), PortForms::Posix);
 }
 
 }  // namespace

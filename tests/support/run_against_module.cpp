@@ -213,9 +213,11 @@ void WaitForChild(ChildProcess* child, const ProgramLaunch& launch, ProgramRun* 
     auto deadline = Clock::now() + std::chrono::seconds(launch.timeLimitSeconds);
     SignalSender sender{launch.signals};
     size_t stdinDone = 0;
-    if (launch.stdinText.empty()) {
+    if (launch.stdinText.empty() && !launch.stdinKeptOpen) {
         CloseFd(&child->stdinFd);
     }
+    // An input that stays open without a word: nothing to watch on it.
+    int watchedStdin = launch.stdinText.empty() ? -1 : child->stdinFd;
     bool exited = false;
     for (;;) {
         exited = exited || ChildExited(child, run);
@@ -234,7 +236,7 @@ void WaitForChild(ChildProcess* child, const ProgramLaunch& launch, ProgramRun* 
         }
         pollfd fds[4] = {{child->stdoutFd, POLLIN, 0},
                          {child->stderrFd, POLLIN, 0},
-                         {child->stdinFd, POLLOUT, 0},
+                         {watchedStdin, POLLOUT, 0},
                          {exited ? -1 : child->pidFd, POLLIN, 0}};
         // Without a process descriptor the exit is noticed by looking again shortly.
         bool blind = !exited && child->pidFd < 0 && child->stdoutFd < 0 && child->stderrFd < 0;
@@ -250,6 +252,7 @@ void WaitForChild(ChildProcess* child, const ProgramLaunch& launch, ProgramRun* 
         }
         if (fds[2].revents != 0) {
             WriteStdin(child, launch.stdinText, &stdinDone);
+            watchedStdin = child->stdinFd;
         }
     }
     CloseFd(&child->stdinFd);

@@ -32,6 +32,7 @@ struct ProgramLaunch {
     std::string program;            // path of the executable, see BinaryPath
     std::vector<std::string> args;  // "{port}" inside an argument becomes the module's port path
     std::string stdinText;          // given to the program, followed by end of input
+    bool stdinKeptOpen = false;     // with no stdinText: input stays open and silent (ssh, CI)
     std::string workingDirectory;   // empty: the test's own
     int timeLimitSeconds = 60;      // the program is killed after this and the run says so
     std::vector<SignalAt> signals;  // sent in order while the program runs

@@ -97,19 +97,49 @@ TEST_F(ComNumber, PromptOffersUpdateFilesAndRefusesMissingOnes) {
     EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
 }
 
-TEST_F(ComNumber, OnlyTheFirstDigitCountsAndOthersFallBackToCom1) {
+// COM1 leads to a module here: a value that is not understood must never reach it, as a
+// default the user did not write. "{port}" is the module's own pseudo-terminal.
+TEST_F(ComNumber, ArgumentsNotUnderstoodNeverFallBackToCom1) {
     SKIP_WITHOUT_NAMESPACES("/dev/ttyS0");
-    const std::string opened =
-        "Opened COM1 with 115200 Baud succesfully !\n"
-        "The file 'missing.upd' was not opened\n" +
-        KEY_PROMPT;
-    ProgramRun nine = RunOnCom(1, {"0x89", "missing.upd", "0", "9"}, "\n");
-    EXPECT_EQ(AfterBanner(nine.stdoutText), "Valid COM ports are 1 - 8 only !\n" + opened);
-    EXPECT_EQ(nine.module.received, FINISH);
+    const std::string MODNR = "Undefined format for ModNr ! Please use f.e. 0x89\n";
+    const std::string PORT = "Valid COM ports are 1 - 8 only !\n";
+    struct Case {
+        std::vector<std::string> args;
+        std::string printed;  // after the banner, before the key prompt
+    };
+    const Case cases[] = {
+        {{"0x89", "u.upd", "{port}"}, ""},  // ProgMode forgotten
+        {{"0x89", "u.upd", "0", "COM0"}, PORT},
+        {{"0x89", "u.upd", "0", "9"}, PORT},
+        {{"0x89", "u.upd", "0", "12"}, PORT},
+        {{"0x89", "u.upd", "0", "03"}, PORT},
+        {{"89", "u.upd", "0", "{port}"}, MODNR},
+        {{"0X8A", "u.upd", "0", "1"}, MODNR},
+        {{"0x89", "u.upd", "2", "1"}, ""},
+        {{"--verbose"}, ""},
+        {{"-V"}, ""},
+        {{"--help", "u.upd"}, ""},
+    };
+    for (const Case& c : cases) {
+        ProgramRun run = RunOnCom(1, c.args, "\n");
+        std::string what = c.args.back();
+        EXPECT_EQ(AfterBanner(run.stdoutText), c.printed + KEY_PROMPT) << what;
+        EXPECT_TRUE(run.module.received.empty()) << what;
+        EXPECT_NE(run.stderrText.find("the command line was refused"), std::string::npos)
+            << run.stderrText;
+        EXPECT_EQ(run.exitCode, 64) << what;
+    }
+}
 
-    ProgramRun twelve = RunOnCom(1, {"0x89", "missing.upd", "0", "12"}, "\n");
-    EXPECT_EQ(AfterBanner(twelve.stdoutText), opened);
-    EXPECT_EQ(twelve.module.received, FINISH);
+// A device name whose device is missing (an adapter unplugged) cannot be opened: never COM1.
+TEST_F(ComNumber, MissingNamedDeviceIsNotOpenedInsteadOfCom1) {
+    SKIP_WITHOUT_NAMESPACES("/dev/ttyS0");
+    ProgramRun run = RunOnCom(1, {"0x89", "u.upd", "0", "ttyUSB97"}, "\n");
+    EXPECT_EQ(AfterBanner(run.stdoutText), "COM port not opened !\n" + KEY_PROMPT);
+    EXPECT_NE(run.stderrText.find("/dev/ttyUSB97: No such file or directory"), std::string::npos)
+        << run.stderrText;
+    EXPECT_TRUE(run.module.received.empty());
+    EXPECT_EQ(run.exitCode, 2);
 }
 
 // COM1 leads to the module here, so a help or version run that opened it would show.
@@ -126,12 +156,15 @@ TEST_F(ComNumber, HelpAndVersionOpenNoPort) {
 
 TEST_F(ComNumber, Com3IsTheThirdSerialDevice) {
     SKIP_WITHOUT_NAMESPACES("/dev/ttyS2");
-    ProgramRun com3 = RunOnCom(3, {"0x89", "missing.upd", "0", "3"}, "\n");
-    EXPECT_EQ(AfterBanner(com3.stdoutText),
-              "Opened COM3 with 115200 Baud succesfully !\n"
-              "The file 'missing.upd' was not opened\n" +
-                  KEY_PROMPT);
-    EXPECT_EQ(com3.module.received, FINISH);
+    for (const char* port : {"3", "COM3", "com3"}) {
+        ProgramRun com3 = RunOnCom(3, {"0x89", "missing.upd", "0", port}, "\n");
+        EXPECT_EQ(AfterBanner(com3.stdoutText),
+                  "Opened COM3 with 115200 Baud succesfully !\n"
+                  "The file 'missing.upd' was not opened\n" +
+                      KEY_PROMPT)
+            << port;
+        EXPECT_EQ(com3.module.received, FINISH) << port;
+    }
 }
 
 }  // namespace

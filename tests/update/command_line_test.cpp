@@ -12,12 +12,11 @@ struct Parsed {
     std::string printed;
 };
 
-Parsed Parse(std::vector<const char*> args, bool devicePathsAllowed = true) {
+Parsed Parse(std::vector<const char*> args, PortForms forms = PortForms::Posix) {
     args.insert(args.begin(), "tarnix");
     testing::internal::CaptureStdout();
     Parsed parsed;
-    parsed.settings =
-        ParseArguments(static_cast<int>(args.size()), args.data(), devicePathsAllowed);
+    parsed.settings = ParseArguments(static_cast<int>(args.size()), args.data(), forms);
     parsed.printed = testing::internal::GetCapturedStdout();
     return parsed;
 }
@@ -45,63 +44,82 @@ TEST(CommandLine, ModNrAndFileNeedNoDialog) {
 
 TEST(CommandLine, ModNrFormat) {
     uint8_t modNr = 0x89;
-    EXPECT_TRUE(ParseModNr("0x1234", &modNr));
-    EXPECT_EQ(modNr, 0x12);
     EXPECT_TRUE(ParseModNr("0xA", &modNr));
     EXPECT_EQ(modNr, 0x0A);
     EXPECT_TRUE(ParseModNr("0xfe", &modNr));
     EXPECT_EQ(modNr, 0xFE);
     modNr = 0x89;
-    for (const char* bad : {"89", "0X12", "0x", "0xg1", "x12", "", "0x-1", "0x 1"}) {
+    for (const char* bad :
+         {"89", "0X12", "0x", "0xg1", "x12", "", "0x-1", "0x 1", "0x1234", "0xZZ", "0x12 "}) {
         EXPECT_FALSE(ParseModNr(bad, &modNr)) << bad;
         EXPECT_EQ(modNr, 0x89) << bad;
     }
 }
 
-TEST(CommandLine, MalformedModNrIsReportedAndKeepsTheDefault) {
-    Parsed parsed = Parse({"89", "f.upd"});
-    EXPECT_EQ(parsed.printed, "Undefined format for ModNr ! Please use f.e. 0x89\n");
-    EXPECT_EQ(parsed.settings.modNr, 0x89);
-}
-
-TEST(CommandLine, OnlyOneSelectsLineMode) {
-    EXPECT_EQ(Parse({"0x89", "f", "1"}).settings.progMode, PROG_MODE_LINES);
-    EXPECT_EQ(Parse({"0x89", "f", "10"}).settings.progMode, PROG_MODE_LINES);
-    EXPECT_EQ(Parse({"0x89", "f", "2"}).settings.progMode, PROG_MODE_RECORDS);
-    EXPECT_EQ(Parse({"0x89", "f", "0"}).settings.progMode, PROG_MODE_RECORDS);
-}
-
-// The fourth argument: a COM number by its first character, a device path, or the name of a
-// character device in /dev (/dev/null is one on every Linux machine, /dev/pts a directory).
-TEST(CommandLine, PortArgument) {
-    struct Accepted {
-        const char* port;
-        int comNr;  // 0: not looked at, a device path was chosen
-        std::string devicePath;
+// An argument that is present but not understood is refused with the program's own message,
+// where it has one, and a reason for standard error; it never becomes a default.
+TEST(CommandLine, ArgumentsNotUnderstoodAreRefused) {
+    struct Case {
+        std::vector<const char*> args;
+        const char* printed;
+        const char* reasonPart;
     };
-    for (const Accepted& c : {Accepted{"8", 8, ""}, Accepted{"12", 1, ""}, Accepted{"38", 3, ""},
-                              Accepted{"3null", 3, ""}, Accepted{"/dev/ttyUSB0", 0, "/dev/ttyUSB0"},
-                              Accepted{"null", 0, "/dev/null"}}) {
-        Parsed parsed = Parse({"0x89", "f", "0", c.port});
-        if (c.comNr != 0) {
-            EXPECT_EQ(parsed.settings.port.comNr, c.comNr) << c.port;
-        }
-        EXPECT_EQ(parsed.settings.port.devicePath, c.devicePath) << c.port;
+    const char* const MODNR = "Undefined format for ModNr ! Please use f.e. 0x89\n";
+    const char* const PORT = "Valid COM ports are 1 - 8 only !\n";
+    const Case cases[] = {
+        {{"89", "f.upd"}, MODNR, "ModNr '89'"},
+        {{"0X8A", "f.upd", "0", "1"}, MODNR, "ModNr '0X8A'"},
+        {{"0x1234", "f.upd"}, MODNR, "0x and one or two hex digits"},
+        {{"0x89", "f.upd", "2"}, "", "ProgMode '2'"},
+        {{"0x89", "f.upd", "/dev/pts/3"}, "", "ProgMode '/dev/pts/3'"},
+        {{"0x89", "f.upd", ""}, "", "ProgMode ''"},
+        {{"0x89", "f.upd", "0", "9"}, PORT, "ComNr '9'"},
+        {{"0x89", "f.upd", "0", "12"}, PORT, "write COM12 for port 12"},
+        {{"0x89", "f.upd", "0", "COM0"}, PORT, "ComNr 'COM0'"},
+        {{"0x89", "f.upd", "0", ""}, PORT, "ComNr ''"},
+        {{"--verbose"}, "", "'--verbose' is no argument"},
+        {{"-V"}, "", "'-V'"},
+        {{"--help", "u.upd"}, "", "'--help'"},
+        {{"0x89", "u.upd", "0", "/?"}, "", "'/?'"},
+        {{"0x89", "-u.upd"}, "", "'-u.upd'"},
+    };
+    for (const Case& c : cases) {
+        Parsed parsed = Parse(c.args);
+        EXPECT_EQ(parsed.printed.substr(0, std::string(c.printed).size()), c.printed)
+            << c.reasonPart;
+        ASSERT_FALSE(parsed.settings.refusals.empty()) << c.reasonPart;
+        EXPECT_NE(parsed.settings.refusals.front().find(c.reasonPart), std::string::npos)
+            << parsed.settings.refusals.front();
+        EXPECT_FALSE(parsed.settings.askForFile) << c.reasonPart;
+    }
+}
+
+TEST(CommandLine, UnderstoodArguments) {
+    struct Case {
+        std::vector<const char*> args;
+        uint8_t modNr;
+        uint8_t progMode;
+        std::string port;
+    };
+    const Case cases[] = {
+        {{"0x89", "f"}, 0x89, PROG_MODE_RECORDS, "COM1"},
+        {{"0x7", "f", "1"}, 0x07, PROG_MODE_LINES, "COM1"},
+        {{"0x89", "f", "1x"}, 0x89, PROG_MODE_LINES, "COM1"},
+        {{"0x89", "f", "0", "8"}, 0x89, PROG_MODE_RECORDS, "COM8"},
+        {{"0x89", "f", "0", "COM12"}, 0x89, PROG_MODE_RECORDS, "COM12"},
+        {{"0xff", "f", "0", "ttyUSB7"}, 0xFF, PROG_MODE_RECORDS, "/dev/ttyUSB7"},
+        {{"0x89", "f", "1", "/dev/pts/3"}, 0x89, PROG_MODE_LINES, "/dev/pts/3"},
+    };
+    for (const Case& c : cases) {
+        Parsed parsed = Parse(c.args);
+        EXPECT_TRUE(parsed.settings.refusals.empty()) << c.port;
         EXPECT_EQ(parsed.printed, "") << c.port;
+        EXPECT_EQ(parsed.settings.modNr, c.modNr) << c.port;
+        EXPECT_EQ(parsed.settings.progMode, c.progMode) << c.port;
+        EXPECT_EQ(PortChoiceName(parsed.settings.port), c.port);
     }
-    // Refused: COM1 instead. Without device paths (Windows) a path or a name is refused too.
-    auto expectRefused = [](const char* port, bool pathsAllowed) {
-        Parsed parsed = Parse({"0x89", "f", "0", port}, pathsAllowed);
-        EXPECT_EQ(parsed.settings.port.comNr, 1) << port;
-        EXPECT_EQ(parsed.settings.port.devicePath, "") << port;
-        EXPECT_EQ(parsed.printed, "Valid COM ports are 1 - 8 only !\n") << port;
-    };
-    for (const char* port : {"9", "0", "x", "", "-1", "pts", "no-such-device", ".."}) {
-        expectRefused(port, true);
-        expectRefused(port, false);
-    }
-    expectRefused("/dev/ttyUSB0", false);
-    expectRefused("null", false);
+    EXPECT_FALSE(
+        Parse({"0x89", "f", "0", "/dev/ttyUSB0"}, PortForms::Windows).settings.refusals.empty());
 }
 
 TEST(CommandLine, VersionAndHelpOnlyAsTheOneArgument) {
@@ -117,27 +135,24 @@ TEST(CommandLine, VersionAndHelpOnlyAsTheOneArgument) {
              {}, {"--help", "f.upd"}, {"0x89", "--version"}, {"--Help"}, {"-help"}, {"/h"}}) {
         EXPECT_EQ(request(other), InfoRequest::None);
     }
-    // Among other arguments it is a malformed ModNr, as any other text is.
-    Parsed parsed = Parse({"--help", "f.upd"});
-    EXPECT_EQ(parsed.printed, "Undefined format for ModNr ! Please use f.e. 0x89\n");
-    EXPECT_EQ(parsed.settings.modNr, 0x89);
 }
 
 TEST(CommandLine, HelpStartsWithTheUsageLinesAndNamesTheExitStatuses) {
-    auto printed = [](bool devicePathsAllowed) {
+    auto printed = [](PortForms forms) {
         testing::internal::CaptureStdout();
-        PrintHelp(devicePathsAllowed);
+        PrintHelp(forms);
         return testing::internal::GetCapturedStdout();
     };
-    std::string help = printed(true);
+    std::string help = printed(PortForms::Posix);
     EXPECT_EQ(help.rfind(USAGE, 0), 0u) << help;
-    for (const char* part : {"ModNr", "ProgMode", "/dev/ttyS<n-1>", "ttyUSB0", "dialout",
-                             "0 the update completed", "2 the port", "130"}) {
+    for (const char* part :
+         {"ModNr", "ProgMode", "/dev/ttyS<n-1>", "ttyUSB0", "dialout", "0 the update completed",
+          "2 the port", "64 the command line", "130"}) {
         EXPECT_NE(help.find(part), std::string::npos) << part;
     }
-    std::string windows = printed(false);
+    std::string windows = printed(PortForms::Windows);
     EXPECT_EQ(windows.find("/dev/"), std::string::npos) << windows;
-    EXPECT_NE(windows.find("COM1 to COM8"), std::string::npos) << windows;
+    EXPECT_NE(windows.find("COMn (COM12)"), std::string::npos) << windows;
 }
 
 TEST(CommandLine, LongFileNamesAreKeptWhole) {

@@ -406,21 +406,37 @@ TEST_F(UpdateProgram, SilentModuleTimesOut) {
     EXPECT_EQ(run.exitCode, 1);
 }
 
-TEST_F(UpdateProgram, ArgumentMistakesAreReportedAndTheRunGoesOn) {
+// The module on the named port must not be updated under another number or in another mode
+// than the user wrote.
+TEST_F(UpdateProgram, ArgumentsNotUnderstoodAreRefusedBeforeThePortIsOpened) {
     std::string path = Write("short.upd", BuildUpdateFile(256, ShortRecordFile()));
-    ProgramRun run = Run({"89", path, "2", "{port}"});
-    EXPECT_EQ(AfterBanner(run).rfind("Undefined format for ModNr ! Please use f.e. 0x89\n" +
-                                         Opened(run) + "Block Size is : 256\n",
-                                     0),
-              0u)
-        << run.stdoutText;
-    EXPECT_EQ(run.module.frames.front().modNr, 0x89);
-    EXPECT_EQ(run.exitCode, 0);
+    const std::string MODNR = "Undefined format for ModNr ! Please use f.e. 0x89\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"89", path, "0", "{port}"}, MODNR},
+        {{"0x1234", path, "0", "{port}"}, MODNR},
+        {{"0x89", path, "2", "{port}"}, ""},
+    };
+    for (const auto& [args, printed] : cases) {
+        ProgramRun run = Run(args);
+        EXPECT_EQ(AfterBanner(run), printed + KEY_PROMPT) << args[0] << " " << args[2];
+        EXPECT_TRUE(run.module.received.empty()) << args[0];
+        EXPECT_EQ(run.exitCode, 64) << args[0];
+    }
+}
 
-    run = Run({"0x1234", path, "0", "{port}"});
-    EXPECT_EQ(run.module.frames.front().modNr, 0x12);
-    EXPECT_EQ(run.module.received.back(), 0x03);
-    EXPECT_EQ(run.exitCode, 0);
+// A subprocess, ssh or CI may hold standard input open without ever writing to it: the key
+// prompt is still printed, but a finished update must not wait on it.
+TEST_F(UpdateProgram, KeyWaitNeedsATerminal) {
+    std::string path = Write("short.upd", BuildUpdateFile(256, ShortRecordFile()));
+    ProgramLaunch launch;
+    launch.program = BinaryPath("tarnix");
+    launch.args = {"0x89", path, "0", "{port}"};
+    launch.stdinKeptOpen = true;
+    launch.timeLimitSeconds = 20;
+    ProgramRun run = RunAgainstModule(launch, {});
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+    EXPECT_EQ(run.stdoutText.substr(run.stdoutText.size() - KEY_PROMPT.size()), KEY_PROMPT);
 }
 
 TEST_F(UpdateProgram, MissingFileOrDirectoryStillReleasesTheModule) {

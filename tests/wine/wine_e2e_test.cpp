@@ -54,22 +54,25 @@ TEST_F(WindowsProgram, CancelledDialogOpensCom1AndReleasesTheModule) {
     EXPECT_EQ(run.exitCode, 1);
 }
 
-TEST_F(WindowsProgram, ComNumbersNameThePortsAndOnlyTheFirstDigitCounts) {
-    const std::string notOpened = "The file 'missing.upd' was not opened\n" + KEY_PROMPT;
-    ProgramRun com3 = Run({"0x89", "missing.upd", "0", "3"});
-    EXPECT_EQ(AfterBanner(com3.stdoutText),
-              "Opened COM3 with 115200 Baud succesfully !\n" + notOpened);
-    EXPECT_EQ(com3.module.received, FINISH);
-
-    ProgramRun nine = Run({"0x89", "missing.upd", "0", "9"});
-    EXPECT_EQ(AfterBanner(nine.stdoutText),
-              "Valid COM ports are 1 - 8 only !\n"
-              "Opened COM1 with 115200 Baud succesfully !\n" +
-                  notOpened);
-
-    ProgramRun twelve = Run({"0x89", "missing.upd", "0", "12"});
-    EXPECT_EQ(AfterBanner(twelve.stdoutText),
-              "Opened COM1 with 115200 Baud succesfully !\n" + notOpened);
+// Every COM port through the device namespace, as a digit or as COMn; what is no port is
+// refused before anything is opened.
+TEST_F(WindowsProgram, ComNumbersNameThePortsAndOthersAreRefused) {
+    for (const char* port : {"3", "COM3", "\\\\.\\COM3"}) {
+        ProgramRun com3 = Run({"0x89", "missing.upd", "0", port});
+        EXPECT_EQ(AfterBanner(com3.stdoutText),
+                  "Opened COM3 with 115200 Baud succesfully !\n"
+                  "The file 'missing.upd' was not opened\n" +
+                      KEY_PROMPT)
+            << port;
+        EXPECT_EQ(com3.module.received, FINISH) << port;
+    }
+    for (const char* port : {"9", "12", "/dev/ttyS0"}) {
+        ProgramRun refused = Run({"0x89", "missing.upd", "0", port});
+        EXPECT_EQ(AfterBanner(refused.stdoutText),
+                  "Valid COM ports are 1 - 8 only !\n" + KEY_PROMPT);
+        EXPECT_TRUE(refused.module.received.empty()) << port;
+        EXPECT_EQ(refused.exitCode, 64) << port;
+    }
 }
 
 // The modem-line library of tests/wine logs every change of the lines of the pseudo-terminal.

@@ -1,0 +1,67 @@
+#include "port_choice.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// What each form gives on each platform: the COM number, or the device path, or refused ("").
+struct PortCase {
+    const char* text;
+    std::string posix;    // "COMn", a device path, or "" when refused
+    std::string windows;  // the same on Windows
+};
+
+std::string Chosen(const char* text, PortForms forms) {
+    PortChoice choice;
+    choice.comNr = 7;  // must stay untouched when refused
+    if (!ParsePortChoice(text, forms, &choice)) {
+        EXPECT_EQ(choice.comNr, 7) << text;
+        EXPECT_EQ(choice.devicePath, "") << text;
+        return "";
+    }
+    return PortChoiceName(choice);
+}
+
+TEST(PortRule, EveryFormOnEveryPlatform) {
+    const PortCase cases[] = {
+        {"1", "COM1", "COM1"},
+        {"8", "COM8", "COM8"},
+        {"COM3", "COM3", "COM3"},
+        {"com12", "COM12", "COM12"},
+        {"COM255", "COM255", "COM255"},
+        {"\\\\.\\COM10", "", "COM10"},
+        {"/dev/ttyUSB0", "/dev/ttyUSB0", ""},
+        {"ttyUSB7", "/dev/ttyUSB7", ""},  // need not exist: its open fails, never COM1
+        {"comedi0", "/dev/comedi0", ""},
+        // Refused everywhere: never a default the user did not write.
+        {"0", "", ""},
+        {"9", "", ""},
+        {"12", "", ""},
+        {"03", "", ""},
+        {"1x", "", ""},
+        {"COM0", "", ""},
+        {"COM256", "", ""},
+        {"COM03", "", ""},
+        {"Com3", "COM3", "COM3"},
+        {"COM3x", "", ""},
+        {"", "", ""},
+        {"-1", "", ""},
+        {"..", "", ""},
+        {"tty USB0", "", ""},
+        {"\\\\.\\COM0", "", ""},
+    };
+    for (const PortCase& c : cases) {
+        EXPECT_EQ(Chosen(c.text, PortForms::Posix), c.posix) << "'" << c.text << "' on POSIX";
+        EXPECT_EQ(Chosen(c.text, PortForms::Windows), c.windows) << "'" << c.text << "' on Windows";
+    }
+}
+
+TEST(PortRule, TheExplanationNamesTheFormsOfItsPlatform) {
+    EXPECT_NE(AcceptedPortForms(PortForms::Posix).find("COM12 for port 12"), std::string::npos);
+    EXPECT_NE(AcceptedPortForms(PortForms::Posix).find("/dev/ttyUSB0"), std::string::npos);
+    EXPECT_EQ(AcceptedPortForms(PortForms::Windows).find("/dev/"), std::string::npos);
+}
+
+}  // namespace
