@@ -30,7 +30,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     RunSettings settings = Parse(argv);
     FUZZ_CHECK(settings.progMode == PROG_MODE_RECORDS || settings.progMode == PROG_MODE_LINES);
     CheckPortChoice(settings.port);
-    if (arguments.size() >= 3) {
+    // A refused command line is never taken as an understood one with a default filled in.
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        if (!arguments[i].empty() && arguments[i][0] == '-') {
+            FUZZ_CHECK(!settings.refusals.empty());
+        }
+    }
+    if (!settings.refusals.empty()) {
+        FUZZ_CHECK(!settings.askForFile);
+    } else if (arguments.size() >= 3) {
         FUZZ_CHECK(settings.fileName == arguments[2]);
     }
     uint8_t modNr = 0;
