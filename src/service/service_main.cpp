@@ -118,6 +118,12 @@ int RunOperations(const std::vector<ServiceOperation>& operations, ServiceRun* r
             ReportNotRun(what.c_str(), operations.size() - i - 1);
             return EXIT_OPERATION_FAILED;
         }
+        // An interrupt cuts a pause short: the pause, not the operation after it, is where the
+        // run stopped.
+        if (operations[i].kind == ServiceOperationKind::Pause && StopAtSafePoint()) {
+            ReportNotRun("interrupted", operations.size() - i - 1);
+            return EXIT_OPERATION_FAILED;
+        }
         run->completed++;
     }
     return EXIT_ALL_SUCCEEDED;

@@ -78,10 +78,11 @@ TEST(ModuleProgram, RefusesBadOptions) {
     for (const char* option :
          {"--reject=data:0:15", "--reject=nothing:1:15", "--silent=data", "--status=0x1000000",
           "--info-fault=velox:odd", "--bogus", "--extra=data:1:", "--extra=data:1:6,,15",
-          "--late=data:1:1.5", "--before-start=100"}) {
+          "--late=data:1:1.5", "--before-start=100", "--image-out=/no/such/dir/image.bin"}) {
         ProgramLaunch launch;
         launch.program = BinaryPath("tarnix-module");
         launch.args = {option};
+        launch.timeLimitSeconds = 10;  // a module that started would wait for a program
         ProgramRun run = RunProgram(launch);
         EXPECT_EQ(run.exitCode, 2) << option;
         EXPECT_EQ(run.stdoutText, "") << option;

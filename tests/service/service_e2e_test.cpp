@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <ctime>
 #include <ostream>
 #include <string>
@@ -313,6 +314,22 @@ TEST_F(ServiceTool, PauseWaitsTheGivenMillisecondsSilently) {
     EXPECT_GE(elapsed, std::chrono::milliseconds(300));
     EXPECT_EQ(AfterOpen(run), "");
     EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+}
+
+// An interrupt during a pause stops the run there: the status query after it is not sent.
+TEST_F(ServiceTool, InterruptDuringAPauseNamesThePause) {
+    ProgramLaunch launch;
+    launch.program = BinaryPath("tarnix-service");
+    launch.args = {"{port}", "pause", "20000", "status"};
+    launch.timeLimitSeconds = 30;
+    launch.signals = {{SIGINT, "", 1, 500}};  // the opening line waits in a buffer
+    ProgramRun run = RunAgainstModule(launch, {});
+    EXPECT_EQ(run.exitCode, 130) << DescribeRun(run);
+    EXPECT_NE(
+        run.stderrText.find("interrupted by SIGINT before or during pause (operation 1 of 2)"),
+        std::string::npos)
+        << run.stderrText;
+    EXPECT_EQ(run.module.received, Bytes{});
 }
 
 // ---- download -------------------------------------------------------------------------------

@@ -394,11 +394,27 @@ bool OpenStandardDescriptors() {
     return true;
 }
 
+// The image is written when the run ends; a path that cannot take it must fail at start, not
+// after a whole update has been played.
+bool ImageOutWritable(const std::string& path, std::string* error) {
+    if (path.empty()) {
+        return true;
+    }
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        *error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    close(fd);
+    return true;
+}
+
 int Serve(const CliOptions& options, const MemoryImage* expected) {
     ModulePty pty;
     std::string error;
     ModuleLog log;
-    if (!InstallStopSignals(&error) || !OpenLine(options, &pty, &error) ||
+    if (!ImageOutWritable(options.imageOut, &error) || !InstallStopSignals(&error) ||
+        !OpenLine(options, &pty, &error) ||
         !SendBytesBeforeStart(&pty, options.config, &log, &error)) {
         std::fprintf(stderr, "tarnix-module: %s\n", error.c_str());
         return 2;
