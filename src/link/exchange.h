@@ -1,0 +1,34 @@
+#pragma once
+// One exchange of the stop-and-wait protocol: what was waiting is discarded (it cannot be the
+// reply to a command not yet sent), the command goes out, and the first byte of the reply is
+// awaited. What happened comes back as a value; the exchange keeps no record of its own.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "com_port.h"
+
+struct ExchangeResult {
+    ReceiveResult ended = ReceiveResult::NotOpen;  // how the wait for the reply ended
+    uint8_t reply = 0;                             // the reply byte; 0 when none arrived
+    unsigned long discarded = 0;                   // stray bytes discarded before sending
+    double waitedSeconds = 0;                      // from the command sent to the reply's end
+    uint32_t written = 0;                          // payload bytes the send wrote
+};
+
+// Sends with `send` (which returns the payload bytes it wrote) after discarding what waits.
+// The reply wait prints its own messages (com_port.h).
+ExchangeResult Exchange(const std::function<uint32_t()>& send);
+
+// STX, cmd, modNr, ETX, and its reply.
+ExchangeResult ExchangeCommand(uint8_t cmd, uint8_t modNr);
+
+// A Data command carrying one line (SendDataLine: the line end is replaced in place), and its
+// reply.
+ExchangeResult ExchangeDataLine(uint8_t modNr, char* line, size_t* length);
+
+// True when the reply arrived and was `expected`.
+inline bool ReplyWas(const ExchangeResult& result, uint8_t expected) {
+    return result.ended == ReceiveResult::Byte && result.reply == expected;
+}
