@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "check_cli.h"
+#include "python_json.h"
 #include "run_against_module.h"
 #include "temp_dir_test.h"
 #include "update_file_builder.h"
@@ -236,6 +237,22 @@ TEST_F(CheckProgram, ExitStatusSaysWhetherEveryFileIsSound) {
         launch.args = args;
         EXPECT_EQ(RunProgram(launch).exitCode, 64);
     }
+}
+
+// A name that is not UTF-8 once made the whole report unreadable to any JSON parser.
+TEST_F(CheckProgram, JsonReportIsValidUtf8AndGivesBackANameThatIsNot) {
+    if (!PythonAvailable()) {
+        GTEST_SKIP() << "python3 is not installed";
+    }
+    std::string path = Write("config-\xFF.upd", DamageCases()[1].file);
+    ProgramLaunch launch;
+    launch.program = BinaryPath("tarnix-check");
+    launch.args = {"--json", path};
+    ProgramRun check = RunProgram(launch);
+    EXPECT_EQ(check.exitCode, 1) << DescribeRun(check);
+    ProgramRun name = BytesFromJsonHex(check.stdoutText, "r['files'][0]['file_hex']");
+    EXPECT_EQ(name.exitCode, 0) << DescribeRun(name) << check.stdoutText;
+    EXPECT_EQ(name.stdoutText, path);
 }
 
 }  // namespace
