@@ -13,6 +13,7 @@
 #include <map>
 
 #include "hex_digits.h"
+#include "record_fit.h"
 #include "transfer_common.h"
 #include "update_file.h"
 
@@ -226,6 +227,7 @@ struct RecordCommands {
     uint32_t blockSize = 0;
     uint32_t blockSum = 0;
     int byteCount = 0;
+    bool stopped = false;  // a record was refused: tarnix sends nothing more but End
 };
 
 void CountCommand(TransferEstimate* estimate, uint64_t bytes, bool withReply) {
@@ -253,6 +255,10 @@ void CountProgramCommand(TransferEstimate* estimate) {
 
 void CountRecordCommands(const UpdateLine& line, RecordCommands* commands,
                          TransferEstimate* estimate) {
+    commands->stopped = commands->stopped || RecordModeRefuses(line);
+    if (commands->stopped) {
+        return;
+    }
     RecordLine record = ClassifyRecordLine(line.text, line.length, commands->byteCount);
     commands->byteCount = record.byteCount;
     if (record.type == RECORD_DATA) {
@@ -290,6 +296,7 @@ std::string WithoutLineEnd(const std::string& text) {
     return text.substr(0, TextLengthWithoutLineEnd(text.data(), text.size()));
 }
 
+// Line mode forwards a long line piece by piece.
 void FaultLongLine(FileCheck* check, int line, size_t length, int pieces) {
     AddFault(check, line,
              "line of " + std::to_string(length) + " characters (line end included) is longer " +
@@ -298,21 +305,50 @@ void FaultLongLine(FileCheck* check, int line, size_t length, int pieces) {
     check->longLines++;
 }
 
+void FaultRefusedRecord(FileCheck* check, int line, size_t length) {
+    AddFault(check, line,
+             "record line of " + std::to_string(length) +
+                 " characters (line end included) does not fit the " +
+                 std::to_string(MAX_LINE_CHARS) +
+                 " characters and line end tarnix reads at once: tarnix refuses the record, "
+                 "sends nothing more but End, and the update fails");
+    check->longLines++;
+}
+
 // A whole line of the file, gathered from the pieces tarnix reads it in.
 struct WholeLine {
     std::string text;
     int start = 0;  // tarnix's number of its first piece
     int pieces = 0;
+    bool refused = false;  // record mode: tarnix refuses the record (record_fit.h)
 };
 
 void CheckWholeLine(const CheckOptions& options, WholeLine* whole, RecordState* state,
                     FileCheck* check) {
-    if (whole->pieces > 1) {
+    if (whole->refused) {
+        FaultRefusedRecord(check, whole->start, whole->text.size());
+    } else if (whole->pieces > 1) {
         FaultLongLine(check, whole->start, whole->text.size(), whole->pieces);
     } else if (options.mode == CheckMode::Records) {
         CheckRecordLine(WithoutLineEnd(whole->text), whole->start, state, check);
     }
     *whole = WholeLine{};
+}
+
+// One piece as tarnix reads it: the commands tarnix sends for it counted, its text added to
+// the whole line.
+void TakePiece(const UpdateLine& line, const CheckOptions& options, RecordCommands* commands,
+               WholeLine* whole, TransferEstimate* estimate) {
+    if (options.mode == CheckMode::Records) {
+        CountRecordCommands(line, commands, estimate);
+        whole->refused = whole->refused || RecordModeRefuses(line);
+    } else {
+        CountDataCommand(estimate, line);
+    }
+    if (whole->pieces++ == 0) {
+        whole->start = line.number;
+    }
+    whole->text.append(line.text, line.length);
 }
 
 // Reads the body as tarnix does and checks each whole line when its last piece has arrived.
@@ -331,15 +367,7 @@ void CheckBody(FILE* stream, const CheckOptions& options, FileCheck* check) {
             break;
         }
         check->lines = line.number;
-        if (options.mode == CheckMode::Records) {
-            CountRecordCommands(line, &commands, &check->estimate);
-        } else {
-            CountDataCommand(&check->estimate, line);
-        }
-        if (whole.pieces++ == 0) {
-            whole.start = line.number;
-        }
-        whole.text.append(line.text, line.length);
+        TakePiece(line, options, &commands, &whole, &check->estimate);
         if (EndsWithLineFeed(line)) {
             CheckWholeLine(options, &whole, &state, check);
         }

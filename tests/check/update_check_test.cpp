@@ -13,6 +13,7 @@
 #include "python_json.h"
 #include "run_against_module.h"
 #include "temp_dir_test.h"
+#include "update_file.h"
 #include "update_file_builder.h"
 
 namespace {
@@ -82,7 +83,7 @@ std::vector<DamageCase> DamageCases() {
          {{6, "0x0001C018-0x0001C027 overlap data already written by the records from line 2"}}},
         {"record over 299 characters",
          insertBeforeEnd({MakeDataRecord(0xD000, PatternBytes(150, 3))}),
-         {{6, "line of 313 characters (line end included)"}}},
+         {{6, "record line of 313 characters (line end included) does not fit"}}},
         // tarnix forwards no extended segment address record (02): the module would miss it.
         {"extended segment address",
          insertBeforeEnd(
@@ -171,6 +172,48 @@ TEST_F(UpdateCheck, LineModeCountsLinesAndPieces) {
     EXPECT_EQ(check.faults[0].line, 2);
     // Start, then 3+6, 3+300 (299 characters and ETX), 3+52, 3+1, 3+5, End, Finish.
     EXPECT_EQ(check.estimate.bytesSent, 4u + 9 + 303 + 55 + 4 + 8 + 4 + 4);
+}
+
+// tarnix reads 299 characters and the line end after them at once. Record mode refuses a longer
+// record and sends nothing more but End (tests/update runs tarnix on these lengths); line mode
+// sends the line in pieces.
+TEST_F(UpdateCheck, LongRecordIsJudgedAsTarnixTreatsIt) {
+    struct Case {
+        const char* name;
+        size_t firstRecordBytes;  // 144: a record of 299 characters, 145: of 301
+        const char* lineEnd;
+        CheckMode mode;
+        const char* faultOfLine1;  // empty: sound
+        uint64_t dataCommands;
+        uint64_t programCommands;
+    };
+    const Case cases[] = {
+        {"299 characters, CR LF", 144, "\r\n", CheckMode::Records, "", 2, 1},
+        {"299 characters, LF", 144, "\n", CheckMode::Records, "", 2, 1},
+        {"301 characters", 145, "\r\n", CheckMode::Records, "tarnix refuses the record", 0, 0},
+        {"301 characters, line mode", 145, "\r\n", CheckMode::Lines, "sent as 2 Data commands", 4,
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Lines lines{MakeDataRecord(0, PatternBytes(c.firstRecordBytes, 1)),
+                    MakeDataRecord(static_cast<uint16_t>(c.firstRecordBytes), PatternBytes(16, 2)),
+                    MakeEndRecord()};
+        std::string file = BuildUpdateFile(1024, lines, c.lineEnd);
+        if (c.mode == CheckMode::Lines) {
+            file.erase(0, UPDATE_HEADER_SIZE);
+        }
+        FileCheck check = Check(file, {.mode = c.mode});
+        std::string fault = c.faultOfLine1;
+        ASSERT_EQ(check.faults.size(), fault.empty() ? 0u : 1u) << DescribeFaults(check);
+        if (!fault.empty()) {
+            EXPECT_EQ(check.faults[0].line, 1);
+            EXPECT_NE(check.faults[0].message.find(fault), std::string::npos)
+                << DescribeFaults(check);
+        }
+        EXPECT_EQ(check.estimate.dataCommands, c.dataCommands);
+        EXPECT_EQ(check.estimate.programCommands, c.programCommands);
+    }
 }
 
 TEST_F(UpdateCheck, ExamplesAreSound) {
