@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "check_cli.h"
+#include "check_report.h"
 #include "python_json.h"
 #include "run_against_module.h"
 #include "temp_dir_test.h"
@@ -115,16 +116,69 @@ Ranges RangesOf(const FileCheck& check) {
 using UpdateCheck = TempDirTest;
 using CheckProgram = TempDirTest;
 
+void ExpectFaults(const FileCheck& check, const std::vector<ExpectedFault>& faults) {
+    ASSERT_EQ(check.faults.size(), faults.size()) << DescribeFaults(check);
+    for (size_t i = 0; i < faults.size(); ++i) {
+        EXPECT_EQ(check.faults[i].line, faults[i].line) << DescribeFaults(check);
+        EXPECT_NE(check.faults[i].message.find(faults[i].fragment), std::string::npos)
+            << DescribeFaults(check);
+    }
+}
+
 TEST_F(UpdateCheck, FindsEachDamageWithItsLineNumber) {
     for (const DamageCase& damage : DamageCases()) {
         SCOPED_TRACE(damage.name);
-        FileCheck check = Check(damage.file);
-        ASSERT_EQ(check.faults.size(), damage.faults.size()) << DescribeFaults(check);
-        for (size_t i = 0; i < damage.faults.size(); ++i) {
-            EXPECT_EQ(check.faults[i].line, damage.faults[i].line) << DescribeFaults(check);
-            EXPECT_NE(check.faults[i].message.find(damage.faults[i].fragment), std::string::npos)
-                << DescribeFaults(check);
-        }
+        ExpectFaults(Check(damage.file), damage.faults);
+    }
+}
+
+// The summary covers every address a data record writes, overlaps and wrapped bytes included.
+TEST_F(UpdateCheck, AddressSummaryCoversEveryDataRecord) {
+    struct Case {
+        const char* name;
+        Lines records;  // the end record follows
+        const char* summary;
+        std::vector<ExpectedFault> faults;
+    };
+    auto data = [](uint16_t address, size_t count) {
+        return MakeDataRecord(address, PatternBytes(count, address));
+    };
+    const Case cases[] = {
+        {"adjacent, the later one first",
+         {data(0x10, 16), data(0x00, 16)},
+         " 0x00000000-0x0000001F",
+         {}},
+        {"overlap past the end of a run",
+         {data(0x00, 16), data(0x08, 16)},
+         " 0x00000000-0x00000017",
+         {{2, "0x00000008-0x00000017 overlap data already written by the records from line 1"}}},
+        {"overlap bridging two runs",
+         {data(0x00, 16), data(0x20, 16), data(0x08, 32)},
+         " 0x00000000-0x0000002F",
+         {{3, "0x00000008-0x00000027 overlap data already written by the records from line 2"}}},
+        {"over what only an overlapping record wrote",
+         {data(0x00, 16), data(0x0C, 8), data(0x12, 4)},
+         " 0x00000000-0x00000015",
+         {{2, "0x0000000C-0x00000013 overlap"}, {3, "0x00000012-0x00000015 overlap"}}},
+        {"past its 64 KiB segment",
+         {MakeExtendedAddressRecord(0x0001), data(0xFFF8, 16)},
+         " 0x0001FFF8-0x00020007",
+         {{2, "past the end of its 64 KiB address segment"}}},
+        {"past 0xFFFFFFFF onto data at 0",
+         {data(0x00, 16), MakeExtendedAddressRecord(0xFFFF), data(0xFFF8, 16)},
+         " 0x00000000-0x0000000F 0xFFFFFFF8-0xFFFFFFFF",
+         {{3, "record at 0xFFFFFFF8 runs past 0xFFFFFFFF"},
+          {3, "0x00000000-0x00000007 overlap data already written by the records from line 1"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Lines lines = c.records;
+        lines.push_back(MakeEndRecord());
+        FileCheck check = Check(BuildUpdateFile(256, lines));
+        std::string report = DescribeFileCheck(check, {});
+        EXPECT_NE(report.find(std::string("  addresses:") + c.summary + "\n"), std::string::npos)
+            << report;
+        ExpectFaults(check, c.faults);
     }
 }
 
