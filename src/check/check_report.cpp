@@ -59,7 +59,9 @@ std::string FaultJson(const CheckFault& fault) {
 
 std::string FileJson(const FileCheck& check) {
     const TransferEstimate& estimate = check.estimate;
-    std::string json = "{" + JsonStringMember("file", check.file);
+    // Built by appends: GCC 12 sees a false overlap in "{" + a temporary string (-Wrestrict).
+    std::string json = "{";
+    json += JsonStringMember("file", check.file);
     json += Format(", \"mode\": \"%s\", \"sound\": %s, \"size\": %llu", ModeName(check.mode),
                    check.Sound() ? "true" : "false", U(check.fileSize));
     if (check.mode == CheckMode::Records) {
