@@ -54,12 +54,14 @@ const char* ModeName(CheckMode mode) {
 }
 
 std::string FaultJson(const CheckFault& fault) {
-    return Format("{\"line\": %d, \"message\": ", fault.line) + JsonQuote(fault.message) + "}";
+    return Format("{\"line\": %d, ", fault.line) + JsonStringMember("message", fault.message) + "}";
 }
 
 std::string FileJson(const FileCheck& check) {
     const TransferEstimate& estimate = check.estimate;
-    std::string json = "{\"file\": " + JsonQuote(check.file);
+    // Built by appends: GCC 12 sees a false overlap in "{" + a temporary string (-Wrestrict).
+    std::string json = "{";
+    json += JsonStringMember("file", check.file);
     json += Format(", \"mode\": \"%s\", \"sound\": %s, \"size\": %llu", ModeName(check.mode),
                    check.Sound() ? "true" : "false", U(check.fileSize));
     if (check.mode == CheckMode::Records) {

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,12 +14,14 @@
 #include <map>
 
 #include "hex_digits.h"
+#include "record_fit.h"
 #include "transfer_common.h"
 #include "update_file.h"
 
 namespace {
 
 constexpr uint64_t SEGMENT_SIZE = 0x10000;
+constexpr uint64_t ADDRESS_SPACE = uint64_t{1} << 32;
 
 std::string Hex(uint64_t value, int digits) {
     char text[32];
@@ -138,43 +141,55 @@ void AddFault(FileCheck* check, int line, const std::string& message) {
     check->faults.push_back({line, message});
 }
 
-// Records the addresses a data record writes, faulting a record that writes an address twice.
+// Adds first..last to the written runs, merged with every run it overlaps or touches, so that
+// the runs cover every address written. A record that writes an address twice is a fault.
+void NoteWrittenRun(uint64_t first, uint64_t last, int line, RecordState* state, FileCheck* check) {
+    auto& written = state->written;
+    auto next = written.upper_bound(last);  // first run starting after this record
+    if (next != written.begin() && std::prev(next)->second.last >= first) {
+        AddFault(check, line,
+                 "addresses " + Hex(first, 8) + "-" + Hex(last, 8) +
+                     " overlap data already written by the records from line " +
+                     std::to_string(std::prev(next)->second.line));
+    }
+    auto from = written.upper_bound(first);
+    if (from != written.begin() && std::prev(from)->second.last + 1 >= first) {
+        --from;  // a run that reaches this record from below
+    }
+    auto to = written.upper_bound(last + 1);  // past the runs that this record reaches
+    WrittenRun merged{last, line};
+    if (from != to) {
+        merged.last = std::max(last, std::prev(to)->second.last);
+        if (from->first <= first) {
+            first = from->first;
+            merged.line = from->second.line;
+        }
+    }
+    written.erase(from, to);
+    written[first] = merged;
+}
+
+// Records the addresses a data record writes. Past 0xFFFFFFFF they wrap to 0, as linear
+// addresses do in the module.
 void NoteDataAddresses(const HexRecord& record, int line, RecordState* state, FileCheck* check) {
     if (record.count == 0) {
+        return;
+    }
+    uint64_t first = state->upperAddress + record.address;
+    uint64_t end = first + record.count;  // one past the last address
+    if (end > ADDRESS_SPACE) {
+        AddFault(check, line,
+                 "record at " + Hex(first, 8) + " runs past 0xFFFFFFFF, the end of the address " +
+                     "space: its last " + std::to_string(end - ADDRESS_SPACE) +
+                     " bytes wrap to 0x00000000");
+        NoteWrittenRun(first, ADDRESS_SPACE - 1, line, state, check);
+        NoteWrittenRun(0, end - ADDRESS_SPACE - 1, line, state, check);
         return;
     }
     if (record.address + record.count > SEGMENT_SIZE) {
         AddFault(check, line, "record runs past the end of its 64 KiB address segment");
     }
-    uint64_t first = state->upperAddress + record.address;
-    uint64_t last = first + record.count - 1;
-    auto next = state->written.upper_bound(last);  // first run starting after this record
-    if (next != state->written.begin()) {
-        auto before = std::prev(next);
-        if (before->second.last >= first) {
-            AddFault(check, line,
-                     "addresses " + Hex(first, 8) + "-" + Hex(last, 8) +
-                         " overlap data already written by the records from line " +
-                         std::to_string(before->second.line));
-            return;
-        }
-        if (before->second.last + 1 == first) {
-            before->second.last = last;
-            // A run that now reaches the next one joins it.
-            if (next != state->written.end() && next->first == last + 1) {
-                before->second.last = next->second.last;
-                state->written.erase(next);
-            }
-            return;
-        }
-    }
-    if (next != state->written.end() && next->first == last + 1) {
-        WrittenRun joined{next->second.last, line};
-        state->written.erase(next);
-        state->written[first] = joined;
-        return;
-    }
-    state->written[first] = {last, line};
+    NoteWrittenRun(first, end - 1, line, state, check);
 }
 
 // One whole record line (all its pieces), line end removed; `line` is where it starts.
@@ -226,6 +241,7 @@ struct RecordCommands {
     uint32_t blockSize = 0;
     uint32_t blockSum = 0;
     int byteCount = 0;
+    bool stopped = false;  // a record was refused: tarnix sends nothing more but End
 };
 
 void CountCommand(TransferEstimate* estimate, uint64_t bytes, bool withReply) {
@@ -253,6 +269,10 @@ void CountProgramCommand(TransferEstimate* estimate) {
 
 void CountRecordCommands(const UpdateLine& line, RecordCommands* commands,
                          TransferEstimate* estimate) {
+    commands->stopped = commands->stopped || RecordModeRefuses(line);
+    if (commands->stopped) {
+        return;
+    }
     RecordLine record = ClassifyRecordLine(line.text, line.length, commands->byteCount);
     commands->byteCount = record.byteCount;
     if (record.type == RECORD_DATA) {
@@ -290,6 +310,7 @@ std::string WithoutLineEnd(const std::string& text) {
     return text.substr(0, TextLengthWithoutLineEnd(text.data(), text.size()));
 }
 
+// Line mode forwards a long line piece by piece.
 void FaultLongLine(FileCheck* check, int line, size_t length, int pieces) {
     AddFault(check, line,
              "line of " + std::to_string(length) + " characters (line end included) is longer " +
@@ -298,21 +319,50 @@ void FaultLongLine(FileCheck* check, int line, size_t length, int pieces) {
     check->longLines++;
 }
 
+void FaultRefusedRecord(FileCheck* check, int line, size_t length) {
+    AddFault(check, line,
+             "record line of " + std::to_string(length) +
+                 " characters (line end included) does not fit the " +
+                 std::to_string(MAX_LINE_CHARS) +
+                 " characters and line end tarnix reads at once: tarnix refuses the record, "
+                 "sends nothing more but End, and the update fails");
+    check->longLines++;
+}
+
 // A whole line of the file, gathered from the pieces tarnix reads it in.
 struct WholeLine {
     std::string text;
     int start = 0;  // tarnix's number of its first piece
     int pieces = 0;
+    bool refused = false;  // record mode: tarnix refuses the record (record_fit.h)
 };
 
 void CheckWholeLine(const CheckOptions& options, WholeLine* whole, RecordState* state,
                     FileCheck* check) {
-    if (whole->pieces > 1) {
+    if (whole->refused) {
+        FaultRefusedRecord(check, whole->start, whole->text.size());
+    } else if (whole->pieces > 1) {
         FaultLongLine(check, whole->start, whole->text.size(), whole->pieces);
     } else if (options.mode == CheckMode::Records) {
         CheckRecordLine(WithoutLineEnd(whole->text), whole->start, state, check);
     }
     *whole = WholeLine{};
+}
+
+// One piece as tarnix reads it: the commands tarnix sends for it counted, its text added to
+// the whole line.
+void TakePiece(const UpdateLine& line, const CheckOptions& options, RecordCommands* commands,
+               WholeLine* whole, TransferEstimate* estimate) {
+    if (options.mode == CheckMode::Records) {
+        CountRecordCommands(line, commands, estimate);
+        whole->refused = whole->refused || RecordModeRefuses(line);
+    } else {
+        CountDataCommand(estimate, line);
+    }
+    if (whole->pieces++ == 0) {
+        whole->start = line.number;
+    }
+    whole->text.append(line.text, line.length);
 }
 
 // Reads the body as tarnix does and checks each whole line when its last piece has arrived.
@@ -331,15 +381,7 @@ void CheckBody(FILE* stream, const CheckOptions& options, FileCheck* check) {
             break;
         }
         check->lines = line.number;
-        if (options.mode == CheckMode::Records) {
-            CountRecordCommands(line, &commands, &check->estimate);
-        } else {
-            CountDataCommand(&check->estimate, line);
-        }
-        if (whole.pieces++ == 0) {
-            whole.start = line.number;
-        }
-        whole.text.append(line.text, line.length);
+        TakePiece(line, options, &commands, &whole, &check->estimate);
         if (EndsWithLineFeed(line)) {
             CheckWholeLine(options, &whole, &state, check);
         }

@@ -33,7 +33,9 @@ struct AddressRange {
 
 // Counts of what tarnix reads and sends, and the time it will take on the line.
 struct TransferEstimate {
-    uint64_t dataCommands = 0;     // Data commands: data records and address records (or lines)
+    // Data commands: data records and address records (or lines); in record mode none after
+    // a refused record, where tarnix stops
+    uint64_t dataCommands = 0;
     uint64_t programCommands = 0;  // Program commands
     uint64_t fullBlocks = 0;       // Program commands after a full block, each followed by 1 ms
     uint64_t bytesSent = 0;        // every byte tarnix puts on the line, Finish included
@@ -54,7 +56,7 @@ struct FileCheck {
     uint64_t addressRecords = 0;  // extended linear address (04)
     uint64_t otherRecords = 0;    // start addresses and others, which tarnix skips
     uint64_t dataBytes = 0;
-    uint64_t longLines = 0;  // lines over 299 characters, sent in pieces
+    uint64_t longLines = 0;  // lines over 299 characters: refused records, or lines in pieces
     std::vector<AddressRange> ranges;
     TransferEstimate estimate;
     std::vector<CheckFault> faults;

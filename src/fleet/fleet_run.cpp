@@ -215,16 +215,19 @@ std::string DescribeFleetTable(const std::vector<PortResult>& results) {
 }
 
 std::string FleetReportJson(const std::string& file, const std::vector<PortResult>& results) {
-    std::string json = "{\"file\": " + JsonQuote(file) + ", \"ports\": [";
+    // Built by appends: GCC 12 sees a false overlap in "{" + a temporary string (-Wrestrict).
+    std::string json = "{";
+    json += JsonStringMember("file", file) + ", \"ports\": [";
     for (size_t i = 0; i < results.size(); ++i) {
         const PortResult& result = results[i];
         json += (i > 0 ? ",\n  " : "\n  ");
-        json += "{\"port\": " + JsonQuote(result.port) + ", \"outcome\": \"" +
+        json += "{";
+        json += JsonStringMember("port", result.port) + ", \"outcome\": \"" +
                 OutcomeName(result.outcome) + "\"";
         json +=
             Format(", \"exit_status\": %d, \"seconds\": %.3f", result.exitStatus, result.seconds);
-        json += ", \"log\": " + JsonQuote(result.log) +
-                ", \"reason\": " + JsonQuote(result.reason) + "}";
+        json += ", " + JsonStringMember("log", result.log) + ", " +
+                JsonStringMember("reason", result.reason) + "}";
     }
     return json + "\n]}\n";
 }

@@ -5,6 +5,7 @@
 
 #include "com_port.h"
 #include "framing.h"
+#include "record_fit.h"
 #include "transfer_common.h"
 #include "update_file.h"
 #include "update_outcome.h"
@@ -90,9 +91,7 @@ Step HandleEndRecord(RecordTransfer* transfer) {
 
 Step HandleRecordLine(RecordTransfer* transfer) {
     const UpdateLine& line = transfer->line;
-    // A record is sent whole or not at all: in pieces the module would get a cut record, and
-    // the rest of the line would be read as further records.
-    if (line.cut) {
+    if (RecordModeRefuses(line)) {  // a record goes whole or not at all (record_fit.h)
         NoteUpdateFailure(UpdateOutcome::RecordTooLong);
         ReportLine(line, "Record too long for the line buffer\t line number %i\n", line.number);
         return Step::Stop;

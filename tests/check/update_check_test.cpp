@@ -10,8 +10,11 @@
 #include <vector>
 
 #include "check_cli.h"
+#include "check_report.h"
+#include "python_json.h"
 #include "run_against_module.h"
 #include "temp_dir_test.h"
+#include "update_file.h"
 #include "update_file_builder.h"
 
 namespace {
@@ -81,7 +84,7 @@ std::vector<DamageCase> DamageCases() {
          {{6, "0x0001C018-0x0001C027 overlap data already written by the records from line 2"}}},
         {"record over 299 characters",
          insertBeforeEnd({MakeDataRecord(0xD000, PatternBytes(150, 3))}),
-         {{6, "line of 313 characters (line end included)"}}},
+         {{6, "record line of 313 characters (line end included) does not fit"}}},
         // tarnix forwards no extended segment address record (02): the module would miss it.
         {"extended segment address",
          insertBeforeEnd(
@@ -113,16 +116,69 @@ Ranges RangesOf(const FileCheck& check) {
 using UpdateCheck = TempDirTest;
 using CheckProgram = TempDirTest;
 
+void ExpectFaults(const FileCheck& check, const std::vector<ExpectedFault>& faults) {
+    ASSERT_EQ(check.faults.size(), faults.size()) << DescribeFaults(check);
+    for (size_t i = 0; i < faults.size(); ++i) {
+        EXPECT_EQ(check.faults[i].line, faults[i].line) << DescribeFaults(check);
+        EXPECT_NE(check.faults[i].message.find(faults[i].fragment), std::string::npos)
+            << DescribeFaults(check);
+    }
+}
+
 TEST_F(UpdateCheck, FindsEachDamageWithItsLineNumber) {
     for (const DamageCase& damage : DamageCases()) {
         SCOPED_TRACE(damage.name);
-        FileCheck check = Check(damage.file);
-        ASSERT_EQ(check.faults.size(), damage.faults.size()) << DescribeFaults(check);
-        for (size_t i = 0; i < damage.faults.size(); ++i) {
-            EXPECT_EQ(check.faults[i].line, damage.faults[i].line) << DescribeFaults(check);
-            EXPECT_NE(check.faults[i].message.find(damage.faults[i].fragment), std::string::npos)
-                << DescribeFaults(check);
-        }
+        ExpectFaults(Check(damage.file), damage.faults);
+    }
+}
+
+// The summary covers every address a data record writes, overlaps and wrapped bytes included.
+TEST_F(UpdateCheck, AddressSummaryCoversEveryDataRecord) {
+    struct Case {
+        const char* name;
+        Lines records;  // the end record follows
+        const char* summary;
+        std::vector<ExpectedFault> faults;
+    };
+    auto data = [](uint16_t address, size_t count) {
+        return MakeDataRecord(address, PatternBytes(count, address));
+    };
+    const Case cases[] = {
+        {"adjacent, the later one first",
+         {data(0x10, 16), data(0x00, 16)},
+         " 0x00000000-0x0000001F",
+         {}},
+        {"overlap past the end of a run",
+         {data(0x00, 16), data(0x08, 16)},
+         " 0x00000000-0x00000017",
+         {{2, "0x00000008-0x00000017 overlap data already written by the records from line 1"}}},
+        {"overlap bridging two runs",
+         {data(0x00, 16), data(0x20, 16), data(0x08, 32)},
+         " 0x00000000-0x0000002F",
+         {{3, "0x00000008-0x00000027 overlap data already written by the records from line 2"}}},
+        {"over what only an overlapping record wrote",
+         {data(0x00, 16), data(0x0C, 8), data(0x12, 4)},
+         " 0x00000000-0x00000015",
+         {{2, "0x0000000C-0x00000013 overlap"}, {3, "0x00000012-0x00000015 overlap"}}},
+        {"past its 64 KiB segment",
+         {MakeExtendedAddressRecord(0x0001), data(0xFFF8, 16)},
+         " 0x0001FFF8-0x00020007",
+         {{2, "past the end of its 64 KiB address segment"}}},
+        {"past 0xFFFFFFFF onto data at 0",
+         {data(0x00, 16), MakeExtendedAddressRecord(0xFFFF), data(0xFFF8, 16)},
+         " 0x00000000-0x0000000F 0xFFFFFFF8-0xFFFFFFFF",
+         {{3, "record at 0xFFFFFFF8 runs past 0xFFFFFFFF"},
+          {3, "0x00000000-0x00000007 overlap data already written by the records from line 1"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Lines lines = c.records;
+        lines.push_back(MakeEndRecord());
+        FileCheck check = Check(BuildUpdateFile(256, lines));
+        std::string report = DescribeFileCheck(check, {});
+        EXPECT_NE(report.find(std::string("  addresses:") + c.summary + "\n"), std::string::npos)
+            << report;
+        ExpectFaults(check, c.faults);
     }
 }
 
@@ -170,6 +226,48 @@ TEST_F(UpdateCheck, LineModeCountsLinesAndPieces) {
     EXPECT_EQ(check.faults[0].line, 2);
     // Start, then 3+6, 3+300 (299 characters and ETX), 3+52, 3+1, 3+5, End, Finish.
     EXPECT_EQ(check.estimate.bytesSent, 4u + 9 + 303 + 55 + 4 + 8 + 4 + 4);
+}
+
+// tarnix reads 299 characters and the line end after them at once. Record mode refuses a longer
+// record and sends nothing more but End (tests/update runs tarnix on these lengths); line mode
+// sends the line in pieces.
+TEST_F(UpdateCheck, LongRecordIsJudgedAsTarnixTreatsIt) {
+    struct Case {
+        const char* name;
+        size_t firstRecordBytes;  // 144: a record of 299 characters, 145: of 301
+        const char* lineEnd;
+        CheckMode mode;
+        const char* faultOfLine1;  // empty: sound
+        uint64_t dataCommands;
+        uint64_t programCommands;
+    };
+    const Case cases[] = {
+        {"299 characters, CR LF", 144, "\r\n", CheckMode::Records, "", 2, 1},
+        {"299 characters, LF", 144, "\n", CheckMode::Records, "", 2, 1},
+        {"301 characters", 145, "\r\n", CheckMode::Records, "tarnix refuses the record", 0, 0},
+        {"301 characters, line mode", 145, "\r\n", CheckMode::Lines, "sent as 2 Data commands", 4,
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Lines lines{MakeDataRecord(0, PatternBytes(c.firstRecordBytes, 1)),
+                    MakeDataRecord(static_cast<uint16_t>(c.firstRecordBytes), PatternBytes(16, 2)),
+                    MakeEndRecord()};
+        std::string file = BuildUpdateFile(1024, lines, c.lineEnd);
+        if (c.mode == CheckMode::Lines) {
+            file.erase(0, UPDATE_HEADER_SIZE);
+        }
+        FileCheck check = Check(file, {.mode = c.mode});
+        std::string fault = c.faultOfLine1;
+        ASSERT_EQ(check.faults.size(), fault.empty() ? 0u : 1u) << DescribeFaults(check);
+        if (!fault.empty()) {
+            EXPECT_EQ(check.faults[0].line, 1);
+            EXPECT_NE(check.faults[0].message.find(fault), std::string::npos)
+                << DescribeFaults(check);
+        }
+        EXPECT_EQ(check.estimate.dataCommands, c.dataCommands);
+        EXPECT_EQ(check.estimate.programCommands, c.programCommands);
+    }
 }
 
 TEST_F(UpdateCheck, ExamplesAreSound) {
@@ -236,6 +334,22 @@ TEST_F(CheckProgram, ExitStatusSaysWhetherEveryFileIsSound) {
         launch.args = args;
         EXPECT_EQ(RunProgram(launch).exitCode, 64);
     }
+}
+
+// A name that is not UTF-8 once made the whole report unreadable to any JSON parser.
+TEST_F(CheckProgram, JsonReportIsValidUtf8AndGivesBackANameThatIsNot) {
+    if (!PythonAvailable()) {
+        GTEST_SKIP() << "python3 is not installed";
+    }
+    std::string path = Write("config-\xFF.upd", DamageCases()[1].file);
+    ProgramLaunch launch;
+    launch.program = BinaryPath("tarnix-check");
+    launch.args = {"--json", path};
+    ProgramRun check = RunProgram(launch);
+    EXPECT_EQ(check.exitCode, 1) << DescribeRun(check);
+    ProgramRun name = BytesFromJsonHex(check.stdoutText, "r['files'][0]['file_hex']");
+    EXPECT_EQ(name.exitCode, 0) << DescribeRun(name) << check.stdoutText;
+    EXPECT_EQ(name.stdoutText, path);
 }
 
 }  // namespace

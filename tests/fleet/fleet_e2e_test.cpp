@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fleet_status.h"
+#include "python_json.h"
 #include "run_against_module.h"
 #include "temp_dir_test.h"
 #include "update_file_builder.h"
@@ -215,6 +216,22 @@ TEST_F(Fleet, NoPortOpenedExitsTwo) {
     EXPECT_EQ(fleet.exitCode, 2) << DescribeRun(fleet);
     EXPECT_NE(ReadFileBytes(dir_ + "/report.json").find("\"outcome\": \"not-opened\""),
               std::string::npos);
+}
+
+// A port name that is not UTF-8 once made the whole report unreadable to any JSON parser.
+TEST_F(Fleet, ReportIsValidUtf8AndGivesBackAPortNameThatIsNot) {
+    if (!PythonAvailable()) {
+        GTEST_SKIP() << "python3 is not installed";
+    }
+    const std::string port = "/nonexistent/tty\xFF";
+    std::vector<std::string> command = FleetCommand(EXAMPLE, {});
+    command.push_back(port);
+    ProgramRun fleet = RunFleet(command);
+    EXPECT_EQ(fleet.exitCode, 2) << DescribeRun(fleet);
+    std::string report = ReadFileBytes(dir_ + "/report.json");
+    ProgramRun name = BytesFromJsonHex(report, "r['ports'][0]['port_hex']");
+    EXPECT_EQ(name.exitCode, 0) << DescribeRun(name) << report;
+    EXPECT_EQ(name.stdoutText, port);
 }
 
 TEST_F(Fleet, PassesCtrlCOnSoThatEveryModuleGetsFinish) {
