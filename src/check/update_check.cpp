@@ -14,7 +14,7 @@
 #include <map>
 
 #include "hex_digits.h"
-#include "record_fit.h"
+#include "record_plan.h"
 #include "transfer_common.h"
 #include "update_file.h"
 
@@ -236,11 +236,9 @@ void CheckRecordLine(const std::string& text, int line, RecordState* state, File
     }
 }
 
-// The commands tarnix sends for the lines it reads, counted as its record-mode transfer does.
+// The commands tarnix sends for the lines it reads: the record transfer's own plan.
 struct RecordCommands {
-    uint32_t blockSize = 0;
-    uint32_t blockSum = 0;
-    int byteCount = 0;
+    BlockState block;
     bool stopped = false;  // a record was refused: tarnix sends nothing more but End
 };
 
@@ -249,48 +247,32 @@ void CountCommand(TransferEstimate* estimate, uint64_t bytes, bool withReply) {
     estimate->replyBytes += withReply ? 1 : 0;
 }
 
-constexpr uint64_t COMMAND_BYTES = 4;     // STX, command, ModNr, ETX
-constexpr uint64_t DATA_FRAME_BYTES = 3;  // STX 'C' ModNr before the payload
-
-// Payload of a Data command: the text without its line end, then ETX.
-uint64_t PayloadBytes(const UpdateLine& line) {
-    return TextLengthWithoutLineEnd(line.text, line.length) + 1;
-}
-
 void CountDataCommand(TransferEstimate* estimate, const UpdateLine& line) {
     estimate->dataCommands++;
-    CountCommand(estimate, DATA_FRAME_BYTES + PayloadBytes(line), true);
+    CountCommand(estimate, DataFrameBytes(TextLengthWithoutLineEnd(line.text, line.length)), true);
 }
 
 void CountProgramCommand(TransferEstimate* estimate) {
     estimate->programCommands++;
-    CountCommand(estimate, COMMAND_BYTES, true);
+    CountCommand(estimate, COMMAND_FRAME_BYTES, true);
 }
 
 void CountRecordCommands(const UpdateLine& line, RecordCommands* commands,
                          TransferEstimate* estimate) {
-    commands->stopped = commands->stopped || RecordModeRefuses(line);
     if (commands->stopped) {
         return;
     }
-    RecordLine record = ClassifyRecordLine(line.text, line.length, commands->byteCount);
-    commands->byteCount = record.byteCount;
-    if (record.type == RECORD_DATA) {
+    RecordPlan plan = PlanRecord(line, &commands->block);
+    commands->stopped = plan.kind == RecordKind::Refused;
+    if (plan.programBefore) {
+        CountProgramCommand(estimate);
+    }
+    if (plan.sendData) {
         CountDataCommand(estimate, line);
-        commands->blockSum += static_cast<uint32_t>(record.byteCount);
-        if (commands->blockSum >= commands->blockSize) {
-            commands->blockSum = 0;
-            CountProgramCommand(estimate);
-            estimate->fullBlocks++;
-        }
-    } else if (record.type == RECORD_EXTENDED_ADDRESS || record.type == RECORD_END_OF_FILE) {
-        if (commands->blockSum > 0) {
-            commands->blockSum = 0;
-            CountProgramCommand(estimate);
-        }
-        if (record.type == RECORD_EXTENDED_ADDRESS) {
-            CountDataCommand(estimate, line);
-        }
+    }
+    if (plan.programAfter) {
+        CountProgramCommand(estimate);
+        estimate->fullBlocks++;
     }
 }
 
@@ -334,7 +316,7 @@ struct WholeLine {
     std::string text;
     int start = 0;  // tarnix's number of its first piece
     int pieces = 0;
-    bool refused = false;  // record mode: tarnix refuses the record (record_fit.h)
+    bool refused = false;  // record mode: tarnix refuses the record (record_plan.h)
 };
 
 void CheckWholeLine(const CheckOptions& options, WholeLine* whole, RecordState* state,
@@ -355,7 +337,7 @@ void TakePiece(const UpdateLine& line, const CheckOptions& options, RecordComman
                WholeLine* whole, TransferEstimate* estimate) {
     if (options.mode == CheckMode::Records) {
         CountRecordCommands(line, commands, estimate);
-        whole->refused = whole->refused || RecordModeRefuses(line);
+        whole->refused = whole->refused || RecordRefused(line);
     } else {
         CountDataCommand(estimate, line);
     }
@@ -368,7 +350,7 @@ void TakePiece(const UpdateLine& line, const CheckOptions& options, RecordComman
 // Reads the body as tarnix does and checks each whole line when its last piece has arrived.
 void CheckBody(FILE* stream, const CheckOptions& options, FileCheck* check) {
     RecordState state;
-    RecordCommands commands{.blockSize = check->blockSize};
+    RecordCommands commands{.block = {.blockSize = check->blockSize}};
     UpdateLine line;
     WholeLine whole;
     for (;;) {
@@ -424,14 +406,14 @@ FileCheck CheckStream(const std::string& name, FILE* stream, const CheckOptions&
         check.fileSize = static_cast<uint64_t>(ftell(stream));
     }
     rewind(stream);
-    check.estimate.bytesSent = COMMAND_BYTES;  // Start
+    check.estimate.bytesSent = COMMAND_FRAME_BYTES;  // Start
     check.estimate.replyBytes = 1;
     if (options.mode == CheckMode::Records) {
         CheckHeader(stream, &check);
     }
     CheckBody(stream, options, &check);
-    CountCommand(&check.estimate, COMMAND_BYTES, true);   // End
-    CountCommand(&check.estimate, COMMAND_BYTES, false);  // Finish
+    CountCommand(&check.estimate, COMMAND_FRAME_BYTES, true);   // End
+    CountCommand(&check.estimate, COMMAND_FRAME_BYTES, false);  // Finish
     FinishEstimate(options, &check.estimate);
     return check;
 }

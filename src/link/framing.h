@@ -24,6 +24,14 @@ inline constexpr uint8_t CMD_STATUS = 'S';
 
 inline constexpr uint8_t DEFAULT_MOD_NR = 0x89;  // the display module
 
+// Bytes on the line: STX, command, ModNr, ETX; and a Data command's STX 'C' ModNr, its text and
+// ETX.
+inline constexpr size_t COMMAND_FRAME_BYTES = 4;
+inline constexpr size_t DATA_FRAME_HEAD_BYTES = 3;
+inline constexpr size_t DataFrameBytes(size_t textLength) {
+    return DATA_FRAME_HEAD_BYTES + textLength + 1;
+}
+
 // Room a line buffer needs after the line for SendDataLine: ETX and the terminating zero, for a
 // line that has no line end to overwrite.
 inline constexpr size_t DATA_LINE_SPARE_BYTES = 2;

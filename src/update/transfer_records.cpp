@@ -1,11 +1,9 @@
 // Record mode: the Intel HEX records after the header go to the module as Data commands, and
-// a Program command closes each block: when BlockSize data bytes have been sent, before an
-// extended address record (so that no block spans two address segments), and at the end
-// record.
+// Program commands close the blocks where the record plan says (record_plan.h).
 
 #include "com_port.h"
 #include "framing.h"
-#include "record_fit.h"
+#include "record_plan.h"
 #include "transfer_common.h"
 #include "update_file.h"
 #include "update_outcome.h"
@@ -15,99 +13,75 @@ namespace {
 struct RecordTransfer {
     const UpdateSource& source;
     uint8_t modNr;
-    uint32_t blockSize = 0;
-    uint32_t blockSum = 0;  // data bytes sent since the last Program command
-    uint32_t total = 0;     // payload bytes written, for the progress line
-    int byteCount = 0;      // LL of the last line that carried one
+    BlockState block;
+    uint32_t total = 0;  // payload bytes written, for the progress line
     UpdateLine line;
 };
 
 enum class Step { Continue, Stop };
 
-// Tells the module to program the open block, if one is open. Returns its reply, or ACK when
-// no block was open. The caller reports a rejection: each place has its own message.
-uint8_t CloseOpenBlock(RecordTransfer* transfer) {
-    if (transfer->blockSum == 0) {
-        return ACK;
+// The message of a rejected Program command names the record that made it go out.
+const char* ProgramRejection(RecordKind kind) {
+    switch (kind) {
+        case RecordKind::Address:
+            return "Return Value Progr.(4): 0x%02X\t line number %i\n";
+        case RecordKind::End:
+            return "Return Value EOF : 0x%02X\t line number %i\n";
+        default:
+            return "Return Value Progr.: 0x%02X\t line number %i\n";
     }
-    transfer->blockSum = 0;
-    return SendCommandForReply(CMD_PROGRAM, transfer->modNr);
 }
 
-Step HandleDataRecord(RecordTransfer* transfer) {
+Step ProgramBlock(RecordTransfer* transfer, RecordKind kind) {
+    uint8_t reply = SendCommandForReply(CMD_PROGRAM, transfer->modNr);
+    if (kind == RecordKind::Data) {
+        WaitMilliseconds(1);  // the module needs a moment after programming a full block
+    }
+    if (reply != ACK) {
+        const UpdateLine& line = transfer->line;
+        ReportLine(line, ProgramRejection(kind), reply, line.number);
+        return Step::Stop;
+    }
+    return Step::Continue;
+}
+
+// A data record's progress line is printed whether or not the module accepted it, after the
+// rejection message.
+Step SendRecord(RecordTransfer* transfer, RecordKind kind) {
     const UpdateLine& line = transfer->line;
     uint32_t written = 0;
     uint8_t reply = SendDataLineForReply(transfer->modNr, &transfer->line, &written);
-    // The reply is tested twice on purpose: a rejection is reported before the progress line,
-    // which is printed either way, and only then does the loop stop.
     if (reply != ACK) {
-        ReportLine(line, "Return Value Daten: 0x%02X\t line number %i\n", reply, line.number);
+        ReportLine(line,
+                   kind == RecordKind::Data ? "Return Value Daten: 0x%02X\t line number %i\n"
+                                            : "Return Value Adr.: 0x%02X\t line number %i\n",
+                   reply, line.number);
     }
-    transfer->total += written;
-    PrintProgress(transfer->total, transfer->source.size);
-    if (reply != ACK) {
-        return Step::Stop;
+    if (kind == RecordKind::Data) {
+        transfer->total += written;
+        PrintProgress(transfer->total, transfer->source.size);
     }
-    transfer->blockSum += static_cast<uint32_t>(transfer->byteCount);
-    if (transfer->blockSum < transfer->blockSize) {
-        return Step::Continue;
-    }
-    transfer->blockSum = 0;
-    reply = SendCommandForReply(CMD_PROGRAM, transfer->modNr);
-    // The module needs a moment after programming a full block.
-    WaitMilliseconds(1);
-    if (reply != ACK) {
-        ReportLine(line, "Return Value Progr.: 0x%02X\t line number %i\n", reply, line.number);
-        return Step::Stop;
-    }
-    return Step::Continue;
-}
-
-Step HandleAddressRecord(RecordTransfer* transfer) {
-    const UpdateLine& line = transfer->line;
-    uint8_t reply = CloseOpenBlock(transfer);
-    if (reply != ACK) {
-        ReportLine(line, "Return Value Progr.(4): 0x%02X\t line number %i\n", reply, line.number);
-        return Step::Stop;
-    }
-    uint32_t written = 0;
-    reply = SendDataLineForReply(transfer->modNr, &transfer->line, &written);
-    if (reply != ACK) {
-        ReportLine(line, "Return Value Adr.: 0x%02X\t line number %i\n", reply, line.number);
-        return Step::Stop;
-    }
-    return Step::Continue;
-}
-
-Step HandleEndRecord(RecordTransfer* transfer) {
-    uint8_t reply = CloseOpenBlock(transfer);
-    if (reply != ACK) {
-        ReportLine(transfer->line, "Return Value EOF : 0x%02X\t line number %i\n", reply,
-                   transfer->line.number);
-        return Step::Stop;
-    }
-    return Step::Continue;
+    return reply == ACK ? Step::Continue : Step::Stop;
 }
 
 Step HandleRecordLine(RecordTransfer* transfer) {
     const UpdateLine& line = transfer->line;
-    if (RecordModeRefuses(line)) {  // a record goes whole or not at all (record_fit.h)
+    RecordPlan plan = PlanRecord(line, &transfer->block);
+    if (plan.kind == RecordKind::Refused) {
         NoteUpdateFailure(UpdateOutcome::RecordTooLong);
         ReportLine(line, "Record too long for the line buffer\t line number %i\n", line.number);
         return Step::Stop;
     }
-    RecordLine record = ClassifyRecordLine(line.text, line.length, transfer->byteCount);
-    transfer->byteCount = record.byteCount;
-    switch (record.type) {
-        case RECORD_DATA:
-            return HandleDataRecord(transfer);
-        case RECORD_EXTENDED_ADDRESS:
-            return HandleAddressRecord(transfer);
-        case RECORD_END_OF_FILE:
-            return HandleEndRecord(transfer);
-        default:
-            return Step::Continue;  // start addresses and other records are not forwarded
+    if (plan.programBefore && ProgramBlock(transfer, plan.kind) == Step::Stop) {
+        return Step::Stop;
     }
+    if (plan.sendData && SendRecord(transfer, plan.kind) == Step::Stop) {
+        return Step::Stop;
+    }
+    if (plan.programAfter) {
+        return ProgramBlock(transfer, RecordKind::Data);
+    }
+    return Step::Continue;
 }
 
 // Forwards the records until the end of the file. False when anything was rejected, a record
@@ -152,7 +126,7 @@ bool TransferRecords(const UpdateSource& source, uint8_t modNr) {
         return false;
     }
     RecordTransfer transfer{
-        .source = source, .modNr = modNr, .blockSize = header.blockSize, .line = {}};
+        .source = source, .modNr = modNr, .block = {.blockSize = header.blockSize}, .line = {}};
     ExpectFileSize(&transfer.line, source.size, static_cast<uint32_t>(UPDATE_HEADER_SIZE));
     printf("\nWriting User configuration... %4ld %%", 0L);
     fflush(stdout);
