@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -333,6 +334,35 @@ TEST_F(Fleet, NoPortOpenedExitsTwo) {
     EXPECT_EQ(fleet.exitCode, 2) << DescribeRun(fleet);
     EXPECT_NE(ReadFileBytes(dir_ + "/report.json").find("\"outcome\": \"not-opened\""),
               std::string::npos);
+}
+
+// "X/x/y" and "X/x_y" once wrote into one log, and one port's output was lost.
+TEST_F(Fleet, PortsWhoseLogNamesCollideGetALogEach) {
+    std::vector<ModuleProcess> modules{StartModule(dir_, {"--expect", EXAMPLE}),
+                                       StartModule(dir_, {"--expect", EXAMPLE})};
+    ASSERT_EQ(mkdir((dir_ + "/X").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((dir_ + "/X/x").c_str(), 0755), 0);
+    std::vector<std::string> ports{dir_ + "/X/x/y", dir_ + "/X/x_y"};
+    std::vector<std::string> command = FleetCommand(EXAMPLE, {});
+    for (size_t i = 0; i < ports.size(); ++i) {
+        ASSERT_EQ(symlink(modules[i].port.c_str(), ports[i].c_str()), 0) << ports[i];
+        command.push_back(ports[i]);
+    }
+    ProgramRun fleet = RunFleet(command);
+    EXPECT_EQ(fleet.exitCode, 0) << DescribeRun(fleet);
+    std::string first = PortLogName(ports[0]);
+    ASSERT_EQ(first, PortLogName(ports[1]));
+    std::vector<std::string> logs{first, first.substr(0, first.size() - 4) + "-2.log"};
+    for (size_t i = 0; i < ports.size(); ++i) {
+        FinishModule(&modules[i]);
+        EXPECT_NE(modules[i].verdict.find("image arrived whole"), std::string::npos)
+            << modules[i].verdict;
+        std::string log = ReadFileBytes(dir_ + "/logs/" + logs[i]);
+        EXPECT_NE(log.find("tarnix: completed: module 0x89 on " + ports[i] + ";"),
+                  std::string::npos)
+            << logs[i] << ":\n"
+            << log;
+    }
 }
 
 struct FleetInterrupt {
