@@ -20,10 +20,12 @@ bool StartLoggedProcess(const std::string& program, const std::vector<std::strin
 // n ended it. Does not wait.
 bool ProcessEnded(FleetProcess* process, int* exitStatus);
 
-// Passes an interrupt (SIGINT or SIGTERM, as received) on to a running process.
+// Passes an interrupt (the signal as received) on to a running process.
 void InterruptProcess(const FleetProcess& process, int signalNumber);
 
-// From now on SIGINT and SIGTERM are counted instead of ending the program.
+// From now on the stop signals (POSIX: SIGINT, SIGTERM, SIGHUP unless started ignored, as by
+// nohup, and SIGQUIT; Windows: Ctrl-C, Ctrl-Break, closing the console) are counted instead of
+// ending the program, and a standard output without a reader no longer ends it.
 void CatchStopSignals();
 // How many stop signals arrived so far, and the last of them.
 int StopSignalCount();

@@ -24,9 +24,18 @@ namespace {
 volatile sig_atomic_t g_stopSignals = 0;
 volatile sig_atomic_t g_lastStopSignal = 0;
 
+// What asks the fleet to stop: Ctrl-C, kill, a closed terminal, Ctrl-\. Each tarnix is in a
+// process group of its own and sees none of them unless the fleet passes it on.
+constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
 void OnStopSignal(int signalNumber) {
     g_stopSignals = g_stopSignals + 1;
     g_lastStopSignal = signalNumber;
+}
+
+bool SignalIgnored(int signalNumber) {
+    struct sigaction current {};
+    return sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
 }
 
 // The file actions and attributes of one spawn, released on every path.
@@ -55,10 +64,14 @@ int PrepareSpawn(const std::string& logPath, SpawnSetup* setup) {
     if (result == 0) {
         result = posix_spawn_file_actions_adddup2(&setup->actions, STDOUT_FILENO, STDERR_FILENO);
     }
+    // Each tarnix starts with the default dispositions, also where the fleet ignores a signal
+    // (SIGPIPE; SIGHUP under nohup): it installs its own handlers.
     sigset_t defaults;
     sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGTERM);
+    for (int signalNumber : STOP_SIGNALS) {
+        sigaddset(&defaults, signalNumber);
+    }
+    sigaddset(&defaults, SIGPIPE);
     sigset_t none;
     sigemptyset(&none);
     if (result == 0) {
@@ -130,11 +143,21 @@ void InterruptProcess(const FleetProcess& process, int signalNumber) {
 }
 
 void CatchStopSignals() {
+    // A reader of standard output that has gone (a pipeline whose terminal closed) must not
+    // end the fleet before its tarnix are waited for and the report is written.
+    signal(SIGPIPE, SIG_IGN);
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (int signalNumber : STOP_SIGNALS) {
+        sigaddset(&action.sa_mask, signalNumber);  // the count is never updated by two at once
+    }
+    for (int signalNumber : STOP_SIGNALS) {
+        if (signalNumber == SIGHUP && SignalIgnored(SIGHUP)) {
+            continue;  // started by nohup: a closed terminal is to stop nothing
+        }
+        sigaction(signalNumber, &action, nullptr);
+    }
 }
 
 int StopSignalCount() {

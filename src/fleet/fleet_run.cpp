@@ -116,10 +116,12 @@ void DrawLiveLines(const std::vector<PortRun>& runs, bool firstDraw) {
 void StartAll(const FleetCommandLine& commandLine, const std::string& tarnix,
               const std::string& folder, std::vector<PortRun>* runs) {
     const char* mode = commandLine.mode == CheckMode::Lines ? "1" : "0";
-    for (const std::string& port : commandLine.ports) {
+    std::vector<std::string> logNames = PortLogNames(commandLine.ports);
+    for (size_t i = 0; i < commandLine.ports.size(); ++i) {
+        const std::string& port = commandLine.ports[i];
         PortRun& run = runs->emplace_back();
         run.result.port = port;
-        run.result.log = folder + "/" + PortLogName(port);
+        run.result.log = folder + "/" + logNames[i];
         run.started = Clock::now();
         std::string error;
         if (!StartLoggedProcess(tarnix, {commandLine.modNr, commandLine.file, mode, port},

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <set>
 
 #include "exit_status.h"
 
@@ -43,6 +44,53 @@ std::string PortLogName(const std::string& port) {
         name = renamed;
     }
     return name + ".log";
+}
+
+namespace {
+
+// Log names that a file system folding letter case would take for one file.
+std::string CaseFolded(std::string name) {
+    for (char& c : name) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return name;
+}
+
+// "dev_ttyUSB0.log" numbered 2 is "dev_ttyUSB0-2.log".
+std::string NumberedLogName(const std::string& logName, int number) {
+    std::string stem = logName.substr(0, logName.size() - std::string(".log").size());
+    return stem + "-" + std::to_string(number) + ".log";
+}
+
+// The lowest numbered form of `logName` that is not in `taken` (case folded).
+std::string FreeNumberedLogName(const std::string& logName, const std::set<std::string>& taken) {
+    for (int number = 2;; ++number) {
+        std::string candidate = NumberedLogName(logName, number);
+        if (taken.count(CaseFolded(candidate)) == 0) {
+            return candidate;
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> PortLogNames(const std::vector<std::string>& ports) {
+    std::vector<std::string> names;
+    // Every port's own name is reserved first, so that a numbered name never takes one.
+    std::set<std::string> taken;
+    for (const std::string& port : ports) {
+        names.push_back(PortLogName(port));
+        taken.insert(CaseFolded(names.back()));
+    }
+    std::set<std::string> given;
+    for (std::string& name : names) {
+        if (given.insert(CaseFolded(name)).second) {
+            continue;  // the first port with this name keeps it
+        }
+        name = FreeNumberedLogName(name, taken);
+        taken.insert(CaseFolded(name));
+    }
+    return names;
 }
 
 namespace {

@@ -3,10 +3,18 @@
 // its log, and the outcome its exit status stands for. Pure functions, no processes.
 
 #include <string>
+#include <vector>
 
 // The log file's name for a port: the port made safe as a file name ("/dev/ttyUSB0" gives
 // "dev_ttyUSB0.log", "3" gives "COM3_.log": Windows reserves COM3.log for the port itself).
 std::string PortLogName(const std::string& port);
+
+// The log file names of a run's ports, in their order: PortLogName of each, made unique. Two
+// ports whose names differ only in what PortLogName replaces ("/tmp/x_y" and "/tmp/x/y"), or
+// only in letter case (one file on Windows), would share one log: the first keeps the name, a
+// later one gets "-2", "-3"... before ".log", the lowest number that no other port's log uses.
+// A port whose name collides with none keeps PortLogName's.
+std::vector<std::string> PortLogNames(const std::vector<std::string>& ports);
 
 // Follows the progress line "Writing User configuration... %4ld %%" through a log read in
 // chunks. `percent` is -1 until the first progress line; "done." counts as 100.

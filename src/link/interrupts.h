@@ -1,6 +1,7 @@
 #pragma once
 // Interrupts of a run: Ctrl-C and the termination requests of the system (POSIX: SIGINT,
-// SIGTERM, SIGHUP; Windows: Ctrl-C, Ctrl-Break, closing the console, log-off, shut-down).
+// SIGTERM, SIGHUP, SIGQUIT; Windows: Ctrl-C, Ctrl-Break, closing the console, log-off,
+// shut-down).
 // One implementation file per platform (interrupts_posix.cpp, interrupts_win32.cpp).
 //
 // A first interrupt only takes note: the run stops at its next safe point (between two frames,

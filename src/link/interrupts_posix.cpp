@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <initializer_list>
 
 #include "com_port.h"
 #include "exit_status.h"
@@ -20,6 +19,10 @@ volatile sig_atomic_t FirstSignal = 0;
 int WakePipe[2] = {-1, -1};
 const char* ProgramName = "tarnix";
 
+// Every request to end the run: Ctrl-C, kill, a closed terminal and Ctrl-\. SIGQUIT would
+// otherwise end the program on the spot and leave the module waiting for End and Finish.
+constexpr int INTERRUPT_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
 const char* SignalName(int signalNumber) {
     switch (signalNumber) {
         case SIGINT:
@@ -28,6 +31,8 @@ const char* SignalName(int signalNumber) {
             return "SIGTERM";
         case SIGHUP:
             return "SIGHUP";
+        case SIGQUIT:
+            return "SIGQUIT";
         default:
             return "a signal";
     }
@@ -80,12 +85,12 @@ void InstallInterruptHandlers(const char* programName) {
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     // The handlers never nest: a second interrupt is seen only after the first was noted.
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signalNumber : INTERRUPT_SIGNALS) {
         sigaddset(&action.sa_mask, signalNumber);
     }
     // No SA_RESTART: a blocking read of standard input (the key wait, the file prompt) ends.
     action.sa_flags = 0;
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signalNumber : INTERRUPT_SIGNALS) {
         sigaction(signalNumber, &action, nullptr);
     }
 }

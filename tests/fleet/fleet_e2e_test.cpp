@@ -4,12 +4,16 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -123,6 +127,121 @@ std::string ReportEntry(const std::string& report, const std::string& port) {
     return at == std::string::npos ? "" : report.substr(at, report.find('}', at) - at + 1);
 }
 
+// A JSON reader that only says whether the text is one well-formed value.
+bool SkipJsonValue(const std::string& text, size_t* at);
+
+void SkipSpace(const std::string& text, size_t* at) {
+    *at = std::min(text.size(), text.find_first_not_of(" \t\r\n", *at));
+}
+
+// After a backslash: one of "\/bfnrt, or u and four hex digits.
+bool IsJsonEscape(const std::string& text, size_t at) {
+    if (at < text.size() && std::string("\"\\/bfnrt").find(text[at]) != std::string::npos) {
+        return true;
+    }
+    return at + 4 < text.size() && text[at] == 'u' &&
+           text.substr(at + 1, 4).find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+}
+
+bool SkipJsonString(const std::string& text, size_t* at) {
+    for (++*at; *at < text.size(); ++*at) {
+        unsigned char c = static_cast<unsigned char>(text[*at]);
+        if (c == '"') {
+            ++*at;
+            return true;
+        }
+        if (c < 0x20 || (c == '\\' && !IsJsonEscape(text, ++*at))) {
+            return false;
+        }
+    }
+    return false;
+}
+
+// -, digits, then maybe a fraction and an exponent; "nan" or "inf" are no JSON.
+bool SkipJsonNumber(const std::string& text, size_t* at) {
+    auto digits = [&text, at] {
+        size_t from = *at;
+        *at = std::min(text.size(), text.find_first_not_of("0123456789", *at));
+        return *at > from;
+    };
+    auto skip = [&text, at](const char* chars) {
+        bool found = *at < text.size() && text[*at] != 0 && strchr(chars, text[*at]) != nullptr;
+        *at += found ? 1 : 0;
+        return found;
+    };
+    skip("-");
+    if (!digits() || (skip(".") && !digits())) {
+        return false;
+    }
+    if (skip("eE")) {
+        skip("+-");
+        return digits();
+    }
+    return true;
+}
+
+// An object or an array from its opening bracket: members (`keyed`: "key": value) up to
+// `close`.
+bool SkipJsonMembers(const std::string& text, size_t* at, char close, bool keyed) {
+    ++*at;
+    SkipSpace(text, at);
+    if (*at < text.size() && text[*at] == close) {
+        ++*at;
+        return true;
+    }
+    for (;;) {
+        SkipSpace(text, at);
+        if (keyed) {
+            if (*at >= text.size() || text[*at] != '"' || !SkipJsonString(text, at)) {
+                return false;
+            }
+            SkipSpace(text, at);
+            if (*at >= text.size() || text[(*at)++] != ':') {
+                return false;
+            }
+        }
+        if (!SkipJsonValue(text, at)) {
+            return false;
+        }
+        SkipSpace(text, at);
+        if (*at >= text.size() || (text[*at] != ',' && text[*at] != close)) {
+            return false;
+        }
+        if (text[(*at)++] == close) {
+            return true;
+        }
+    }
+}
+
+bool SkipJsonValue(const std::string& text, size_t* at) {
+    SkipSpace(text, at);
+    if (*at >= text.size()) {
+        return false;
+    }
+    switch (text[*at]) {
+        case '{':
+            return SkipJsonMembers(text, at, '}', true);
+        case '[':
+            return SkipJsonMembers(text, at, ']', false);
+        case '"':
+            return SkipJsonString(text, at);
+    }
+    for (const char* word : {"true", "false", "null"}) {
+        if (text.compare(*at, strlen(word), word) == 0) {
+            *at += strlen(word);
+            return true;
+        }
+    }
+    return SkipJsonNumber(text, at);
+}
+
+bool IsJson(const std::string& text) {
+    size_t at = 0;
+    bool value = SkipJsonValue(text, &at);
+    SkipSpace(text, &at);
+    return value && at == text.size();
+}
+
 class Fleet : public TempDirTest {
 protected:
     std::vector<std::string> FleetCommand(const std::string& file,
@@ -234,35 +353,120 @@ TEST_F(Fleet, ReportIsValidUtf8AndGivesBackAPortNameThatIsNot) {
     EXPECT_EQ(name.stdoutText, port);
 }
 
-TEST_F(Fleet, PassesCtrlCOnSoThatEveryModuleGetsFinish) {
-    std::vector<ModuleProcess> modules;
-    for (int i = 0; i < 3; ++i) {
-        // The 100th record goes unanswered, so every update is still running when Ctrl-C comes.
-        modules.push_back(StartModule(dir_, {"--silent", "data:100"}));
+// "X/x/y" and "X/x_y" once wrote into one log, and one port's output was lost.
+TEST_F(Fleet, PortsWhoseLogNamesCollideGetALogEach) {
+    std::vector<ModuleProcess> modules{StartModule(dir_, {"--expect", EXAMPLE}),
+                                       StartModule(dir_, {"--expect", EXAMPLE})};
+    ASSERT_EQ(mkdir((dir_ + "/X").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((dir_ + "/X/x").c_str(), 0755), 0);
+    std::vector<std::string> ports{dir_ + "/X/x/y", dir_ + "/X/x_y"};
+    std::vector<std::string> command = FleetCommand(EXAMPLE, {});
+    for (size_t i = 0; i < ports.size(); ++i) {
+        ASSERT_EQ(symlink(modules[i].port.c_str(), ports[i].c_str()), 0) << ports[i];
+        command.push_back(ports[i]);
     }
-    Spawned fleet = Spawn(FleetCommand(EXAMPLE, modules), dir_ + "/fleet.err");
-    Clock::time_point deadline = Clock::now() + std::chrono::seconds(30);
-    for (const ModuleProcess& module : modules) {
-        std::string log = dir_ + "/logs/" + PortLogName(module.port);
-        while (ReadFileBytes(log).find("Writing User configuration...    1 %") ==
-                   std::string::npos &&
-               Clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ProgramRun fleet = RunFleet(command);
+    EXPECT_EQ(fleet.exitCode, 0) << DescribeRun(fleet);
+    std::string first = PortLogName(ports[0]);
+    ASSERT_EQ(first, PortLogName(ports[1]));
+    std::vector<std::string> logs{first, first.substr(0, first.size() - 4) + "-2.log"};
+    for (size_t i = 0; i < ports.size(); ++i) {
+        FinishModule(&modules[i]);
+        EXPECT_NE(modules[i].verdict.find("image arrived whole"), std::string::npos)
+            << modules[i].verdict;
+        std::string log = ReadFileBytes(dir_ + "/logs/" + logs[i]);
+        EXPECT_NE(log.find("tarnix: completed: module 0x89 on " + ports[i] + ";"),
+                  std::string::npos)
+            << logs[i] << ":\n"
+            << log;
+    }
+}
+
+struct FleetInterrupt {
+    int signal;
+    const char* name;
+    bool readerGone;     // the reader of the fleet's output has gone first (a closed terminal)
+    bool hangUpIgnored;  // the fleet started with SIGHUP ignored, as nohup starts it
+};
+
+void PrintTo(const FleetInterrupt& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class FleetInterrupts : public Fleet, public testing::WithParamInterface<FleetInterrupt> {
+protected:
+    Spawned SpawnFleet(const std::vector<ModuleProcess>& modules, bool hangUpIgnored) {
+        struct sigaction ignore {};
+        struct sigaction saved {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGHUP, hangUpIgnored ? &ignore : nullptr, &saved);
+        Spawned fleet = Spawn(FleetCommand(EXAMPLE, modules), dir_ + "/fleet.err");
+        sigaction(SIGHUP, &saved, nullptr);
+        return fleet;
+    }
+
+    // Until each update has begun.
+    void WaitForProgress(const std::vector<ModuleProcess>& modules) {
+        Clock::time_point deadline = Clock::now() + std::chrono::seconds(30);
+        for (const ModuleProcess& module : modules) {
+            std::string log = dir_ + "/logs/" + PortLogName(module.port);
+            while (ReadFileBytes(log).find("Writing User configuration...    1 %") ==
+                       std::string::npos &&
+                   Clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
         }
     }
-    kill(fleet.pid, SIGINT);
-    EXPECT_EQ(WaitFor(fleet.pid, std::chrono::seconds(60)), 1)
-        << ReadAll(fleet.stdoutPipe) << ReadFileBytes(dir_ + "/fleet.err");
-    close(fleet.stdoutPipe);
+};
+
+// The fleet passes the signal on to every tarnix, waits for each to release its module, and
+// still gives its table and report. Under nohup a SIGHUP stops nothing: the Ctrl-C after it
+// does.
+TEST_P(FleetInterrupts, PassesTheSignalOnSoThatEveryModuleGetsFinish) {
+    const FleetInterrupt& c = GetParam();
+    std::vector<ModuleProcess> modules;
+    for (int i = 0; i < 2; ++i) {
+        // The 100th record goes unanswered, so every update is still running when the signal
+        // comes.
+        modules.push_back(StartModule(dir_, {"--silent", "data:100"}));
+    }
+    Spawned fleet = SpawnFleet(modules, c.hangUpIgnored);
+    WaitForProgress(modules);
+    if (c.readerGone) {
+        close(fleet.stdoutPipe);
+    }
+    kill(fleet.pid, c.signal);
+    int passed = c.signal;
+    if (c.hangUpIgnored) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        kill(fleet.pid, SIGINT);
+        passed = SIGINT;
+    }
+    int exitStatus = WaitFor(fleet.pid, std::chrono::seconds(60));
+    std::string output = c.readerGone ? "" : ReadAll(fleet.stdoutPipe);
+    EXPECT_EQ(exitStatus, 1) << output << ReadFileBytes(dir_ + "/fleet.err");
+    if (!c.readerGone) {
+        close(fleet.stdoutPipe);
+        EXPECT_NE(output.find("PORT "), std::string::npos) << "no table:\n" << output;
+    }
     std::string report = ReadFileBytes(dir_ + "/report.json");
+    EXPECT_TRUE(IsJson(report)) << report;
     for (ModuleProcess& module : modules) {
         FinishModule(&module);
-        EXPECT_NE(ReportEntry(report, module.port).find("\"outcome\": \"interrupted\""),
-                  std::string::npos)
-            << report;
+        std::string outcome =
+            "\"outcome\": \"interrupted\", \"exit_status\": " + std::to_string(128 + passed) + ",";
+        EXPECT_NE(ReportEntry(report, module.port).find(outcome), std::string::npos) << report;
         EXPECT_NE(module.verdict.find("Finish 1)"), std::string::npos) << module.port << ":\n"
                                                                        << module.verdict;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Signals, FleetInterrupts,
+                         testing::Values(FleetInterrupt{SIGINT, "SIGINT", false, false},
+                                         FleetInterrupt{SIGTERM, "SIGTERM", false, false},
+                                         FleetInterrupt{SIGHUP, "SIGHUP", true, false},
+                                         FleetInterrupt{SIGQUIT, "SIGQUIT", false, false},
+                                         FleetInterrupt{SIGHUP, "SIGHUPUnderNohup", false, true}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 }  // namespace

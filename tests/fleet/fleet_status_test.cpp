@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "fleet_cli.h"
 
 namespace {
@@ -12,6 +15,30 @@ TEST(FleetStatus, LogNamesAreSafeFileNames) {
     EXPECT_EQ(PortLogName("3"), "COM3_.log");  // COM3.log would be the port on Windows
     EXPECT_EQ(PortLogName("/dev/nul"), "dev_nul.log");
     EXPECT_EQ(PortLogName("aux.x"), "aux_.x.log");
+}
+
+// Ports whose names PortLogName maps to one file still get one log each.
+TEST(FleetStatus, EveryPortGetsALogOfItsOwn) {
+    struct Case {
+        std::vector<std::string> ports;
+        std::vector<std::string> logs;
+    };
+    const Case cases[] = {
+        {{"/dev/ttyUSB0", "/dev/ttyUSB1", "3"},
+         {"dev_ttyUSB0.log", "dev_ttyUSB1.log", "COM3_.log"}},
+        {{"/tmp/x_y", "/tmp/x/y"}, {"tmp_x_y.log", "tmp_x_y-2.log"}},
+        {{"/dev/ttyUSB0", "//dev/ttyUSB0"}, {"dev_ttyUSB0.log", "dev_ttyUSB0-2.log"}},
+        {{"/a/b", "/a_b", "/a:b"}, {"a_b.log", "a_b-2.log", "a_b-3.log"}},
+        // A port's own name is never taken by another's numbered one, wherever it stands.
+        {{"/a/b", "/a_b", "/a_b-2"}, {"a_b.log", "a_b-3.log", "a_b-2.log"}},
+        {{"/a_b-2", "/a/b", "/a_b"}, {"a_b-2.log", "a_b.log", "a_b-3.log"}},
+        // One file where the file system folds letter case.
+        {{"/dev/ttyA", "/dev/ttya"}, {"dev_ttyA.log", "dev_ttya-2.log"}},
+        {{"/aux.x", "//aux.x"}, {"aux_.x.log", "aux_.x-2.log"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(PortLogNames(c.ports), c.logs) << testing::PrintToString(c.ports);
+    }
 }
 
 TEST(FleetStatus, ProgressFollowsTheLogAcrossChunks) {

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "e2e_expectations.h"
@@ -33,6 +34,14 @@ void ExpectInterrupted(const ProgramRun& run, int exitCode, const std::string& s
     EXPECT_EQ(run.stdoutText.find("TIMEOUT !!!"), std::string::npos)
         << "the wait ran out" << DescribeRun(run);
     EXPECT_NE(run.stderrText.find(saying), std::string::npos) << run.stderrText;
+}
+
+std::string LastLine(std::string text) {
+    if (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    size_t newline = text.rfind('\n');
+    return newline == std::string::npos ? text : text.substr(newline + 1);
 }
 
 class Interrupts : public TempDirTest {
@@ -94,12 +103,17 @@ TEST_P(FirstInterrupt, EndsTheWaitCompletesTheFrameAndReleasesTheModule) {
     EXPECT_TRUE(std::all_of(run.module.frames.begin(), run.module.frames.end(),
                             [](const ModuleFrame& frame) { return frame.closed; }));
     EXPECT_EQ(run.stdoutText.find(KEY_PROMPT), std::string::npos) << "no key wait";
+    EXPECT_EQ(LastLine(run.stderrText)
+                  .rfind(std::string("tarnix: interrupted by ") + c.name + ": module 0x89 on ", 0),
+              0u)
+        << "the outcome line comes last: " << run.stderrText;
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, FirstInterrupt,
                          testing::Values(InterruptCase{SIGINT, "SIGINT", false},
                                          InterruptCase{SIGTERM, "SIGTERM", true},
-                                         InterruptCase{SIGHUP, "SIGHUP", false}),
+                                         InterruptCase{SIGHUP, "SIGHUP", false},
+                                         InterruptCase{SIGQUIT, "SIGQUIT", true}),
                          [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 // The first interrupt leads to End, which the module leaves unanswered; the second one comes
@@ -142,24 +156,28 @@ TEST_F(Interrupts, MissingReaderAndStopNeitherEndNorSpoilTheUpdate) {
 // closed and nothing more goes out: no further block, no ETX, no timestamp.
 TEST_F(Interrupts, DownloadEndsAfterTheBlockUnderWay) {
     std::string path = Write("acex.ttf", std::string(10 * 256, 'a'));
-    ProgramLaunch launch;
-    launch.program = BinaryPath("tarnix-service");
-    launch.args = {"{port}", "download", path, "status"};
-    launch.timeLimitSeconds = 30;
-    // The 0 % line, then one line per block before its checksum.
-    launch.signals = {{SIGTERM, DOWNLOAD_PROGRESS, 3, SETTLE_MS}};
-    ModuleConfig config;
-    config.faults = {SilentAt(FaultPoint::DownloadBlock, 3)};
-    ProgramRun run = RunAgainstModule(launch, config);
+    const std::pair<int, std::string> interrupts[] = {{SIGTERM, "SIGTERM"}, {SIGQUIT, "SIGQUIT"}};
+    for (const auto& [signalNumber, name] : interrupts) {
+        SCOPED_TRACE(name);
+        ProgramLaunch launch;
+        launch.program = BinaryPath("tarnix-service");
+        launch.args = {"{port}", "download", path, "status"};
+        launch.timeLimitSeconds = 30;
+        // The 0 % line, then one line per block before its checksum.
+        launch.signals = {{signalNumber, DOWNLOAD_PROGRESS, 3, SETTLE_MS}};
+        ModuleConfig config;
+        config.faults = {SilentAt(FaultPoint::DownloadBlock, 3)};
+        ProgramRun run = RunAgainstModule(launch, config);
 
-    ExpectInterrupted(run, 128 + SIGTERM,
-                      "tarnix-service: interrupted by SIGTERM; port released\n");
-    ASSERT_EQ(run.module.downloads.size(), 1u) << DescribeRun(run);
-    size_t sent = run.module.downloads[0].data.size();
-    EXPECT_TRUE(sent == 3 * 256 || sent == 2 * 256) << sent << " bytes: whole blocks only";
-    EXPECT_FALSE(run.module.downloads[0].closed);
-    EXPECT_TRUE(run.module.timestamps.empty());
-    EXPECT_EQ(CountFrames(run.module, 'S'), 0u) << "the status query is not run";
+        ExpectInterrupted(run, 128 + signalNumber,
+                          "tarnix-service: interrupted by " + name + "; port released\n");
+        ASSERT_EQ(run.module.downloads.size(), 1u) << DescribeRun(run);
+        size_t sent = run.module.downloads[0].data.size();
+        EXPECT_TRUE(sent == 3 * 256 || sent == 2 * 256) << sent << " bytes: whole blocks only";
+        EXPECT_FALSE(run.module.downloads[0].closed);
+        EXPECT_TRUE(run.module.timestamps.empty());
+        EXPECT_EQ(CountFrames(run.module, 'S'), 0u) << "the status query is not run";
+    }
 }
 
 }  // namespace
