@@ -16,6 +16,9 @@ struct FleetProcess {
 bool StartLoggedProcess(const std::string& program, const std::vector<std::string>& args,
                         const std::string& logPath, FleetProcess* process, std::string* error);
 
+// Sets a variable of this process's environment, which every process started later inherits.
+void SetInheritedVariable(const char* name, const char* value);
+
 // True once the process has ended; *exitStatus is then its exit status, or 128 + n when signal
 // n ended it. Does not wait.
 bool ProcessEnded(FleetProcess* process, int* exitStatus);

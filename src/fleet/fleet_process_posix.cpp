@@ -208,3 +208,7 @@ bool MakeFolder(const std::string& path, bool mayExist, std::string* error) {
     *error = "cannot create folder " + path + ": " + strerror(errno);
     return false;
 }
+
+void SetInheritedVariable(const char* name, const char* value) {
+    setenv(name, value, 1);
+}

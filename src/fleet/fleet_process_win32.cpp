@@ -179,3 +179,7 @@ bool MakeFolder(const std::string& path, bool mayExist, std::string* error) {
     *error = "CreateDirectory " + path + " failed with error " + std::to_string(lastError) + ".";
     return false;
 }
+
+void SetInheritedVariable(const char* name, const char* value) {
+    SetEnvironmentVariableA(name, value);
+}

@@ -10,6 +10,7 @@
 #include "exit_status.h"
 #include "fleet_process.h"
 #include "json_text.h"
+#include "outcome_line.h"
 
 namespace {
 
@@ -83,10 +84,8 @@ void Conclude(PortRun* run, int exitStatus) {
     result.exitStatus = exitStatus;
     result.seconds = std::chrono::duration<double>(Clock::now() - run->started).count();
     result.outcome = OutcomeOfExit(exitStatus, run->interruptPassed);
-    if (result.outcome == PortOutcome::Failed || result.outcome == PortOutcome::NotOpened) {
+    if (result.outcome != PortOutcome::Completed) {
         result.reason = FailureReason(ReadWholeFile(result.log), exitStatus);
-    } else if (result.outcome == PortOutcome::Interrupted) {
-        result.reason = Format("exit status %d", exitStatus);
     }
     FollowLog(run);
 }
@@ -116,6 +115,8 @@ void DrawLiveLines(const std::vector<PortRun>& runs, bool firstDraw) {
 void StartAll(const FleetCommandLine& commandLine, const std::string& tarnix,
               const std::string& folder, std::vector<PortRun>* runs) {
     const char* mode = commandLine.mode == CheckMode::Lines ? "1" : "0";
+    // tarnix's progress on its standard error, where it cannot disturb its console texts.
+    SetInheritedVariable(PROGRESS_VARIABLE, PROGRESS_ON_STDERR);
     std::vector<std::string> logNames = PortLogNames(commandLine.ports);
     for (size_t i = 0; i < commandLine.ports.size(); ++i) {
         const std::string& port = commandLine.ports[i];

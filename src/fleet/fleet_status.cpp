@@ -6,6 +6,7 @@
 #include <set>
 
 #include "exit_status.h"
+#include "outcome_line.h"
 
 namespace {
 
@@ -93,31 +94,16 @@ std::vector<std::string> PortLogNames(const std::vector<std::string>& ports) {
     return names;
 }
 
-namespace {
-
-const std::string PROGRESS_TEXT = "Writing User configuration... ";
-
-}  // namespace
-
+// Only the progress lines that the log holds whole count; the carry keeps the end of a chunk,
+// where one may be cut in two.
 void ScanLogProgress(const std::string& chunk, LogProgress* progress) {
     std::string text = progress->carry + chunk;
-    size_t at = text.rfind(PROGRESS_TEXT);
-    // Look at the last progress line that is there whole: its figure and " %", or "done.".
-    while (at != std::string::npos) {
-        std::string rest = text.substr(at + PROGRESS_TEXT.size());
-        if (rest.rfind("done.", 0) == 0) {
-            progress->percent = 100;
-            break;
-        }
-        size_t percentSign = rest.find('%');
-        if (percentSign != std::string::npos) {
-            progress->percent = std::strtol(rest.substr(0, percentSign).c_str(), nullptr, 10);
-            break;
-        }
-        at = at == 0 ? std::string::npos : text.rfind(PROGRESS_TEXT, at - 1);
+    long figure = LastProgressFigure(text);
+    if (figure >= 0) {
+        progress->percent = figure;
     }
-    size_t keep = PROGRESS_TEXT.size() + 16;
-    progress->carry = text.size() > keep ? text.substr(text.size() - keep) : text;
+    size_t lineStart = text.rfind('\n');
+    progress->carry = lineStart == std::string::npos ? text : text.substr(lineStart + 1);
 }
 
 const char* OutcomeName(PortOutcome outcome) {
@@ -149,38 +135,12 @@ PortOutcome OutcomeOfExit(int exitStatus, bool interruptPassed) {
     return PortOutcome::Failed;
 }
 
-namespace {
-
-// The beginnings of tarnix's messages that say why a run did not complete.
-const char* const FAULT_MESSAGES[] = {
-    "Return Value ", "File Header CRC incorrect", "The file '",
-    "Read error",    "COM open failed",           "COM port not opened",
-};
-
-std::string Trimmed(const std::string& text) {
-    size_t first = text.find_first_not_of(" \t\r\n");
-    size_t last = text.find_last_not_of(" \t\r\n");
-    return first == std::string::npos ? "" : text.substr(first, last - first + 1);
-}
-
-}  // namespace
-
 std::string FailureReason(const std::string& log, int exitStatus) {
-    bool timedOut = log.find("TIMEOUT") != std::string::npos;
-    size_t start = 0;
-    while (start < log.size()) {
-        size_t end = log.find_first_of("\r\n", start);
-        std::string line = log.substr(start, end == std::string::npos ? end : end - start);
-        start = end == std::string::npos ? log.size() : end + 1;
-        for (const char* message : FAULT_MESSAGES) {
-            // Rejections follow the progress figure on the same line.
-            size_t at = line.find(message);
-            if (at != std::string::npos) {
-                std::string reason = Trimmed(line.substr(at));
-                std::erase(reason, '\t');  // "0x15\t line number 5" reads "0x15 line number 5"
-                return timedOut ? reason + " (time-out)" : reason;
-            }
-        }
+    std::string outcome;
+    if (LastOutcome(log, &outcome)) {
+        // "failed: why" and "not done: why" give the why; the fleet names the outcome itself.
+        size_t colon = outcome.find(": ");
+        return colon == std::string::npos ? outcome : outcome.substr(colon + 2);
     }
     return "exit status " + std::to_string(exitStatus);
 }

@@ -1,6 +1,6 @@
 #pragma once
-// What tarnix-fleet reads from each tarnix: the progress line and the reason of a failure in
-// its log, and the outcome its exit status stands for. Pure functions, no processes.
+// What tarnix-fleet reads from each tarnix: its progress and outcome lines in its log, and the
+// outcome its exit status stands for. Pure functions, no processes.
 
 #include <string>
 #include <vector>
@@ -16,8 +16,8 @@ std::string PortLogName(const std::string& port);
 // A port whose name collides with none keeps PortLogName's.
 std::vector<std::string> PortLogNames(const std::vector<std::string>& ports);
 
-// Follows the progress line "Writing User configuration... %4ld %%" through a log read in
-// chunks. `percent` is -1 until the first progress line; "done." counts as 100.
+// Follows tarnix's progress lines (outcome_line.h) through a log read in chunks. `percent` is
+// -1 until the first one.
 struct LogProgress {
     long percent = -1;
     std::string carry;  // the end of the last chunk, where a progress line may be cut in two
@@ -33,6 +33,6 @@ const char* OutcomeName(PortOutcome outcome);
 // an interrupt on to it.
 PortOutcome OutcomeOfExit(int exitStatus, bool interruptPassed);
 
-// Why an update failed, from tarnix's own messages in its log: the first rejection or fault it
-// printed, or the exit status when it printed none.
+// Why a run did not complete, from tarnix's outcome line in its log ("the Data command for
+// line 5 was rejected with 0x15"), or the exit status when there is none.
 std::string FailureReason(const std::string& log, int exitStatus);

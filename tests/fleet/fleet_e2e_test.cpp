@@ -289,9 +289,11 @@ TEST_F(Fleet, UpdatesEightModulesAndReportsTheOneThatRejected) {
             << entry << "\n"
             << report;
         // The rejecting module's reason; every other module received the image whole.
-        EXPECT_NE(rejected ? entry.find("\"reason\": \"Return Value Daten: 0x15 line number 5\"")
-                           : module.verdict.find("image arrived whole"),
-                  std::string::npos)
+        EXPECT_NE(
+            rejected
+                ? entry.find("\"reason\": \"the Data command for line 5 was rejected with 0x15\"")
+                : module.verdict.find("image arrived whole"),
+            std::string::npos)
             << entry << "\n"
             << module.verdict;
         std::string log = ReadFileBytes(dir_ + "/logs/" + PortLogName(module.port));

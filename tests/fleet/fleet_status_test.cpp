@@ -41,28 +41,46 @@ TEST(FleetStatus, EveryPortGetsALogOfItsOwn) {
     }
 }
 
+// Standard output and standard error share the log: a progress line may follow the console's
+// progress text on its line, and a chunk may end inside one.
 TEST(FleetStatus, ProgressFollowsTheLogAcrossChunks) {
     LogProgress progress;
     ScanLogProgress("Loading : 1000 Byte\n\nWriting User configuration...    0 %", &progress);
+    EXPECT_EQ(progress.percent, -1);
+    ScanLogProgress("tarnix: progress 0 %\n\rWriting User configuration...   42 %tarnix: pro",
+                    &progress);
     EXPECT_EQ(progress.percent, 0);
-    ScanLogProgress("\rWriting User configuration...   4", &progress);  // cut before " %"
+    ScanLogProgress("gress 4", &progress);  // cut before " %"
     EXPECT_EQ(progress.percent, 0);
-    ScanLogProgress("2 %\rWriting User con", &progress);
+    ScanLogProgress("2 %\n", &progress);
     EXPECT_EQ(progress.percent, 42);
-    ScanLogProgress("figuration... done.  \n", &progress);
+    ScanLogProgress("tarnix: progress 100 %\ntarnix: completed: module 0x89 on COM1; 9 comm",
+                    &progress);
     EXPECT_EQ(progress.percent, 100);
 }
 
-TEST(FleetStatus, ReasonIsTheFirstMessageThatStoppedTheRun) {
-    std::string log =
-        "Writing User configuration...    0 %TIMEOUT !!!\n"
-        "Writing User configuration...    0 %Return Value Daten: 0x00\t line number 5\n"
-        ":10C030009FAF\x03\n"
-        "Return Value Ende : 0x15\n";
-    EXPECT_EQ(FailureReason(log, 1), "Return Value Daten: 0x00 line number 5 (time-out)");
-    EXPECT_EQ(FailureReason("File Header CRC incorrect - aborting !!!\n", 1),
-              "File Header CRC incorrect - aborting !!!");
-    EXPECT_EQ(FailureReason("nothing said\n", 1), "exit status 1");
+TEST(FleetStatus, ReasonIsWhatTheOutcomeLineSays) {
+    struct Case {
+        std::string log;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"Return Value Daten: 0x15\t line number 5\n:10C030009FAF\x03\n"
+         "tarnix: failed: the Data command for line 5 was rejected with 0x15: module 0x89 on "
+         "COM1; 7 commands\n\n Press any key to exit.\n",
+         "the Data command for line 5 was rejected with 0x15"},
+        {"COM port not opened !\ntarnix: not done: the port could not be opened: module 0x89 on "
+         "/dev/ttyUSB7\n",
+         "the port could not be opened"},
+        {"tarnix: progress 3 %\ntarnix: interrupted by SIGINT; module released\n"
+         "tarnix: interrupted by SIGINT: module 0x12 on COM2; 3 commands\n",
+         "interrupted by SIGINT"},
+        {"tarnix: progress 3 %\n", "exit status 1"},
+        {"tarnix: failed: cut before its line end: module 0x89 on COM1", "exit status 1"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FailureReason(c.log, 1), c.reason) << c.log;
+    }
 }
 
 TEST(FleetStatus, OutcomeOfExitStatus) {
