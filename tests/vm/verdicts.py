@@ -214,7 +214,8 @@ def check_common(run, title, expected_exit):
     tx = word_after(uart, "tx:")
     print(f"   bytes:   guest tx {tx}; QEMU passed {sent} to the module's pty")
     if tx != sent:
-        run.fail(f"the guest's tx count ({tx}) differs from the bytes on the module's line ({sent})")
+        run.fail(f"the guest's tx count ({shown(tx)}) differs from the bytes on the module's line "
+                 f"({sent})")
 
 
 def check_image_whole(run):
@@ -261,7 +262,7 @@ def check_replies(run, unanswered=0):
     frames, finish = frames_count(run.module), frames_count(run.module, "Finish")
     if not frames or not finish or rx != str(int(frames) - int(finish) - unanswered):
         expected = "?" if not frames or not finish else int(frames) - int(finish) - unanswered
-        run.fail(f"the guest received {rx} bytes, the module answered {shown(frames)} frames "
+        run.fail(f"the guest received {shown(rx)} bytes, the module answered {shown(frames)} frames "
                  f"(Finish {shown(finish)}); expected {expected} reply bytes")
 
 
@@ -272,7 +273,7 @@ def check_frames_on_line(run):
         with open(run.path("line.bin"), "rb") as file:
             counts, offset = count_frames(file.read())
     except OSError as error:
-        run.fail(f"the module's line carried bytes outside the update frames ({error})")
+        run.fail(f"the module's line could not be read ({error.strerror}: {error.filename})")
         return
     if counts is None:
         run.fail(f"the module's line carried bytes outside the update frames (unframed {offset})")
