@@ -1,0 +1,390 @@
+#!/usr/bin/env python3
+"""Reads what one boot of the serial test machine left behind and decides whether it passed.
+
+    verdicts.py SCENARIO RUN_DIR [--qemu-status N] [--module-status N]
+
+RUN_DIR is the folder that scripts/test-serial-vm filled for the boot: console.log (the guest's
+console, with its "TARNIX-VM " lines), module.out and module.err (the emulator), line.bin (every
+byte QEMU passed to the module's pty), line-settings.log (watch-line.py), modem-lines.log (the
+modem-line library) and qemu-trace.log (QEMU's trace of the UART's settings). The statuses are
+those of QEMU (124: time limit) and of the emulator.
+
+Prints what was seen, a "FAIL:" line for each check that did not hold, then "ok" or the files
+to look at. Exits 0 when every check held, 1 otherwise (2 for a wrong command line).
+"""
+
+import argparse
+import os
+import re
+import sys
+
+TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+LINE_SETTING = "115200 8N2"
+
+# The update commands on the module's line: STX, command, ModNr, ..., ETX.
+STX, ETX = 0x02, 0x03
+COMMANDS = {ord("B"): "Start", ord("C"): "Data", ord("D"): "Program", ord("E"): "End",
+            ord("F"): "Finish"}
+
+
+# --- Reading the files ---------------------------------------------------------------------
+
+def read_lines(path):
+    """The file's lines without their line feeds (a carriage return stays); none if absent."""
+    try:
+        with open(path, "rb") as file:
+            text = file.read().decode("latin-1")
+    except OSError:
+        return []
+    lines = text.split("\n")
+    if lines[-1] == "":
+        lines.pop()
+    return lines
+
+
+def last(values):
+    return values[-1] if values else None
+
+
+def first(values):
+    return values[0] if values else None
+
+
+def word_after(text, label):
+    """The word that follows the first LABEL in TEXT (the whole text's first word without it)."""
+    text = text or ""
+    if label in text:
+        text = text.split(label, 1)[1]
+    return text.split(" ", 1)[0]
+
+
+def shown(value):
+    return "?" if value in (None, "") else value
+
+
+def guest_value(console, key):
+    """The last value the guest printed as "TARNIX-VM KEY VALUE"."""
+    prefix = f"TARNIX-VM {key} "
+    return last([line[len(prefix):].replace("\r", "") for line in console
+                 if line.startswith(prefix)])
+
+
+def guest_stdout(console):
+    """The lines from each "TARNIX-VM stdout-begin" to its "TARNIX-VM stdout-end"."""
+    inside, kept = False, []
+    for line in (line.replace("\r", "") for line in console):
+        if inside:
+            kept.append(line)
+            inside = not line.startswith("TARNIX-VM stdout-end")
+        elif line.startswith("TARNIX-VM stdout-begin"):
+            kept.append(line)
+            inside = True
+    return kept
+
+
+def pty_setting(settings, which):
+    """The module pty's last setting as watch-line.py saw it: "before" the program or "last"."""
+    if which == "before":
+        return last([line[len("before "):] for line in settings if line.startswith("before ")])
+    return last([re.sub(r"^[a-z]* ", "", line, count=1) for line in settings
+                 if re.match(r"[a-z]* ", line)])
+
+
+UART_TRACE = re.compile(r".*serial_update_parameters baudrate=([0-9]*) parity='(.)' "
+                        r"data=([0-9]) stop=([0-9])")
+
+
+def uart_setting(trace):
+    """The setting QEMU's UART model last took from the guest, as "115200 8N2"."""
+    found = [UART_TRACE.match(line) for line in trace]
+    return last([f"{m[1]} {m[3]}{m[2]}{m[4]}" for m in found if m])
+
+
+def fold_repeats(lines):
+    return [line for index, line in enumerate(lines) if index == 0 or line != lines[index - 1]]
+
+
+def modem_lines_low(states):
+    """Low from open to close: at most one stretch with a line raised (the driver's open, before
+    the program lowers them), and both low at the end."""
+    if not states:
+        return False
+    stretches, was_high = 0, False
+    for state in states:
+        fields = state.split()
+        high = fields[:2] != ["DTR=0", "RTS=0"]
+        if high and not was_high:
+            stretches += 1
+        was_high = high
+    return stretches <= 1 and not was_high
+
+
+def frames_count(module, name=None):
+    """From the emulator's "frames: N (Start a, Data b, ...)": N, or the count of one command."""
+    pattern = r"frames: ([0-9]*)" if name is None else rf"frames: .*{name} ([0-9]*)"
+    return first([m[1] for m in (re.match(pattern, line) for line in module) if m])
+
+
+def count_frames(data):
+    """The update commands in the bytes on the line, by name; or the offset of the first byte
+    that belongs to no STX command ... ETX frame."""
+    counts = {name: 0 for name in COMMANDS.values()}
+    position = 0
+    while position < len(data):
+        end = data.find(bytes([ETX]), position + 3)
+        if data[position] != STX or end < 0 or data[position + 1] not in COMMANDS:
+            return None, position
+        counts[COMMANDS[data[position + 1]]] += 1
+        position = end + 1
+    return counts, None
+
+
+def count_lines(path):
+    """Lines as grep -c '' counts them: a last line without its line feed counts too."""
+    with open(path, "rb") as file:
+        data = file.read()
+    return data.count(b"\n") + (1 if data and not data.endswith(b"\n") else 0)
+
+
+# --- One boot --------------------------------------------------------------------------------
+
+class Run:
+    def __init__(self, folder, qemu_status, module_status):
+        self.folder = folder
+        self.qemu_status = qemu_status
+        self.module_status = module_status
+        self.console = read_lines(self.path("console.log"))
+        self.module = read_lines(self.path("module.out"))
+        self.failures = []
+
+    def path(self, name):
+        return os.path.join(self.folder, name)
+
+    def fail(self, message):
+        print(f"   FAIL: {message}")
+        self.failures.append(message)
+
+    def guest(self, key):
+        return guest_value(self.console, key)
+
+
+# --- The checks ------------------------------------------------------------------------------
+
+def check_common(run, title, expected_exit):
+    """What every scenario shares: the guest's run, the verdict, the line."""
+    print(f"-- {title}")
+    if run.qemu_status != 0:
+        run.fail(f"the machine did not power off normally (status {run.qemu_status}; "
+                 f"124: time limit); console: {run.path('console.log')}")
+    status, elapsed, uart = run.guest("exit"), run.guest("elapsed"), run.guest("uart")
+    print(f"   program: exit {shown(status)} after {shown(elapsed)} s in the guest")
+    if status != str(expected_exit):
+        run.fail(f"exit status {status or 'none'}, expected {expected_exit}")
+
+    verdict = re.compile(r"(frames|protocol errors|image|download|timestamp|verdict)")
+    print("   module:  " + ";".join(line for line in run.module if verdict.match(line))
+          .replace(";", "; "))
+
+    settings = read_lines(run.path("line-settings.log"))
+    before, after = pty_setting(settings, "before"), pty_setting(settings, "last")
+    uart_last = uart_setting(read_lines(run.path("qemu-trace.log")))
+    print(f"   line:    module's pty {shown(before)} before the program, {shown(after)} after it; "
+          f"UART model's last setting {shown(uart_last)}")
+    if after != LINE_SETTING:
+        run.fail(f"the module's pty did not end at {LINE_SETTING} (tcgetattr): "
+                 f"it ended at {shown(after)}")
+    if uart_last != LINE_SETTING:
+        run.fail(f"QEMU's UART did not end at {LINE_SETTING} (trace): "
+                 f"its last setting was {shown(uart_last)}")
+
+    states = read_lines(run.path("modem-lines.log"))
+    seen = " -> ".join(fold_repeats(states))
+    print(f"   DTR/RTS: {seen} (the module's pty, set by QEMU from the UART)")
+    if not modem_lines_low(states):
+        run.fail(f"DTR and RTS were not low from the program's open to its close: "
+                 f"{seen or 'no states logged'}")
+
+    print(f"   uart:    {uart or 'no ttyS0 line'}")
+    if "uart:16550A" not in (uart or ""):
+        run.fail(f"ttyS0 is not the 16550A UART: {uart or 'no ttyS0 line'}")
+    try:
+        sent = str(os.path.getsize(run.path("line.bin")))
+    except OSError:
+        sent = "0"
+    tx = word_after(uart, "tx:")
+    print(f"   bytes:   guest tx {tx}; QEMU passed {sent} to the module's pty")
+    if tx != sent:
+        run.fail(f"the guest's tx count ({shown(tx)}) differs from the bytes on the module's line "
+                 f"({sent})")
+
+
+def check_image_whole(run):
+    if not any("image arrived whole" in line for line in run.module):
+        run.fail("the module did not report \"image arrived whole\"")
+
+
+def check_module_status(run):
+    if run.module_status != 0:
+        run.fail(f"the emulator's exit status is {run.module_status}")
+
+
+def check_download(run):
+    if not any(re.match(r"download: 1000 of 1000 bytes.*closed", line) for line in run.module):
+        seen = first([line for line in run.module if line.startswith("download")])
+        run.fail(f"the module did not receive the whole download: {seen or 'no download line'}")
+
+
+def check_timestamp(run):
+    if not any(line.startswith('timestamp: "small.ttf"') for line in run.module):
+        seen = first([line for line in run.module if line.startswith("timestamp")])
+        run.fail(f"no timestamp for small.ttf: {seen or 'no timestamp line'}")
+
+
+def check_stdout(run, text):
+    if not any(text in line for line in guest_stdout(run.console)):
+        run.fail(f"the program's output lacks \"{text}\"")
+
+
+def check_elapsed(run, seconds):
+    elapsed = run.guest("elapsed")
+    try:
+        long_enough = float(elapsed or "0") >= seconds
+    except ValueError:
+        long_enough = False
+    if not long_enough:
+        run.fail(f"the run took {shown(elapsed)} s, less than the {seconds:g}-second time-out")
+
+
+def check_replies(run, unanswered=0):
+    """Every command but Finish gets one reply byte, which is what the guest's UART received;
+    UNANSWERED commands got none."""
+    rx = word_after(run.guest("uart"), "rx:")
+    frames, finish = frames_count(run.module), frames_count(run.module, "Finish")
+    expected = str(int(frames) - int(finish) - unanswered) if frames and finish else None
+    if expected is None or rx != expected:
+        run.fail(f"the guest received {shown(rx)} bytes, the module answered {shown(frames)} "
+                 f"frames (Finish {shown(finish)}); expected {shown(expected)} reply bytes")
+
+
+def check_frames_on_line(run):
+    """The bytes QEMU passed to the module's line, cut into frames here, are the frames the
+    module counted: nothing was lost or added between the guest's UART and the module."""
+    try:
+        with open(run.path("line.bin"), "rb") as file:
+            counts, offset = count_frames(file.read())
+    except OSError as error:
+        run.fail(f"the module's line could not be read ({error.strerror}: {error.filename})")
+        return
+    if counts is None:
+        run.fail(f"the module's line carried bytes outside the update frames (unframed {offset})")
+        return
+    each = " ".join(f"{name} {count}" for name, count in counts.items())
+    print(f"   frames:  {sum(counts.values())} {each} on the module's line")
+    for name, count in counts.items():
+        counted = frames_count(run.module, name)
+        if str(count) != counted:
+            run.fail(f"{name} frames on the line and in the module's count differ "
+                     f"({count} on the line, {shown(counted)} counted)")
+
+
+def check_data_frames(run, expected, what=None):
+    data = frames_count(run.module, "Data")
+    if data != str(expected):
+        run.fail(f"{data or ''} Data frames for {what}" if what else
+                 f"{data or ''} Data frames, expected {expected}")
+
+
+# --- The scenarios, with the emulator's options that scripts/test-serial-vm gives each -------
+
+def record_update(run):  # --expect display-config.upd
+    check_common(run, "tarnix, record mode: 0x89 display-config.upd 0 1 (COM1 = /dev/ttyS0)", 0)
+    check_image_whole(run)
+    check_module_status(run)
+    check_replies(run)
+    check_frames_on_line(run)
+
+
+def line_update(run):  # --no-record-check
+    check_common(run, "tarnix, line mode: 0x89 display-params.txt 1 1", 0)
+    check_module_status(run)
+    check_replies(run)
+    check_frames_on_line(run)
+    lines = count_lines(os.path.join(TOP, "examples", "display-params.txt"))
+    check_data_frames(run, lines, f"{lines} lines")
+
+
+def silent_module(run):  # --silent data:100
+    check_common(run, "tarnix, module silent after the 100th Data command "
+                      "(time-out on a real tty)", 1)
+    check_stdout(run, "TIMEOUT !!!")
+    check_stdout(run, "Return Value Daten: 0x00")
+    check_elapsed(run, 5.0)
+    check_replies(run, unanswered=1)
+    check_frames_on_line(run)
+    check_data_frames(run, 100)
+
+
+def rejection(run):  # --reject data:50:15
+    check_common(run, "tarnix, module rejects the 50th Data command with 0x15", 1)
+    check_stdout(run, "Return Value Daten: 0x15")
+    check_replies(run)
+    check_frames_on_line(run)
+    check_data_frames(run, 50)
+
+
+def service(run):  # --status 0x123456
+    check_common(run, "tarnix-service /dev/ttyS0 info status download small.ttf", 0)
+    check_module_status(run)
+    check_download(run)
+    check_timestamp(run)
+    check_stdout(run, "1193046")
+
+
+def wine_update(run):  # --expect display-config.upd
+    check_common(run, "tarnix.exe 0x89 display-config.upd 0 1 under Wine (record mode)", 0)
+    check_image_whole(run)
+    check_module_status(run)
+    check_replies(run)
+    check_frames_on_line(run)
+
+
+def wine_download(run):  # --status 0x123456
+    check_common(run, "tarnix-service.exe 1 info status download small.ttf under Wine", 0)
+    check_module_status(run)
+    check_download(run)
+    check_stdout(run, "1193046")
+
+
+SCENARIOS = {
+    "record-update": record_update,
+    "line-update": line_update,
+    "silent-module": silent_module,
+    "rejection": rejection,
+    "service": service,
+    "wine-update": wine_update,
+    "wine-download": wine_download,
+}
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description="Decides whether one boot of the serial test "
+                                                 "machine passed.")
+    parser.add_argument("scenario", choices=SCENARIOS)
+    parser.add_argument("run_dir")
+    parser.add_argument("--qemu-status", type=int, default=0)
+    parser.add_argument("--module-status", type=int, default=0)
+    arguments = parser.parse_args(argv)
+
+    run = Run(arguments.run_dir, arguments.qemu_status, arguments.module_status)
+    SCENARIOS[arguments.scenario](run)
+    if not run.failures:
+        print("   ok")
+        return 0
+    print(f"   (files: {run.folder})")
+    for line in read_lines(run.path("module.err"))[:40]:
+        print(line)
+    return 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
