@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "file_change.h"
+
 // The platform's open file; defined by each implementation file.
 struct ConfigFile;
 
@@ -38,6 +40,13 @@ bool GetConfigFileSize(ConfigFile* file, uint64_t* size);
 // Reads up to `capacity` bytes at the current position into `buffer`; *count receives the
 // number read, 0 at the end of the file. False on a read error, with errno describing it.
 bool ReadConfigFileBlock(ConfigFile* file, uint8_t* buffer, uint32_t capacity, uint32_t* count);
+
+// The file's size and times, to notice a write while it is being read. False when they
+// cannot be obtained.
+bool GetConfigFileStamp(ConfigFile* file, FileStamp* stamp);
+
+// Moves the reading position back to the start of the file. False on failure.
+bool RewindConfigFile(ConfigFile* file);
 
 // The file's last-write time converted to local time. False when it cannot be obtained.
 bool GetConfigFileWriteTime(ConfigFile* file, CalendarTime* time);

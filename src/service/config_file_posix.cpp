@@ -70,6 +70,30 @@ bool ReadConfigFileBlock(ConfigFile* file, uint8_t* buffer, uint32_t capacity, u
     return true;
 }
 
+namespace {
+
+int64_t Nanoseconds(const timespec& time) {
+    return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+}  // namespace
+
+// Both times with their nanoseconds: a rewrite within the same second still shows.
+bool GetConfigFileStamp(ConfigFile* file, FileStamp* stamp) {
+    struct stat info {};
+    if (fstat(file->fd, &info) != 0) {
+        return false;
+    }
+    stamp->size = static_cast<uint64_t>(info.st_size);
+    stamp->modified = Nanoseconds(info.st_mtim);
+    stamp->changed = Nanoseconds(info.st_ctim);
+    return true;
+}
+
+bool RewindConfigFile(ConfigFile* file) {
+    return lseek(file->fd, 0, SEEK_SET) == 0;
+}
+
 bool GetConfigFileWriteTime(ConfigFile* file, CalendarTime* time) {
     struct stat info {};
     tm local{};

@@ -103,6 +103,29 @@ bool ReadConfigFileBlock(ConfigFile* file, uint8_t* buffer, uint32_t capacity, u
     return true;
 }
 
+// Size and last-write time (100 ns); Windows keeps no change time here, the content
+// comparison covers that.
+bool GetConfigFileStamp(ConfigFile* file, FileStamp* stamp) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file->handle, &info)) {
+        return false;
+    }
+    stamp->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    uint64_t written = (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                       info.ftLastWriteTime.dwLowDateTime;
+    stamp->modified = static_cast<int64_t>(written);
+    stamp->changed = 0;
+    return true;
+}
+
+bool RewindConfigFile(ConfigFile* file) {
+    if (SetFilePointer(file->handle, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+        KeepError(GetLastError());
+        return false;
+    }
+    return true;
+}
+
 bool GetConfigFileWriteTime(ConfigFile* file, CalendarTime* time) {
     FILETIME creation{};
     FILETIME lastAccess{};

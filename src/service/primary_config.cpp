@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <limits>
+#include <string>
 
 #include "com_port.h"
 #include "framing.h"
@@ -14,6 +15,7 @@
 namespace {
 
 constexpr uint8_t DOWNLOAD_HEADER_TAG = 0x10;
+constexpr const char* PROGRAM = "tarnix-service";
 
 // What one download carries from the file to the line.
 struct DownloadSource {
@@ -22,6 +24,8 @@ struct DownloadSource {
     uint32_t size = 0;
     std::string timeText;
     std::string fileName;
+    FileStamp stamp;   // the file's stamp when it last held what was sent
+    ContentHash sent;  // the bytes sent so far
 };
 
 // The system's error is saved first: printf and fflush may change errno before it is shown.
@@ -39,6 +43,20 @@ bool IsSendableFileName(const std::string& name) {
     return name.find('\n') == std::string::npos;
 }
 
+// The module keeps the name in a buffer of its own; a longer one would not arrive whole.
+bool RefuseNameTooLong(const char* path, const std::string& name) {
+    if (name.size() <= MAX_DOWNLOAD_NAME_LENGTH) {
+        return false;
+    }
+    fflush(stdout);
+    fprintf(stderr,
+            "%s: the file name '%s' is %lu bytes long, the module keeps at most %lu; nothing "
+            "sent: %s\n",
+            PROGRAM, name.c_str(), static_cast<unsigned long>(name.size()),
+            static_cast<unsigned long>(MAX_DOWNLOAD_NAME_LENGTH), path);
+    return true;
+}
+
 // Size, time and name of the open file; prints why when one of them is missing.
 DownloadOutcome DescribeSource(DownloadSource* source) {
     // A pipe or a device has no size to announce in the header: it would be read as 0.
@@ -52,6 +70,9 @@ DownloadOutcome DescribeSource(DownloadSource* source) {
         return DownloadOutcome::SizeInvalid;
     }
     source->size = static_cast<uint32_t>(size);
+    if (!GetConfigFileStamp(source->file, &source->stamp)) {
+        source->stamp = FileStamp{};  // the comparison of the content at the end remains
+    }
     if (GetLastWriteTime(source->file, &source->timeText) == 0) {
         printf("GetLastWriteTime failed !\n");
         return DownloadOutcome::TimeUnavailable;
@@ -109,35 +130,113 @@ DownloadOutcome SendBlock(const uint8_t* block, uint32_t count, uint32_t* sent, 
     return DownloadOutcome::Completed;
 }
 
+// Messages of their own, so on standard error; standard output only ends its progress line.
+void PrintFileNotAsSent(const char* path, const std::string& reason) {
+    printf("\n");
+    fflush(stdout);
+    fprintf(stderr, "%s: Read error in file '%s': %s\n", PROGRAM, path, reason.c_str());
+}
+
+const char* const FILE_CHANGED = "the file changed while it was being sent";
+
+// Reads the file again from its start, as many bytes as `expected` counts, and compares them
+// with it. The reading position is left just after those bytes.
+bool ConfigFileStartMatches(ConfigFile* file, const ContentHash& expected) {
+    if (!RewindConfigFile(file)) {
+        return false;
+    }
+    ContentHash again;
+    uint8_t buffer[4096];
+    while (again.bytes < expected.bytes) {
+        uint64_t left = expected.bytes - again.bytes;
+        uint32_t wanted = left < sizeof buffer ? static_cast<uint32_t>(left) : sizeof buffer;
+        uint32_t count = 0;
+        if (!ReadConfigFileBlock(file, buffer, wanted, &count) || count == 0) {
+            return false;
+        }
+        AddToContentHash(&again, buffer, count);
+    }
+    return again == expected;
+}
+
+// Between two blocks. A stamp that is still the one last seen means nothing was written; a
+// new one (a touch as well as a rewrite) has the bytes sent so far compared with the file.
+// When they are still its start, the download goes on in the file as it is now.
+bool SentPartStillInFile(DownloadSource* source) {
+    FileStamp now;
+    if (!GetConfigFileStamp(source->file, &now) || now == source->stamp) {
+        return true;
+    }
+    source->stamp = now;
+    return ConfigFileStartMatches(source->file, source->sent);
+}
+
+// After the size announced in the header: the file must end there, as a file that grows is
+// refused by tarnix, and hold what was sent, before the download is closed.
+DownloadOutcome CheckFileAsSent(const DownloadSource& source) {
+    uint8_t extra = 0;
+    uint32_t count = 0;
+    if (!ReadConfigFileBlock(source.file, &extra, 1, &count)) {
+        printf("\n");
+        PrintFileError("Read", source.path);
+        return DownloadOutcome::FileReadFailed;
+    }
+    if (count > 0) {
+        PrintFileNotAsSent(source.path,
+                           "the file grew beyond its " + std::to_string(source.size) + " bytes");
+        return DownloadOutcome::FileReadFailed;
+    }
+    if (!ConfigFileStartMatches(source.file, source.sent)) {
+        PrintFileNotAsSent(source.path, FILE_CHANGED);
+        return DownloadOutcome::FileReadFailed;
+    }
+    return DownloadOutcome::Completed;
+}
+
+// The next block of the file; FileReadFailed, reported, when it is not there as it should be.
+DownloadOutcome ReadNextBlock(DownloadSource* source, uint32_t sent, uint8_t* block,
+                              uint32_t* count) {
+    if (!SentPartStillInFile(source)) {
+        PrintFileNotAsSent(source->path, FILE_CHANGED);
+        return DownloadOutcome::FileReadFailed;
+    }
+    uint32_t wanted = std::min(DOWNLOAD_BLOCK_SIZE, source->size - sent);
+    if (!ReadConfigFileBlock(source->file, block, wanted, count)) {
+        printf("\n");
+        PrintFileError("Read", source->path);
+        return DownloadOutcome::FileReadFailed;
+    }
+    if (*count == 0) {
+        printf("\nFile ended after %lu of %lu Byte: %s\n", static_cast<unsigned long>(sent),
+               static_cast<unsigned long>(source->size), source->path);
+        return DownloadOutcome::FileReadFailed;
+    }
+    AddToContentHash(&source->sent, block, *count);
+    return DownloadOutcome::Completed;
+}
+
 // Reads the file up to the size announced in the header. A read error, or a file that ends
-// early, would otherwise leave the module with less than announced and still look complete.
-DownloadOutcome SendBlocks(const DownloadSource& source) {
+// early, grows or changes meanwhile, would otherwise leave the module with other bytes than
+// the file's and still look complete.
+DownloadOutcome SendBlocks(DownloadSource* source) {
     uint32_t sent = 0;
     uint32_t mark = 0;
-    PrintDownloadProgress(sent, source.size);
+    PrintDownloadProgress(sent, source->size);
     uint8_t block[DOWNLOAD_BLOCK_SIZE];
-    while (sent < source.size) {
+    while (sent < source->size) {
         if (StopAtSafePoint()) {
             return DownloadOutcome::Interrupted;
         }
-        uint32_t wanted = std::min(DOWNLOAD_BLOCK_SIZE, source.size - sent);
         uint32_t count = 0;
-        if (!ReadConfigFileBlock(source.file, block, wanted, &count)) {
-            printf("\n");
-            PrintFileError("Read", source.path);
-            return DownloadOutcome::FileReadFailed;
+        DownloadOutcome outcome = ReadNextBlock(source, sent, block, &count);
+        if (outcome == DownloadOutcome::Completed) {
+            outcome = SendBlock(block, count, &sent, &mark, source->size);
         }
-        if (count == 0) {
-            printf("\nFile ended after %lu of %lu Byte: %s\n", static_cast<unsigned long>(sent),
-                   static_cast<unsigned long>(source.size), source.path);
-            return DownloadOutcome::FileReadFailed;
-        }
-        DownloadOutcome outcome = SendBlock(block, count, &sent, &mark, source.size);
         if (outcome != DownloadOutcome::Completed) {
             return outcome;
         }
     }
-    return DownloadOutcome::Completed;
+    return CheckFileAsSent(*source);
 }
 
 DownloadOutcome CloseDownload(const DownloadSource& source) {
@@ -164,7 +263,7 @@ DownloadOutcome RunDownload(DownloadSource* source) {
     if (!SendDownloadHeader(source->size)) {
         return DownloadOutcome::HeaderRejected;
     }
-    outcome = SendBlocks(*source);
+    outcome = SendBlocks(source);
     if (outcome != DownloadOutcome::Completed) {
         return outcome;
     }
@@ -175,8 +274,12 @@ DownloadOutcome Download(const char* path) {
     if (path == nullptr || path[0] == '\0') {
         return DownloadOutcome::NoPath;
     }
-    if (!IsSendableFileName(ConfigFileName(path))) {
+    std::string name = ConfigFileName(path);
+    if (!IsSendableFileName(name)) {
         printf("File name contains a line feed, nothing sent: %s\n", path);
+        return DownloadOutcome::NameNotSendable;
+    }
+    if (RefuseNameTooLong(path, name)) {
         return DownloadOutcome::NameNotSendable;
     }
     DownloadSource source;

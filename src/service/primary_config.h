@@ -10,6 +10,8 @@
 
 inline constexpr uint32_t DOWNLOAD_BLOCK_SIZE = 256;
 inline constexpr size_t DOWNLOAD_HEADER_SIZE = 8;
+// The longest name the module keeps: its name buffer holds 127 bytes and a terminating zero.
+inline constexpr size_t MAX_DOWNLOAD_NAME_LENGTH = 127;
 
 // How a download ended. DownloadPrimaryConfig reports every outcome on the console; this is
 // for callers that need to act on it.
@@ -18,13 +20,13 @@ enum class DownloadOutcome {
     NoPath,     // empty path: nothing done
     OpenFailed,
     NotRegularFile,   // a pipe, a device: nothing with a size to announce
-    NameNotSendable,  // the name holds a line feed, which would corrupt the timestamp frame
+    NameNotSendable,  // a line feed (it would corrupt the timestamp frame), or too long
     SizeInvalid,      // size unknown, or too large for the header's 32 bits
     TimeUnavailable,
     HeaderRejected,
     PortWriteFailed,
     BlockRejected,
-    FileReadFailed,  // read error, or the file ended before its size
+    FileReadFailed,  // read error, the file ended before its size, grew or changed
     TimestampRejected,
     Interrupted,  // stopped between two blocks by an interrupt; nothing more was sent
 };

@@ -12,6 +12,7 @@
 #include "framing.h"
 #include "interrupts.h"
 #include "progress.h"
+#include "transfer_file.h"
 #include "update_outcome.h"
 
 void ExpectFileSize(UpdateLine* line, uint32_t fileSize, uint32_t alreadyRead) {
@@ -20,7 +21,63 @@ void ExpectFileSize(UpdateLine* line, uint32_t fileSize, uint32_t alreadyRead) {
     line->position = alreadyRead;
 }
 
+void WatchFileContent(UpdateLine* line, FILE* stream, std::span<const uint8_t> readBefore) {
+    line->watched = true;
+    if (!ReadOpenFileStamp(stream, &line->stamp)) {
+        line->stamp = FileStamp{};
+    }
+    line->readSoFar = ContentHash{};
+    AddToContentHash(&line->readSoFar, readBefore.data(), readBefore.size());
+}
+
 namespace {
+
+// Reads the file again from its start, as many bytes as `expected` counts, and compares them
+// with it. The stream is left just after those bytes.
+bool FileStartMatches(FILE* stream, const ContentHash& expected) {
+    if (fseek(stream, 0, SEEK_SET) != 0) {
+        return false;
+    }
+    ContentHash again;
+    uint8_t buffer[4096];
+    while (again.bytes < expected.bytes) {
+        size_t wanted = sizeof buffer;
+        if (expected.bytes - again.bytes < wanted) {
+            wanted = static_cast<size_t>(expected.bytes - again.bytes);
+        }
+        size_t count = fread(buffer, 1, wanted, stream);
+        if (count == 0) {
+            return false;
+        }
+        AddToContentHash(&again, buffer, count);
+    }
+    return again == expected;
+}
+
+// Between two reads. A stamp that is still the one last seen means nothing was written; a new
+// one (a touch as well as a rewrite) has the bytes read so far compared with the file. When
+// they are still its start, reading goes on where it was, in the file as it is now.
+bool ReadSoFarStillInFile(FILE* stream, UpdateLine* line) {
+    FileStamp now;
+    if (!ReadOpenFileStamp(stream, &now) || now == line->stamp) {
+        return true;
+    }
+    line->stamp = now;
+    if (!FileStartMatches(stream, line->readSoFar)) {
+        return false;
+    }
+    // The character read ahead was taken from the file but is not yet in the hash.
+    for (uint64_t i = line->readSoFar.bytes; i < line->position; ++i) {
+        getc(stream);
+    }
+    return true;
+}
+
+// At the end of the file: it must hold exactly what was read, nothing changed and nothing
+// more. The end-of-file indicator is set again, as the callers' loops expect.
+bool WholeFileStillAsRead(FILE* stream, const UpdateLine& line) {
+    return FileStartMatches(stream, line.readSoFar) && getc(stream) == EOF;
+}
 
 // The next character: the one read ahead first, then the stream. A character past the
 // expected size means the file grew; it is not taken.
@@ -97,6 +154,21 @@ LineRead ReadOutcome(FILE* stream, UpdateLine* line) {
     return line->length > 0 ? LineRead::Line : LineRead::EndOfFile;
 }
 
+// A watched file: the line joins what was read, and the read that reaches the end of the
+// file is complete only when the file, read again, is all that was read.
+LineRead CheckWatchedContent(FILE* stream, UpdateLine* line, LineRead read) {
+    if (!line->watched || read == LineRead::ReadError) {
+        return read;
+    }
+    AddToContentHash(&line->readSoFar, line->text, line->length);
+    bool atEnd = feof(stream) && line->ahead == EOF;
+    if (atEnd && !WholeFileStillAsRead(stream, *line)) {
+        line->fault = ReadFault::Changed;
+        return LineRead::ReadError;
+    }
+    return read;
+}
+
 }  // namespace
 
 LineRead ReadUpdateLine(FILE* stream, UpdateLine* line) {
@@ -104,6 +176,11 @@ LineRead ReadUpdateLine(FILE* stream, UpdateLine* line) {
     NoteLineInHand(line->number);
     line->length = 0;
     line->cut = false;
+    line->text[0] = '\0';
+    if (line->watched && !ReadSoFarStillInFile(stream, line)) {
+        line->fault = ReadFault::Changed;
+        return LineRead::ReadError;
+    }
     int c = EOF;
     while (line->length < MAX_LINE_CHARS && (c = NextFileChar(stream, line)) != EOF) {
         Append(line, c);
@@ -115,7 +192,7 @@ LineRead ReadUpdateLine(FILE* stream, UpdateLine* line) {
         TakeLineEndOfFullPiece(stream, line);
     }
     line->text[line->length] = '\0';
-    return ReadOutcome(stream, line);
+    return CheckWatchedContent(stream, line, ReadOutcome(stream, line));
 }
 
 long ProgressPercent(uint32_t total, uint32_t size) {
@@ -136,8 +213,26 @@ void PrintDone() {
     printf("\rWriting User configuration... done.  \n");
 }
 
+namespace {
+
+// A message of its own, so on standard error; standard output only ends its progress line.
+void PrintFileChanged(const UpdateSource& source, const UpdateLine& line) {
+    printf("\n");
+    fflush(stdout);
+    fprintf(stderr,
+            "tarnix: Read error in file '%s' at line %i: the file changed while it was being "
+            "sent\n",
+            source.fileName, line.number);
+}
+
+}  // namespace
+
 void PrintReadError(const UpdateSource& source, const UpdateLine& line) {
     NoteUpdateFailure(UpdateOutcome::ReadError);
+    if (line.fault == ReadFault::Changed) {
+        PrintFileChanged(source, line);
+        return;
+    }
     auto bytes = [](uint64_t count) { return static_cast<unsigned long>(count); };
     printf("\nRead error in file '%s' at line %i: ", source.fileName, line.number);
     switch (line.fault) {

@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <span>
 
+#include "file_change.h"
 #include "framing.h"
 #include "transfer.h"
 
@@ -15,9 +17,10 @@ inline constexpr size_t MAX_LINE_END_CHARS = 2;
 inline constexpr size_t LINE_BUFFER_SIZE =
     MAX_LINE_CHARS + MAX_LINE_END_CHARS + DATA_LINE_SPARE_BYTES;
 
-// Why a read failed: the stream reported an error, or the file no longer has the size taken
-// when it was opened (it ended before that size, or goes on past it).
-enum class ReadFault { None, Stream, EndedEarly, Grew };
+// Why a read failed: the stream reported an error, the file no longer has the size taken
+// when it was opened (it ended before that size, or goes on past it), or it no longer holds
+// what was read from it (WatchFileContent).
+enum class ReadFault { None, Stream, EndedEarly, Grew, Changed };
 
 struct UpdateLine {
     char text[LINE_BUFFER_SIZE] = {};
@@ -29,7 +32,10 @@ struct UpdateLine {
     bool sizeKnown = false;  // set by ExpectFileSize
     uint32_t fileSize = 0;
     ReadFault fault = ReadFault::None;
-    int error = 0;  // errno of a stream error
+    int error = 0;          // errno of a stream error
+    bool watched = false;   // set by WatchFileContent
+    FileStamp stamp;        // the file's stamp when it last held what was read
+    ContentHash readSoFar;  // every line handed out, and what was read before them
 };
 
 enum class LineRead { Line, EndOfFile, ReadError };
@@ -37,6 +43,12 @@ enum class LineRead { Line, EndOfFile, ReadError };
 // Lets every read check the file against `fileSize`, the size the run took when it opened
 // the file; `alreadyRead` bytes (a header) were read before the first line.
 void ExpectFileSize(UpdateLine* line, uint32_t fileSize, uint32_t alreadyRead);
+
+// Lets the reads notice a file that is written to while it is sent, after ExpectFileSize:
+// `readBefore` holds the bytes read before the first line (the header). Between two reads a
+// new stamp of the file has the bytes read so far compared with the file as it is now; at
+// the end the whole file is read again and compared. A difference is ReadFault::Changed.
+void WatchFileContent(UpdateLine* line, FILE* stream, std::span<const uint8_t> readBefore);
 
 // Reads the next line of at most MAX_LINE_CHARS characters, up to and including its LF. A
 // longer line comes in pieces, each but the last with `cut` set; a line end that follows a

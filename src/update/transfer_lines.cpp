@@ -7,13 +7,14 @@
 namespace {
 
 // Forwards the lines until the end of the file. False when a line was rejected or could not
-// be read (the file ending before the size taken at its opening included); End is then not
-// sent. A last line without a line end sets the end-of-file indicator as it is read, so the
-// loop ends after it without the done line: the done line belongs to the read that finds
+// be read (the file ending before the size taken at its opening, or changing, included); End
+// is then not sent. A last line without a line end sets the end-of-file indicator as it is read, so
+// the loop ends after it without the done line: the done line belongs to the read that finds
 // nothing more.
 bool ForwardAllLines(const UpdateSource& source, uint8_t modNr) {
     UpdateLine line;
     ExpectFileSize(&line, source.size, 0);
+    WatchFileContent(&line, source.stream, {});
     uint32_t total = 0;
     while (!feof(source.stream)) {
         if (TransferMustStop()) {

@@ -86,9 +86,9 @@ Step HandleRecordLine(RecordTransfer* transfer) {
 
 // Forwards the records until the end of the file. False when anything was rejected, a record
 // did not fit the line buffer, or a line could not be read (the file ending before the size
-// taken at its opening included). A last line without a line end sets the end-of-file
-// indicator as it is read, so the loop ends after it without the done line: the done line
-// belongs to the read that finds nothing more.
+// taken at its opening, or changing, included). A last line without a line end sets the
+// end-of-file indicator as it is read, so the loop ends after it without the done line: the
+// done line belongs to the read that finds nothing more.
 bool ForwardAllRecords(RecordTransfer* transfer) {
     FILE* stream = transfer->source.stream;
     while (!feof(stream)) {
@@ -111,6 +111,16 @@ bool ForwardAllRecords(RecordTransfer* transfer) {
     return true;
 }
 
+// The header check says only that the CRC is wrong; the commonest cause gets a name.
+void PrintHeaderHint(const UpdateSource& source, const UpdateHeaderCheck& header) {
+    if (!LooksLikeHexWithoutHeader(header)) {
+        return;
+    }
+    fflush(stdout);
+    fprintf(stderr, "tarnix: '%s' looks like an Intel HEX file without the 32-byte update header\n",
+            source.fileName);
+}
+
 }  // namespace
 
 bool TransferRecords(const UpdateSource& source, uint8_t modNr) {
@@ -118,6 +128,7 @@ bool TransferRecords(const UpdateSource& source, uint8_t modNr) {
     if (!header.valid) {
         NoteUpdateFailure(UpdateOutcome::HeaderCheck);
         printf("File Header CRC incorrect - aborting !!!\n");
+        PrintHeaderHint(source, header);
         return false;
     }
     printf("Block Size is : %d\n", static_cast<int>(header.blockSize));
@@ -128,6 +139,7 @@ bool TransferRecords(const UpdateSource& source, uint8_t modNr) {
     RecordTransfer transfer{
         .source = source, .modNr = modNr, .block = {.blockSize = header.blockSize}, .line = {}};
     ExpectFileSize(&transfer.line, source.size, static_cast<uint32_t>(UPDATE_HEADER_SIZE));
+    WatchFileContent(&transfer.line, source.stream, header.bytes);
     printf("\nWriting User configuration... %4ld %%", 0L);
     fflush(stdout);
     bool allAccepted = ForwardAllRecords(&transfer);

@@ -19,14 +19,19 @@ static uint32_t ReadLittleEndian32(const uint8_t* bytes) {
 }
 
 UpdateHeaderCheck CheckUpdateHeader(FILE* stream) {
-    uint8_t header[UPDATE_HEADER_SIZE] = {};
     UpdateHeaderCheck check;
-    if (fread(header, 1, sizeof header, stream) != sizeof header) {
+    uint8_t* header = check.bytes.data();
+    check.length = fread(header, 1, UPDATE_HEADER_SIZE, stream);
+    if (check.length != UPDATE_HEADER_SIZE) {
         return check;
     }
-    check.valid = ComputeCrc32(header, sizeof header) == 0;
+    check.valid = ComputeCrc32(header, UPDATE_HEADER_SIZE) == 0;
     check.blockSize = ReadLittleEndian32(header + BLOCK_SIZE_OFFSET);
     return check;
+}
+
+bool LooksLikeHexWithoutHeader(const UpdateHeaderCheck& check) {
+    return !check.valid && check.length > 0 && check.bytes[0] == ':';
 }
 
 RecordLine ClassifyRecordLine(const char* line, size_t length, int previousCount) {

@@ -1,6 +1,7 @@
 #pragma once
 // The update file: a 32-byte header protected by a CRC-32, then Intel HEX text records.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -16,11 +17,17 @@ uint32_t ComputeCrc32(const uint8_t* data, size_t len);
 struct UpdateHeaderCheck {
     bool valid = false;      // 32 bytes could be read and their CRC register is 0
     uint32_t blockSize = 0;  // bytes 24..27, little-endian
+    std::array<uint8_t, UPDATE_HEADER_SIZE> bytes{};  // as read, for the content check
+    size_t length = 0;                                // bytes read, fewer for a short file
 };
 
 // Reads the 32-byte header at the stream's position with one read and checks it. A file too
 // short to hold a header is invalid.
 UpdateHeaderCheck CheckUpdateHeader(FILE* stream);
+
+// True when a header that failed its check is the first record of an Intel HEX file: the
+// HEX file was given without the update header before it.
+bool LooksLikeHexWithoutHeader(const UpdateHeaderCheck& check);
 
 inline constexpr char RECORD_DATA = '0';
 inline constexpr char RECORD_END_OF_FILE = '1';

@@ -1,6 +1,8 @@
 // What the line and the files can do to a run: a closed standard output, update files that are
-// no regular files, bytes beyond the one reply, a hang-up, and the exclusive-use flag.
+// no regular files or change while they are sent, bytes beyond the one reply, a hang-up, and
+// the exclusive-use flag.
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -88,6 +90,82 @@ TEST_F(LineFaults, UpdateFileThatIsNoRegularFileIsRefusedWithItsReason) {
                   std::string::npos)
             << run.stderrText;
         EXPECT_EQ(CommandSequence(run.module), "F");
+    }
+}
+
+// Overwrites the file in place (the same file, as cp does) with other bytes and sets its
+// modification time back to what it was, so that only the content and the change time tell.
+void RewriteKeepingTheTime(const std::string& path, const std::string& content) {
+    struct stat before {};
+    ASSERT_EQ(stat(path.c_str(), &before), 0);
+    ASSERT_TRUE(WriteFileBytes(path, content));
+    const timespec times[2] = {{0, UTIME_OMIT}, before.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+// The file is rewritten or grows while the program waits for the module's reply to its fifth
+// Data command or block. The module must not be told that it has the file: no End in line
+// mode, no ETX and timestamp for the download, and no success. The same bytes written again
+// are no change.
+TEST_F(LineFaults, FileRewrittenOrGrownDuringTheTransferFailsTheRun) {
+    auto records = [](uint32_t seed) {
+        std::vector<std::string> lines = MakeRecordLines(0, PatternBytes(200 * 16, seed));
+        lines.push_back(MakeEndRecord());
+        return BuildUpdateFile(0xFFFFFFFF, lines);
+    };
+    auto bytes = [](uint32_t seed) {
+        Bytes pattern = PatternBytes(20 * 256, seed);
+        return std::string(pattern.begin(), pattern.end());
+    };
+    std::string lines;
+    for (int i = 0; i < 200; ++i) {
+        lines += std::string(38, 'L') + "\r\n";
+    }
+    const std::string changed = "the file changed while it was being sent\n";
+    const std::string five = std::string(5, 'C');
+    struct Case {
+        const char* what;
+        ProgramLaunch launch;
+        std::string path, content, replacement;  // the replacement is written after reply 6
+        std::string commands;                    // frames the module received
+        unsigned blocks;                         // download blocks it received
+        std::string message;                     // on standard error; empty: completes
+    };
+    std::string upd = dir_ + "/cur.upd", txt = dir_ + "/cur.txt", ttf = dir_ + "/acex.ttf";
+    const Case cases[] = {
+        {"record mode", Tarnix({"0x89", upd, "0", "{port}"}), upd, records(1), records(2),
+         "B" + five + "EF", 0, "tarnix: Read error in file '" + upd + "' at line 6: " + changed},
+        {"line mode", Tarnix({"0x89", txt, "1", "{port}"}), txt, lines,
+         std::string(lines).replace(0, 3, "MMM"), "B" + five + "F", 0,
+         "tarnix: Read error in file '" + txt + "' at line 6: " + changed},
+        {"download", Service({"download", ttf}), ttf, bytes(1), bytes(2), " ", 5,
+         "tarnix-service: Read error in file '" + ttf + "': " + changed},
+        {"download grows", Service({"download", ttf}), ttf, bytes(1), bytes(1) + "more", " ", 20,
+         "tarnix-service: Read error in file '" + ttf + "': the file grew beyond its 5120 bytes\n"},
+        {"same bytes again", Tarnix({"0x89", upd, "0", "{port}"}), upd, records(1), records(1),
+         "B" + std::string(200, 'C') + "DEF", 0, ""},
+    };
+    for (const Case& c : cases) {
+        Write(c.path.substr(dir_.size() + 1), c.content);
+        ProgramLaunch launch = c.launch;
+        launch.hookAfterReplies = 6;
+        launch.hook = [&] { RewriteKeepingTheTime(c.path, c.replacement); };
+        ModuleConfig config;
+        config.checkRecords = c.launch.args[2] == "0";
+        ProgramRun run = RunAgainstModule(launch, config);
+        EXPECT_EQ(CommandSequence(run.module), c.commands) << c.what;
+        const std::vector<DownloadRecord>& downloads = run.module.downloads;
+        EXPECT_EQ(downloads.empty() ? 0 : downloads[0].blocks, c.blocks) << c.what;
+        EXPECT_TRUE(downloads.empty() || !downloads[0].closed) << c.what;
+        bool completes = c.message.empty();
+        EXPECT_EQ(run.exitCode, completes ? 0 : 1) << c.what << DescribeRun(run);
+        EXPECT_EQ(run.stderrText.find(": completed") != std::string::npos, completes) << c.what;
+        EXPECT_EQ(run.stdoutText.find("completed successfully"), std::string::npos) << c.what;
+        if (!completes) {
+            EXPECT_NE(run.stderrText.find(c.message), std::string::npos) << run.stderrText;
+            EXPECT_EQ(run.stdoutText.find("done"), std::string::npos) << run.stdoutText;
+            EXPECT_TRUE(run.module.timestamps.empty()) << c.what;
+        }
     }
 }
 

@@ -496,6 +496,29 @@ TEST_F(ServiceTool, UnsendableFileIsReportedAndNothingSent) {
     }
 }
 
+// The module keeps at most 127 bytes of the name it is told: a name of 127 goes out whole, a
+// longer one is refused before anything is sent.
+TEST_F(ServiceTool, DownloadNameLongerThanTheModuleKeepsIsRefused) {
+    for (size_t length : {127, 128}) {
+        std::string name = std::string(length - 4, 'n') + ".ttf";
+        std::string path = WriteConfig(name, 300);
+        ProgramRun run = Run({"download", path, "status"});
+        if (length == 127) {
+            EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+            ASSERT_EQ(run.module.timestamps.size(), 1u);
+            EXPECT_EQ(run.module.timestamps[0].fileName, name);
+            continue;
+        }
+        EXPECT_EQ(run.module.received, Bytes{});
+        EXPECT_EQ(AfterOpen(run), "");
+        EXPECT_EQ(BeforeOutcomeLine(run),
+                  "tarnix-service: the file name '" + name +
+                      "' is 128 bytes long, the module keeps at most 127; nothing sent: " + path +
+                      "\ntarnix-service: download failed; 1 further operation not run\n");
+        EXPECT_EQ(run.exitCode, 1);
+    }
+}
+
 // ---- command line and port ------------------------------------------------------------------
 
 TEST_F(ServiceTool, MalformedCommandLineIsRefusedBeforeThePortIsOpened) {

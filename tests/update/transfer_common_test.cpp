@@ -107,4 +107,45 @@ TEST(ReadUpdateLine, FileThatIsNotTheExpectedSizeIsAReadError) {
     }
 }
 
+// A stream without a file behind it has no stamp: only the content, read again at the end,
+// can tell that bytes already handed out are no longer the file's. The change is made after
+// the first line was read.
+TEST(ReadUpdateLine, WatchedFileThatNoLongerHoldsWhatWasReadIsChanged) {
+    struct Case {
+        std::string content;
+        size_t changedAt;  // npos: no change
+        int failingLine;   // 0: read to its end
+    };
+    const size_t NONE = std::string::npos;
+    for (const Case& c : {Case{"ab\r\ncd\r\n", NONE, 0}, Case{"ab\r\ncd\r\n", 0, 3},
+                          Case{"ab\r\ncd", 1, 2}, Case{"HEADab\r\n", 2, 2}}) {
+        std::string buffer = c.content;
+        FILE* stream = fmemopen(buffer.data(), buffer.size(), "rb");
+        ASSERT_NE(stream, nullptr);
+        bool header = c.content.starts_with("HEAD");
+        size_t before = header ? 4 : 0;
+        fseek(stream, static_cast<long>(before), SEEK_SET);
+        UpdateLine line;
+        ExpectFileSize(&line, static_cast<uint32_t>(buffer.size()), static_cast<uint32_t>(before));
+        WatchFileContent(&line, stream,
+                         std::span(reinterpret_cast<const uint8_t*>(c.content.data()), before));
+        ASSERT_EQ(ReadUpdateLine(stream, &line), LineRead::Line);
+        if (c.changedAt != NONE) {
+            buffer[c.changedAt] = 'x';
+        }
+        LineRead read = LineRead::Line;
+        while (read == LineRead::Line) {
+            read = ReadUpdateLine(stream, &line);
+        }
+        EXPECT_EQ(read, c.failingLine == 0 ? LineRead::EndOfFile : LineRead::ReadError)
+            << c.content;
+        EXPECT_EQ(line.fault, c.failingLine == 0 ? ReadFault::None : ReadFault::Changed)
+            << c.content;
+        if (c.failingLine != 0) {
+            EXPECT_EQ(line.number, c.failingLine) << c.content;
+        }
+        fclose(stream);
+    }
+}
+
 }  // namespace

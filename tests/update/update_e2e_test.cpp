@@ -160,16 +160,28 @@ TEST_F(UpdateProgram, RecordsAfterTheEndRecordAndShortLinesAreHandled) {
     EXPECT_EQ(DataLines(run.module), (std::vector<std::string>{lines[2], lines[5]}));
 }
 
+// A file that begins with ':' is an Intel HEX file given without its header: that is said on
+// standard error. Other files fail the check without a guess.
 TEST_F(UpdateProgram, DamagedOrShortHeaderSendsOnlyFinish) {
     std::string content = BuildUpdateFile(256, ShortRecordFile());
     content[5] ^= 0x20;
-    for (const std::string& bytes : {content, std::string("short file")}) {
+    std::string hexOnly;
+    for (const std::string& line : ShortRecordFile()) {
+        hexOnly += line + "\r\n";
+    }
+    const std::pair<std::string, bool> cases[] = {
+        {content, false}, {"short file", false}, {hexOnly, true}, {MakeEndRecord(), true}};
+    for (const auto& [bytes, hinted] : cases) {
         std::string path = Write("damaged.upd", bytes);
         ProgramRun run = Run({"0x89", path, "0", "{port}"});
         EXPECT_EQ(run.module.received, Command('F'));
         EXPECT_EQ(AfterBanner(run),
                   Opened(run) + "File Header CRC incorrect - aborting !!!\n" + KEY_PROMPT);
         EXPECT_EQ(run.exitCode, 1);
+        std::string hint = "tarnix: '" + path +
+                           "' looks like an Intel HEX file without the 32-byte update header\n";
+        EXPECT_EQ(run.stderrText.find(hinted ? hint : "Intel HEX") != std::string::npos, hinted)
+            << bytes << run.stderrText;
     }
 }
 
