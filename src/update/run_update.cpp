@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -11,6 +12,7 @@
 #include "framing.h"
 #include "interrupts.h"
 #include "open_file_dialog.h"
+#include "outcome_line.h"
 #include "port_choice.h"
 #include "standard_streams.h"
 #include "transfer.h"
@@ -63,34 +65,39 @@ FILE* OpenUpdateFile(const char* fileName, uint32_t* size) {
     return stream;
 }
 
-bool TransferFile(const RunSettings& settings) {
+UpdateResult TransferFile(const RunSettings& settings) {
+    UpdateResult result;
     if (StopAtSafePoint()) {
-        return false;
+        NoteFailure(&result, UpdateOutcome::Interrupted, 0);
+        return result;
     }
     PurgeComInput();
     UpdateSource source;
     source.fileName = settings.fileName.c_str();
+    source.progressLines = ProgressLinesRequested();
     source.stream = OpenUpdateFile(source.fileName, &source.size);
     if (source.stream == nullptr) {
-        NoteUpdateFailure(UpdateOutcome::FileRefused);
-        return false;
+        NoteFailure(&result, UpdateOutcome::FileRefused, 0);
+        return result;
     }
-    bool completed = settings.progMode == PROG_MODE_LINES ? TransferLines(source, settings.modNr)
-                                                          : TransferRecords(source, settings.modNr);
+    result = settings.progMode == PROG_MODE_LINES ? TransferLines(source, settings.modNr)
+                                                  : TransferRecords(source, settings.modNr);
     fclose(source.stream);
-    return completed;
+    return result;
 }
 
 // Whatever happened after the port was opened, the module is released and the port closed.
-int UpdateOnOpenPort(const RunSettings& settings) {
+UpdateResult UpdateOnOpenPort(const RunSettings& settings) {
+    UpdateResult result;
     if (settings.fileName.empty()) {
-        NoteUpdateFailure(UpdateOutcome::NoFile);
+        NoteFailure(&result, UpdateOutcome::NoFile, 0);
+    } else {
+        result = TransferFile(settings);
     }
-    bool completed = !settings.fileName.empty() && TransferFile(settings);
     SendCommand(CMD_FINISH, settings.modNr);
-    NoteCommandSent();
+    result.commands++;
     CloseComPort();
-    return completed ? EXIT_UPDATE_COMPLETED : EXIT_UPDATE_NOT_DONE;
+    return result;
 }
 
 // The prompt is part of every run's output; the wait only where a person can answer it. A
@@ -115,14 +122,13 @@ int RefuseCommandLine(const RunSettings& settings) {
 }
 
 // What standard output cannot say without changing its texts, on standard error.
-void ReportRunFacts(bool portWasOpened) {
+void ReportRunFacts(const UpdateResult& result, bool portWasOpened) {
     fflush(stdout);
-    unsigned long discarded = DiscardedReplyBytes();
-    if (discarded > 0) {
+    if (result.discarded > 0) {
         fprintf(stderr,
                 "%s: %lu unexpected byte%s discarded before commands (the module or line noise "
                 "sent more than one reply)\n",
-                PROGRAM, discarded, discarded == 1 ? "" : "s");
+                PROGRAM, result.discarded, result.discarded == 1 ? "" : "s");
     }
     if (portWasOpened && ComPortHungUp()) {
         fprintf(stderr, "%s: the port's device was disconnected or hung up; update stopped\n",
@@ -138,40 +144,52 @@ void ReportInterrupt(bool portWasOpened) {
             portWasOpened ? "; module released" : "");
 }
 
-int RunOnChosenPort(const RunSettings& settings, bool* portOpened) {
+UpdateResult RunOnChosenPort(const RunSettings& settings, bool* portOpened) {
     *portOpened = false;
+    UpdateResult result;
     if (InterruptRequested()) {
-        return EXIT_UPDATE_NOT_DONE;  // nothing opened yet: nothing to release
+        NoteFailure(&result, UpdateOutcome::Interrupted, 0);  // nothing opened: nothing to release
+        return result;
     }
     if (OpenChosenPort(settings.port, LINE_BAUD_RATE) < 0) {
         printf("COM port not opened !\n");
-        NoteUpdateFailure(UpdateOutcome::PortNotOpened);
-        return EXIT_PORT_NOT_OPENED;
+        NoteFailure(&result, UpdateOutcome::PortNotOpened, 0);
+        return result;
     }
     *portOpened = true;
     return UpdateOnOpenPort(settings);
 }
 
-// The run's outcome in plain words, with the figures to compare between runs. An interrupt or
-// a hang-up explains the failure that the command under way then showed.
-void ReportOutcome(const RunSettings& settings) {
-    UpdateTally tally = CurrentUpdateTally();
-    if (InterruptRequested()) {
-        tally.outcome = UpdateOutcome::Interrupted;
-    } else if (ComPortHungUp() && tally.outcome != UpdateOutcome::PortNotOpened) {
-        tally.outcome = UpdateOutcome::HungUp;
-    }
+// The run's outcome in plain words, with the figures to compare between runs.
+void ReportOutcome(const RunSettings& settings, const UpdateResult& result, double elapsedSeconds) {
     fflush(stdout);
     fprintf(stderr, "%s: %s\n", PROGRAM,
-            DescribeUpdateOutcome(tally, settings.modNr, PortChoiceName(settings.port),
-                                  UpdateElapsedSeconds(), InterruptName())
+            DescribeUpdateOutcome(result, settings.modNr, PortChoiceName(settings.port),
+                                  elapsedSeconds, InterruptName())
                 .c_str());
+}
+
+int ExitStatusFor(const UpdateResult& result) {
+    switch (result.outcome) {
+        case UpdateOutcome::Completed:
+            return EXIT_UPDATE_COMPLETED;
+        case UpdateOutcome::PortNotOpened:
+            return EXIT_PORT_NOT_OPENED;
+        case UpdateOutcome::Interrupted:
+            return ExitStatusForSignal(InterruptSignal());
+        default:
+            return EXIT_UPDATE_NOT_DONE;
+    }
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 }  // namespace
 
 int RunUpdateProgram(int argc, const char* const* argv) {
-    StartUpdateTally();
+    auto start = std::chrono::steady_clock::now();
     PrintBanner();
     RunSettings settings = ParseArguments(argc, argv, PlatformPortForms());
     if (!settings.refusals.empty()) {
@@ -181,19 +199,20 @@ int RunUpdateProgram(int argc, const char* const* argv) {
         settings.fileName = ShowOpenFileDialog("Kelvra Tarnix - Open UPD-File", "*.upd");
     }
     bool portOpened = false;
-    int status = RunOnChosenPort(settings, &portOpened);
-    ReportRunFacts(portOpened);
+    UpdateResult result = RunOnChosenPort(settings, &portOpened);
+    ReportRunFacts(result, portOpened);
+    result = ExplainStop(result, InterruptRequested(), portOpened && ComPortHungUp());
     if (InterruptRequested()) {
         // The user wants the program gone, not a question.
         ReportInterrupt(portOpened);
-        ReportOutcome(settings);
-        return ExitStatusForSignal(InterruptSignal());
+        ReportOutcome(settings, result, SecondsSince(start));
+        return ExitStatusFor(result);
     }
-    ReportOutcome(settings);
+    ReportOutcome(settings, result, SecondsSince(start));
     WaitForKey();
     if (InterruptRequested()) {
         ReportInterrupt(portOpened);
         return ExitStatusForSignal(InterruptSignal());
     }
-    return status;
+    return ExitStatusFor(result);
 }

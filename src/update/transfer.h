@@ -1,8 +1,8 @@
 #pragma once
 // The two ways of loading an update file into the module: line mode forwards every line as a
 // Data command; record mode checks the header and forwards the Intel HEX records, telling the
-// module when to program a block. Both print every outcome and return whether the update
-// completed: Start, every command and End acknowledged.
+// module when to program a block. Both print every outcome and return what the transfer did
+// (update_outcome.h).
 //
 // What a failure leaves behind differs between the modes. Record mode sends End after any
 // rejection or read error inside the loop, so that the module leaves its update state; line
@@ -12,18 +12,18 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "update_outcome.h"
+
 struct UpdateSource {
     FILE* stream = nullptr;  // open in binary mode, at the start of the file
     uint32_t size = 0;       // whole file, header included
     const char* fileName = "";
+    bool progressLines = false;  // the progress figure also on standard error (outcome_line.h)
 };
 
 // Both stop at the next safe point after an interrupt (interrupts.h) as after a failure there,
-// and after a hang-up of the port without sending anything more (not even End).
-bool TransferLines(const UpdateSource& source, uint8_t modNr);
-bool TransferRecords(const UpdateSource& source, uint8_t modNr);
-
-// Bytes that were waiting before an update command was sent and were discarded, so far in the
-// run. Under stop-and-wait they cannot be that command's reply; a count above 0 means the
-// module (or line noise) sent more than one reply to some command.
-unsigned long DiscardedReplyBytes();
+// and after a hang-up of the port without sending anything more (not even End). The result
+// says how the transfer ended, with its figures; it is Completed only when Start, every command
+// and End were acknowledged.
+UpdateResult TransferLines(const UpdateSource& source, uint8_t modNr);
+UpdateResult TransferRecords(const UpdateSource& source, uint8_t modNr);

@@ -4,13 +4,14 @@
 #include "transfer_common.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdarg>
 #include <cstring>
 
 #include "com_port.h"
+#include "exchange.h"
 #include "framing.h"
 #include "interrupts.h"
+#include "outcome_line.h"
 #include "progress.h"
 #include "transfer_file.h"
 #include "update_outcome.h"
@@ -173,7 +174,6 @@ LineRead CheckWatchedContent(FILE* stream, UpdateLine* line, LineRead read) {
 
 LineRead ReadUpdateLine(FILE* stream, UpdateLine* line) {
     line->number++;
-    NoteLineInHand(line->number);
     line->length = 0;
     line->cut = false;
     line->text[0] = '\0';
@@ -203,14 +203,36 @@ void PrintLoading(const UpdateSource& source) {
     printf("\nLoading : %ld Byte from %s\n", static_cast<long>(source.size), source.fileName);
 }
 
-// The progress line is rewritten in place; flush so that it shows without a line end.
-void PrintProgress(uint32_t total, uint32_t size) {
-    printf("\rWriting User configuration... %4ld %%", ProgressPercent(total, size));
+namespace {
+
+void ShowProgressFigure(TransferRun* run, long percent) {
+    if (!run->source.progressLines || percent == run->shownPercent) {
+        return;
+    }
+    run->shownPercent = percent;
     fflush(stdout);
+    fputs(ProgressLineText(percent).c_str(), stderr);
 }
 
-void PrintDone() {
+}  // namespace
+
+// The progress line is rewritten in place; flush so that it shows without a line end.
+void PrintProgress(TransferRun* run) {
+    long percent = ProgressPercent(run->total, run->source.size);
+    printf("\rWriting User configuration... %4ld %%", percent);
+    fflush(stdout);
+    ShowProgressFigure(run, percent);
+}
+
+void PrintFirstProgress(TransferRun* run) {
+    printf("\nWriting User configuration... %4ld %%", 0L);
+    fflush(stdout);
+    ShowProgressFigure(run, 0);
+}
+
+void PrintDone(TransferRun* run) {
     printf("\rWriting User configuration... done.  \n");
+    ShowProgressFigure(run, 100);
 }
 
 namespace {
@@ -227,8 +249,10 @@ void PrintFileChanged(const UpdateSource& source, const UpdateLine& line) {
 
 }  // namespace
 
-void PrintReadError(const UpdateSource& source, const UpdateLine& line) {
-    NoteUpdateFailure(UpdateOutcome::ReadError);
+void PrintReadError(TransferRun* run) {
+    const UpdateSource& source = run->source;
+    const UpdateLine& line = run->line;
+    NoteFailure(&run->result, UpdateOutcome::ReadError, line.number);
     if (line.fault == ReadFault::Changed) {
         PrintFileChanged(source, line);
         return;
@@ -258,72 +282,37 @@ void ReportLine(const UpdateLine& line, const char* format, ...) {
     putchar('\n');
 }
 
-namespace {
-
-unsigned long DiscardedBeforeCommands = 0;
-
-void DiscardStaleReplies() {
-    long discarded = DiscardPendingInput();
-    if (discarded > 0) {
-        DiscardedBeforeCommands += static_cast<unsigned long>(discarded);
+bool TransferMustStop(TransferRun* run) {
+    if (StopAtSafePoint()) {
+        NoteFailure(&run->result, UpdateOutcome::Interrupted, run->line.number);
+        return true;
     }
-}
-
-}  // namespace
-
-unsigned long DiscardedReplyBytes() {
-    return DiscardedBeforeCommands;
-}
-
-bool TransferMustStop() {
-    return StopAtSafePoint() || ComPortHungUp();
-}
-
-namespace {
-
-ReplyArrival ArrivalOf(ReceiveResult result) {
-    switch (result) {
-        case ReceiveResult::Byte:
-            return ReplyArrival::Arrived;
-        case ReceiveResult::Interrupted:
-            return ReplyArrival::Interrupted;
-        default:
-            return ReplyArrival::Missing;
+    if (ComPortHungUp()) {
+        NoteFailure(&run->result, UpdateOutcome::HungUp, run->line.number);
+        return true;
     }
+    return false;
 }
 
-// Reads the reply to `cmd` and notes it, with the time the module took, for the outcome line.
-uint8_t ReceiveReplyTo(uint8_t cmd) {
-    auto sent = std::chrono::steady_clock::now();
-    uint8_t reply = 0;
-    ReceiveResult result = ReceiveByteChecked(&reply);
-    std::chrono::duration<double> waited = std::chrono::steady_clock::now() - sent;
-    NoteReply(cmd, ArrivalOf(result), reply, waited.count());
-    return reply;
+uint8_t SendCommandForReply(TransferRun* run, uint8_t cmd) {
+    ExchangeResult exchange = ExchangeCommand(cmd, run->modNr);
+    CountExchange(&run->result, cmd, exchange, run->line.number);
+    return exchange.reply;
 }
 
-}  // namespace
-
-uint8_t SendCommandForReply(uint8_t cmd, uint8_t modNr) {
-    DiscardStaleReplies();
-    SendCommand(cmd, modNr);
-    NoteCommandSent();
-    return ReceiveReplyTo(cmd);
+uint8_t SendDataLineForReply(TransferRun* run, uint32_t* written) {
+    UpdateLine& line = run->line;
+    ExchangeResult exchange = ExchangeDataLine(run->modNr, line.text, &line.length);
+    CountExchange(&run->result, CMD_DATA, exchange, line.number);
+    *written = exchange.written;
+    return exchange.reply;
 }
 
-uint8_t SendDataLineForReply(uint8_t modNr, UpdateLine* line, uint32_t* written) {
-    DiscardStaleReplies();
-    *written = SendDataLine(modNr, line->text, &line->length);
-    NoteCommandSent();
-    NoteDataBytes(*written);
-    return ReceiveReplyTo(CMD_DATA);
-}
-
-bool StartModuleUpdate(uint8_t modNr) {
-    if (TransferMustStop()) {
+bool StartModuleUpdate(TransferRun* run) {
+    if (TransferMustStop(run)) {
         return false;
     }
-    uint8_t reply = SendCommandForReply(CMD_START, modNr);
+    uint8_t reply = SendCommandForReply(run, CMD_START);
     if (reply != ACK) {
         printf("Return Value start : 0x%02X\n", reply);
         return false;
@@ -331,8 +320,8 @@ bool StartModuleUpdate(uint8_t modNr) {
     return true;
 }
 
-bool EndModuleUpdate(uint8_t modNr) {
-    uint8_t reply = SendCommandForReply(CMD_END, modNr);
+bool EndModuleUpdate(TransferRun* run) {
+    uint8_t reply = SendCommandForReply(run, CMD_END);
     if (reply != ACK) {
         printf("Return Value Ende : 0x%02X\n", reply);
         return false;

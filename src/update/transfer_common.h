@@ -10,6 +10,7 @@
 #include "file_change.h"
 #include "framing.h"
 #include "transfer.h"
+#include "update_outcome.h"
 
 inline constexpr size_t MAX_LINE_CHARS = 299;
 // A line end (CR LF) that follows a full piece of MAX_LINE_CHARS characters is read with it.
@@ -61,30 +62,46 @@ LineRead ReadUpdateLine(FILE* stream, UpdateLine* line);
 // get the true percentage instead.
 long ProgressPercent(uint32_t total, uint32_t size);
 
+// One transfer under way, in either mode: what it reads, what it has sent, what it did.
+struct TransferRun {
+    const UpdateSource& source;
+    uint8_t modNr = 0;
+    UpdateLine line;
+    uint32_t total = 0;      // payload bytes written, for the progress line
+    long shownPercent = -1;  // the last figure of a progress line on standard error
+    UpdateResult result;
+};
+
 void PrintLoading(const UpdateSource& source);
-void PrintProgress(uint32_t total, uint32_t size);
-void PrintDone();
-void PrintReadError(const UpdateSource& source, const UpdateLine& line);
+// The progress line for run->total, and with UpdateSource::progressLines the same figure on
+// standard error whenever it changes; PrintDone ends it at 100.
+void PrintProgress(TransferRun* run);
+void PrintFirstProgress(TransferRun* run);  // record mode's 0 % on a line of its own
+void PrintDone(TransferRun* run);
+// Prints why the line could not be read and notes the read error.
+void PrintReadError(TransferRun* run);
 
 // Prints a message about the line, then the line buffer as it stands and a line end.
 __attribute__((format(printf, 2, 3))) void ReportLine(const UpdateLine& line, const char* format,
                                                       ...);
 
 // True when the transfer must stop before its next command: an interrupt has arrived (the
-// safe point takes it, interrupts.h) or the port hung up.
-bool TransferMustStop();
+// safe point takes it, interrupts.h) or the port hung up; noted as the failure.
+bool TransferMustStop(TransferRun* run);
 
-// Both exchanges first discard what is already waiting (DiscardedReplyBytes() counts it), so
-// that the reply read is only what arrives after the command was sent.
+// Both exchanges go through Exchange (exchange.h), which first discards what is already
+// waiting, so that the reply read is only what arrives after the command was sent; each is
+// counted into run->result.
 
 // Start and End of both modes, each with its rejection message ("Return Value start : 0x%02X",
 // "Return Value Ende : 0x%02X"). False when the module did not acknowledge; Start is not sent
 // when the transfer must stop already.
-bool StartModuleUpdate(uint8_t modNr);
-bool EndModuleUpdate(uint8_t modNr);
+bool StartModuleUpdate(TransferRun* run);
+bool EndModuleUpdate(TransferRun* run);
 
 // Sends a command without payload and reads its reply byte.
-uint8_t SendCommandForReply(uint8_t cmd, uint8_t modNr);
+uint8_t SendCommandForReply(TransferRun* run, uint8_t cmd);
 
-// Sends the line as a Data command and reads its reply; *written gets the count written.
-uint8_t SendDataLineForReply(uint8_t modNr, UpdateLine* line, uint32_t* written);
+// Sends the line in hand as a Data command and reads its reply; *written gets the count
+// written.
+uint8_t SendDataLineForReply(TransferRun* run, uint32_t* written);

@@ -8,31 +8,29 @@ namespace {
 
 // Forwards the lines until the end of the file. False when a line was rejected or could not
 // be read (the file ending before the size taken at its opening, or changing, included); End
-// is then not sent. A last line without a line end sets the end-of-file indicator as it is read, so
-// the loop ends after it without the done line: the done line belongs to the read that finds
-// nothing more.
-bool ForwardAllLines(const UpdateSource& source, uint8_t modNr) {
-    UpdateLine line;
-    ExpectFileSize(&line, source.size, 0);
-    WatchFileContent(&line, source.stream, {});
-    uint32_t total = 0;
+// is then not sent. A last line without a line end sets the end-of-file indicator as it is
+// read, so the loop ends after it without the done line: the done line belongs to the read
+// that finds nothing more.
+bool ForwardAllLines(TransferRun* run) {
+    const UpdateSource& source = run->source;
+    UpdateLine& line = run->line;
     while (!feof(source.stream)) {
-        if (TransferMustStop()) {
+        if (TransferMustStop(run)) {
             return false;
         }
         LineRead read = ReadUpdateLine(source.stream, &line);
         if (read == LineRead::ReadError) {
-            PrintReadError(source, line);
+            PrintReadError(run);
             return false;
         }
         if (read == LineRead::EndOfFile) {
-            PrintDone();
+            PrintDone(run);
             break;
         }
         uint32_t written = 0;
-        uint8_t reply = SendDataLineForReply(modNr, &line, &written);
-        total += written;
-        PrintProgress(total, source.size);
+        uint8_t reply = SendDataLineForReply(run, &written);
+        run->total += written;
+        PrintProgress(run);
         if (reply != ACK) {
             ReportLine(line, "\nReturn Value Daten: 0x%02X\t line number %i\n", reply, line.number);
             return false;
@@ -43,10 +41,15 @@ bool ForwardAllLines(const UpdateSource& source, uint8_t modNr) {
 
 }  // namespace
 
-bool TransferLines(const UpdateSource& source, uint8_t modNr) {
+UpdateResult TransferLines(const UpdateSource& source, uint8_t modNr) {
+    TransferRun run{.source = source, .modNr = modNr, .line = {}, .result = {}};
     PrintLoading(source);
-    if (!StartModuleUpdate(modNr)) {
-        return false;
+    if (StartModuleUpdate(&run)) {
+        ExpectFileSize(&run.line, source.size, 0);
+        WatchFileContent(&run.line, source.stream, {});
+        if (ForwardAllLines(&run)) {
+            EndModuleUpdate(&run);
+        }
     }
-    return ForwardAllLines(source, modNr) && EndModuleUpdate(modNr);
+    return run.result;
 }

@@ -11,11 +11,8 @@
 namespace {
 
 struct RecordTransfer {
-    const UpdateSource& source;
-    uint8_t modNr;
+    TransferRun run;
     BlockState block;
-    uint32_t total = 0;  // payload bytes written, for the progress line
-    UpdateLine line;
 };
 
 enum class Step { Continue, Stop };
@@ -32,13 +29,13 @@ const char* ProgramRejection(RecordKind kind) {
     }
 }
 
-Step ProgramBlock(RecordTransfer* transfer, RecordKind kind) {
-    uint8_t reply = SendCommandForReply(CMD_PROGRAM, transfer->modNr);
+Step ProgramBlock(TransferRun* run, RecordKind kind) {
+    uint8_t reply = SendCommandForReply(run, CMD_PROGRAM);
     if (kind == RecordKind::Data) {
         WaitMilliseconds(1);  // the module needs a moment after programming a full block
     }
     if (reply != ACK) {
-        const UpdateLine& line = transfer->line;
+        const UpdateLine& line = run->line;
         ReportLine(line, ProgramRejection(kind), reply, line.number);
         return Step::Stop;
     }
@@ -47,10 +44,10 @@ Step ProgramBlock(RecordTransfer* transfer, RecordKind kind) {
 
 // A data record's progress line is printed whether or not the module accepted it, after the
 // rejection message.
-Step SendRecord(RecordTransfer* transfer, RecordKind kind) {
-    const UpdateLine& line = transfer->line;
+Step SendRecord(TransferRun* run, RecordKind kind) {
+    const UpdateLine& line = run->line;
     uint32_t written = 0;
-    uint8_t reply = SendDataLineForReply(transfer->modNr, &transfer->line, &written);
+    uint8_t reply = SendDataLineForReply(run, &written);
     if (reply != ACK) {
         ReportLine(line,
                    kind == RecordKind::Data ? "Return Value Daten: 0x%02X\t line number %i\n"
@@ -58,28 +55,29 @@ Step SendRecord(RecordTransfer* transfer, RecordKind kind) {
                    reply, line.number);
     }
     if (kind == RecordKind::Data) {
-        transfer->total += written;
-        PrintProgress(transfer->total, transfer->source.size);
+        run->total += written;
+        PrintProgress(run);
     }
     return reply == ACK ? Step::Continue : Step::Stop;
 }
 
 Step HandleRecordLine(RecordTransfer* transfer) {
-    const UpdateLine& line = transfer->line;
+    TransferRun* run = &transfer->run;
+    const UpdateLine& line = run->line;
     RecordPlan plan = PlanRecord(line, &transfer->block);
     if (plan.kind == RecordKind::Refused) {
-        NoteUpdateFailure(UpdateOutcome::RecordTooLong);
+        NoteFailure(&run->result, UpdateOutcome::RecordTooLong, line.number);
         ReportLine(line, "Record too long for the line buffer\t line number %i\n", line.number);
         return Step::Stop;
     }
-    if (plan.programBefore && ProgramBlock(transfer, plan.kind) == Step::Stop) {
+    if (plan.programBefore && ProgramBlock(run, plan.kind) == Step::Stop) {
         return Step::Stop;
     }
-    if (plan.sendData && SendRecord(transfer, plan.kind) == Step::Stop) {
+    if (plan.sendData && SendRecord(run, plan.kind) == Step::Stop) {
         return Step::Stop;
     }
     if (plan.programAfter) {
-        return ProgramBlock(transfer, RecordKind::Data);
+        return ProgramBlock(run, RecordKind::Data);
     }
     return Step::Continue;
 }
@@ -90,18 +88,19 @@ Step HandleRecordLine(RecordTransfer* transfer) {
 // end-of-file indicator as it is read, so the loop ends after it without the done line: the
 // done line belongs to the read that finds nothing more.
 bool ForwardAllRecords(RecordTransfer* transfer) {
-    FILE* stream = transfer->source.stream;
+    TransferRun* run = &transfer->run;
+    FILE* stream = run->source.stream;
     while (!feof(stream)) {
-        if (TransferMustStop()) {
+        if (TransferMustStop(run)) {
             return false;
         }
-        LineRead read = ReadUpdateLine(stream, &transfer->line);
+        LineRead read = ReadUpdateLine(stream, &run->line);
         if (read == LineRead::ReadError) {
-            PrintReadError(transfer->source, transfer->line);
+            PrintReadError(run);
             return false;
         }
         if (read == LineRead::EndOfFile) {
-            PrintDone();
+            PrintDone(run);
             break;
         }
         if (HandleRecordLine(transfer) == Step::Stop) {
@@ -121,31 +120,40 @@ void PrintHeaderHint(const UpdateSource& source, const UpdateHeaderCheck& header
             source.fileName);
 }
 
+// After the header: Start, the records, and End, which goes out even after a rejection so
+// that the module leaves its update state; after a hang-up nothing reaches the module any
+// more, and only the Finish attempt follows.
+void ForwardRecordsBetweenStartAndEnd(RecordTransfer* transfer, const UpdateHeaderCheck& header) {
+    TransferRun* run = &transfer->run;
+    PrintLoading(run->source);
+    if (!StartModuleUpdate(run)) {
+        return;
+    }
+    ExpectFileSize(&run->line, run->source.size, static_cast<uint32_t>(UPDATE_HEADER_SIZE));
+    WatchFileContent(&run->line, run->source.stream, header.bytes);
+    PrintFirstProgress(run);
+    ForwardAllRecords(transfer);
+    if (ComPortHungUp()) {
+        NoteFailure(&run->result, UpdateOutcome::HungUp, run->line.number);
+        return;
+    }
+    EndModuleUpdate(run);
+}
+
 }  // namespace
 
-bool TransferRecords(const UpdateSource& source, uint8_t modNr) {
+UpdateResult TransferRecords(const UpdateSource& source, uint8_t modNr) {
+    RecordTransfer transfer{.run = {.source = source, .modNr = modNr, .line = {}, .result = {}},
+                            .block = {}};
     UpdateHeaderCheck header = CheckUpdateHeader(source.stream);
     if (!header.valid) {
-        NoteUpdateFailure(UpdateOutcome::HeaderCheck);
+        NoteFailure(&transfer.run.result, UpdateOutcome::HeaderCheck, 0);
         printf("File Header CRC incorrect - aborting !!!\n");
         PrintHeaderHint(source, header);
-        return false;
+        return transfer.run.result;
     }
     printf("Block Size is : %d\n", static_cast<int>(header.blockSize));
-    PrintLoading(source);
-    if (!StartModuleUpdate(modNr)) {
-        return false;
-    }
-    RecordTransfer transfer{
-        .source = source, .modNr = modNr, .block = {.blockSize = header.blockSize}, .line = {}};
-    ExpectFileSize(&transfer.line, source.size, static_cast<uint32_t>(UPDATE_HEADER_SIZE));
-    WatchFileContent(&transfer.line, source.stream, header.bytes);
-    printf("\nWriting User configuration... %4ld %%", 0L);
-    fflush(stdout);
-    bool allAccepted = ForwardAllRecords(&transfer);
-    if (ComPortHungUp()) {
-        return false;  // nothing reaches the module any more; only the Finish attempt follows
-    }
-    // End goes out even after a rejection, so that the module leaves its update state.
-    return EndModuleUpdate(modNr) && allAccepted;
+    transfer.block.blockSize = header.blockSize;
+    ForwardRecordsBetweenStartAndEnd(&transfer, header);
+    return transfer.run.result;
 }

@@ -1,23 +1,12 @@
 #include "update_outcome.h"
 
-#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 
 #include "framing.h"
+#include "outcome_line.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// One run, one tally: like the port handle, it lives for the whole run.
-UpdateTally Tally;
-Clock::time_point RunStart = Clock::now();
-int LineInHand = 0;
-
-bool FailureNoted() {
-    return Tally.outcome != UpdateOutcome::Completed;
-}
 
 const char* CommandName(uint8_t cmd) {
     switch (cmd) {
@@ -47,7 +36,7 @@ __attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...
     return text;
 }
 
-std::string CommandAtLine(const UpdateTally& tally) {
+std::string CommandAtLine(const UpdateResult& tally) {
     std::string text = std::string("the ") + CommandName(tally.failedCommand) + " command";
     if (CarriesLine(tally.failedCommand) && tally.lineNumber > 0) {
         text += Format(" for line %d", tally.lineNumber);
@@ -55,7 +44,7 @@ std::string CommandAtLine(const UpdateTally& tally) {
     return text;
 }
 
-std::string Reason(const UpdateTally& tally, const char* interruptName) {
+std::string Reason(const UpdateResult& tally, const char* interruptName) {
     switch (tally.outcome) {
         case UpdateOutcome::Completed:
             return "completed";
@@ -87,7 +76,7 @@ std::string Reason(const UpdateTally& tally, const char* interruptName) {
     return "failed";
 }
 
-std::string Figures(const UpdateTally& tally, double elapsedSeconds) {
+std::string Figures(const UpdateResult& tally, double elapsedSeconds) {
     std::string text = Format("; %lu commands, %lu data bytes, %.1f s", tally.commands,
                               tally.dataBytes, elapsedSeconds);
     if (tally.replies == 0) {
@@ -105,60 +94,47 @@ std::string Figures(const UpdateTally& tally, double elapsedSeconds) {
 
 }  // namespace
 
-void StartUpdateTally() {
-    Tally = UpdateTally{};
-    LineInHand = 0;
-    RunStart = Clock::now();
-}
-
-void NoteCommandSent() {
-    Tally.commands++;
-}
-
-void NoteDataBytes(uint32_t count) {
-    Tally.dataBytes += count;
-}
-
-void NoteReply(uint8_t cmd, ReplyArrival arrival, uint8_t reply, double waitedSeconds) {
-    if (arrival == ReplyArrival::Arrived) {
-        Tally.replies++;
-        Tally.replySeconds += waitedSeconds;
+void NoteFailure(UpdateResult* result, UpdateOutcome outcome, int lineNumber) {
+    if (UpdateCompleted(*result)) {
+        result->outcome = outcome;
+        result->lineNumber = lineNumber;
     }
-    if (FailureNoted() || arrival == ReplyArrival::Interrupted ||
-        (arrival == ReplyArrival::Arrived && reply == ACK)) {
+}
+
+void CountExchange(UpdateResult* result, uint8_t cmd, const ExchangeResult& exchange,
+                   int lineNumber) {
+    result->commands++;
+    result->dataBytes += exchange.written;
+    result->discarded += exchange.discarded;
+    if (exchange.ended == ReceiveResult::Byte) {
+        result->replies++;
+        result->replySeconds += exchange.waitedSeconds;
+    }
+    if (!UpdateCompleted(*result) || exchange.ended == ReceiveResult::Interrupted ||
+        ReplyWas(exchange, ACK)) {
         return;
     }
-    Tally.outcome =
-        arrival == ReplyArrival::Arrived ? UpdateOutcome::Rejected : UpdateOutcome::NoReply;
-    Tally.failedCommand = cmd;
-    Tally.reply = reply;
-    Tally.lineNumber = LineInHand;
+    result->outcome =
+        exchange.ended == ReceiveResult::Byte ? UpdateOutcome::Rejected : UpdateOutcome::NoReply;
+    result->failedCommand = cmd;
+    result->reply = exchange.reply;
+    result->lineNumber = lineNumber;
 }
 
-void NoteLineInHand(int lineNumber) {
-    LineInHand = lineNumber;
-}
-
-void NoteUpdateFailure(UpdateOutcome outcome) {
-    if (!FailureNoted()) {
-        Tally.outcome = outcome;
-        Tally.lineNumber = LineInHand;
+UpdateResult ExplainStop(UpdateResult result, bool interrupted, bool hungUp) {
+    if (interrupted) {
+        result.outcome = UpdateOutcome::Interrupted;
+    } else if (hungUp && result.outcome != UpdateOutcome::PortNotOpened) {
+        result.outcome = UpdateOutcome::HungUp;
     }
+    return result;
 }
 
-const UpdateTally& CurrentUpdateTally() {
-    return Tally;
-}
-
-double UpdateElapsedSeconds() {
-    return std::chrono::duration<double>(Clock::now() - RunStart).count();
-}
-
-std::string DescribeUpdateOutcome(const UpdateTally& tally, uint8_t modNr,
+std::string DescribeUpdateOutcome(const UpdateResult& tally, uint8_t modNr,
                                   const std::string& portName, double elapsedSeconds,
                                   const char* interruptName) {
     std::string text = Reason(tally, interruptName);
-    text += Format(": module 0x%02X on ", modNr) + portName;
+    text += OUTCOME_MODULE_SEPARATOR + Format("0x%02X on ", modNr) + portName;
     if (tally.outcome == UpdateOutcome::PortNotOpened) {
         return text;
     }

@@ -1,11 +1,12 @@
 #pragma once
-// What one update run did, for the line that tells it in plain words on standard error at the
-// end of the run (standard output keeps exactly the program's own texts). The exchanges and
-// the transfers note into one tally as they go; the run flow notes what only it knows (the
-// port, the file) and prints the line.
+// What one update run did, for the exit status and for the line that tells it in plain words
+// on standard error at the end of the run (standard output keeps exactly the program's own
+// texts).
 
 #include <cstdint>
 #include <string>
+
+#include "exchange.h"
 
 enum class UpdateOutcome {
     Completed,      // Start, every command and End acknowledged
@@ -21,7 +22,9 @@ enum class UpdateOutcome {
     Interrupted,  // a signal or console event ended the run
 };
 
-struct UpdateTally {
+// What one update run did: the transfers return it, and the run flow makes both the exit
+// status and the outcome line from it.
+struct UpdateResult {
     UpdateOutcome outcome = UpdateOutcome::Completed;  // the first failure noted
     uint8_t failedCommand = 0;                         // Rejected, NoReply
     uint8_t reply = 0;                                 // Rejected
@@ -30,33 +33,30 @@ struct UpdateTally {
     unsigned long dataBytes = 0;                       // Data payload bytes written
     unsigned long replies = 0;                         // replies that arrived
     double replySeconds = 0;                           // time spent waiting for them
+    unsigned long discarded = 0;                       // stray bytes discarded before commands
 };
 
-// Starts a new tally (the run's clock starts here).
-void StartUpdateTally();
+inline bool UpdateCompleted(const UpdateResult& result) {
+    return result.outcome == UpdateOutcome::Completed;
+}
 
-// The exchanges: one command sent, and its reply (or the reason it did not come).
-enum class ReplyArrival { Arrived, Missing, Interrupted };
-void NoteCommandSent();
-void NoteDataBytes(uint32_t count);
-void NoteReply(uint8_t cmd, ReplyArrival arrival, uint8_t reply, double waitedSeconds);
+// A failure, with the line in hand when it happened (0: none); only the first one counts.
+void NoteFailure(UpdateResult* result, UpdateOutcome outcome, int lineNumber);
 
-// The line of the update file in hand, for the failures noted while it is.
-void NoteLineInHand(int lineNumber);
+// One command sent and how its reply came: the figures, and a rejection or a missing reply as
+// the failure. A wait that an interrupt ended is explained by the interrupt (ExplainStop).
+void CountExchange(UpdateResult* result, uint8_t cmd, const ExchangeResult& exchange,
+                   int lineNumber);
 
-// A failure; only the first one noted counts.
-void NoteUpdateFailure(UpdateOutcome outcome);
-
-const UpdateTally& CurrentUpdateTally();
+// An interrupt or a hang-up explains the failure that the command under way then showed; a
+// port that was never opened stays the reason.
+UpdateResult ExplainStop(UpdateResult result, bool interrupted, bool hungUp);
 
 // The outcome line without program name, e.g. "completed: module 0x89 on COM1; ...".
 // `interruptName` names the interrupt for UpdateOutcome::Interrupted.
-std::string DescribeUpdateOutcome(const UpdateTally& tally, uint8_t modNr,
+std::string DescribeUpdateOutcome(const UpdateResult& result, uint8_t modNr,
                                   const std::string& portName, double elapsedSeconds,
                                   const char* interruptName);
-
-// Seconds since StartUpdateTally().
-double UpdateElapsedSeconds();
 
 // Mean replies above this suggest an adapter that holds received bytes (a USB latency timer).
 inline constexpr double SLOW_REPLY_SECONDS = 0.008;

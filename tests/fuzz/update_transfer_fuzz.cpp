@@ -45,7 +45,7 @@ void AcknowledgeEverything(const FuzzPty& pty) {
 }
 
 // The one place that follows the transfers' signatures.
-bool Transfer(bool lineMode, const UpdateSource& source) {
+UpdateResult Transfer(bool lineMode, const UpdateSource& source) {
     return lineMode ? TransferLines(source, 0x89) : TransferRecords(source, 0x89);
 }
 
@@ -82,14 +82,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzPty pty;
     OpenFuzzPty(&pty);
     FUZZ_CHECK(OpenComDevice(pty.name, 115200) == 0);
-    StartUpdateTally();
     std::thread module(AcknowledgeEverything, std::cref(pty));
-    bool completed = Transfer(lineMode, source);
+    UpdateResult result = Transfer(lineMode, source);
+    bool completed = UpdateCompleted(result);
     StopFuzzModule(pty);
     module.join();
 
-    const UpdateTally& tally = CurrentUpdateTally();
-    FUZZ_CHECK(tally.replies == tally.commands);  // every command got its reply
+    FUZZ_CHECK(result.replies == result.commands);  // every command got its reply
     if (!lineMode) {
         UpdateHeaderCheck header{};
         rewind(stream);

@@ -60,7 +60,8 @@ TEST_F(BlockPause, NextCommandWaitsAMillisecondAfterAFullBlock) {
     ProgramGap gap;
     std::thread module(PlayModule, master_, &gap);
     testing::internal::CaptureStdout();
-    bool completed = TransferRecords({stream, static_cast<uint32_t>(file.size()), "f.upd"}, 0x89);
+    bool completed = UpdateCompleted(
+        TransferRecords({stream, static_cast<uint32_t>(file.size()), "f.upd"}, 0x89));
     std::string printed = testing::internal::GetCapturedStdout();
     module.join();
     fclose(stream);

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -124,6 +127,33 @@ TEST_F(UpdateProgram, FortyKilobytesOverTwoSegmentsArriveWhole) {
     EXPECT_EQ(CountFrames(run.module, 'D'), 160u);    // one per 256 bytes
     EXPECT_EQ(CountFrames(run.module, 'C'), 2560u + 2);
     EXPECT_EQ(AfterBanner(run).find("File Header"), std::string::npos);
+}
+
+// For a program that runs tarnix: the figure on standard error, each change once, and
+// standard output exactly as without.
+TEST_F(UpdateProgram, ProgressLinesOnStandardErrorLeaveStandardOutputAsItIs) {
+    std::vector<std::string> lines = MakeRecordLines(0, PatternBytes(4000, 8));
+    lines.push_back(MakeEndRecord());
+    std::string path = Write("progress.upd", BuildUpdateFile(256, lines));
+    for (const char* mode : {"0", "1"}) {
+        SCOPED_TRACE(mode);
+        ProgramRun plain = Run({"0x89", path, mode, "{port}"});
+        setenv("TARNIX_PROGRESS", "stderr", 1);
+        ProgramRun told = Run({"0x89", path, mode, "{port}"});
+        unsetenv("TARNIX_PROGRESS");
+        EXPECT_EQ(AfterBanner(told), AfterBanner(plain));
+        EXPECT_EQ(plain.stderrText.find("progress"), std::string::npos) << plain.stderrText;
+        std::vector<long> figures;
+        for (size_t at = told.stderrText.find("tarnix: progress "); at != std::string::npos;
+             at = told.stderrText.find("tarnix: progress ", at + 1)) {
+            figures.push_back(std::strtol(told.stderrText.c_str() + at + 17, nullptr, 10));
+        }
+        ASSERT_FALSE(figures.empty()) << told.stderrText;
+        EXPECT_EQ(figures.back(), 100);
+        EXPECT_TRUE(std::adjacent_find(figures.begin(), figures.end(), std::greater_equal<>()) ==
+                    figures.end())
+            << "each figure once, rising: " << told.stderrText;
+    }
 }
 
 TEST_F(UpdateProgram, BlockSizeDecidesWhenBlocksAreProgrammed) {
