@@ -48,8 +48,9 @@ struct HexRecord {
     uint16_t firstDataWord = 0;  // the first two data bytes: the upper address of a type 04
 };
 
-// Checks the record text (line end removed) on its own. Empty when it is a sound record.
-std::string CheckRecordSyntax(const char* text, size_t length, HexRecord* record) {
+// The characters of a record: ':' and an even number of at least 10 hex digits. Empty when
+// they are sound.
+std::string CheckRecordCharacters(const char* text, size_t length) {
     if (length == 0) {
         return "empty line, no record";
     }
@@ -70,7 +71,16 @@ std::string CheckRecordSyntax(const char* text, size_t length, HexRecord* record
     if (digits % 2 != 0) {
         return "record cut short: odd number of hex digits (" + std::to_string(digits) + ")";
     }
-    std::vector<uint8_t> bytes(digits / 2);
+    return "";
+}
+
+// Checks the record text (line end removed) on its own. Empty when it is a sound record.
+std::string CheckRecordSyntax(const char* text, size_t length, HexRecord* record) {
+    std::string fault = CheckRecordCharacters(text, length);
+    if (!fault.empty()) {
+        return fault;
+    }
+    std::vector<uint8_t> bytes((length - 1) / 2);
     unsigned sum = 0;
     for (size_t i = 0; i < bytes.size(); ++i) {
         bytes[i] = static_cast<uint8_t>(HexDigitValue(text[1 + 2 * i]) * 16 +
