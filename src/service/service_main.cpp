@@ -177,7 +177,7 @@ void ReportRunFacts(unsigned long discarded) {
 
 int main(int argc, char** argv) {
     EnsureStandardDescriptors();
-    InstallInterruptHandlers(PROGRAM);
+    InstallInterruptHandlers(PROGRAM, ReleaseComPortAtOnce);
     ServiceCommandLine commandLine;
     std::string error;
     if (!ParseServiceCommandLine(argc, argv, PlatformPortForms(), &commandLine, &error)) {

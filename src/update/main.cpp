@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
         PrintHelp(PlatformPortForms());
         return EXIT_UPDATE_COMPLETED;
     }
-    InstallInterruptHandlers("tarnix");
+    InstallInterruptHandlers("tarnix", ReleaseComPortAtOnce);
     RaiseTimerResolution();
     int status = RunUpdateProgram(argc, argv);
     RestoreTimerResolution();

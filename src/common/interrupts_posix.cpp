@@ -8,7 +8,6 @@
 #include <csignal>
 #include <cstring>
 
-#include "com_port.h"
 #include "exit_status.h"
 #include "interrupts.h"
 #include "interrupts_posix.h"
@@ -18,6 +17,7 @@ namespace {
 volatile sig_atomic_t FirstSignal = 0;
 int WakePipe[2] = {-1, -1};
 const char* ProgramName = "tarnix";
+void (*ReleaseAtOnce)() = nullptr;  // the port, lowered and closed by the second interrupt
 
 // Every request to end the run: Ctrl-C, kill, a closed terminal and Ctrl-\. SIGQUIT would
 // otherwise end the program on the spot and leave the module waiting for End and Finish.
@@ -44,7 +44,9 @@ void WriteText(const char* text) {
 
 // The second interrupt: the user wants out now, whatever the way out is doing.
 [[noreturn]] void EndAtOnce(int signalNumber) {
-    ReleaseComPortAtOnce();
+    if (ReleaseAtOnce != nullptr) {
+        ReleaseAtOnce();
+    }
     WriteText(ProgramName);
     WriteText(": interrupted again by ");
     WriteText(SignalName(signalNumber));
@@ -75,8 +77,9 @@ bool OpenWakePipe() {
 
 }  // namespace
 
-void InstallInterruptHandlers(const char* programName) {
+void InstallInterruptHandlers(const char* programName, void (*releaseAtOnce)()) {
     ProgramName = programName;
+    ReleaseAtOnce = releaseAtOnce;
     signal(SIGPIPE, SIG_IGN);
     if (!OpenWakePipe()) {
         WakePipe[0] = WakePipe[1] = -1;

@@ -7,13 +7,14 @@
 // A first interrupt only takes note: the run stops at its next safe point (between two frames,
 // never inside one), releases the module as after a failure, and exits with
 // ExitStatusForSignal(InterruptSignal()). The one reply wait that is under way when it comes,
-// or the next one to begin, ends at once. A second interrupt lowers DTR, closes the port and
-// ends the program at once. SIGPIPE is ignored: a standard output whose reader has gone never
-// ends a run.
+// or the next one to begin, ends at once. A second interrupt releases the port (the function given
+// to InstallInterruptHandlers) and ends the program at once. SIGPIPE is ignored: a standard output
+// whose reader has gone never ends a run.
 
-// Installs the handlers; `programName` starts the messages on standard error. Call it once, at
-// start-up, after EnsureStandardDescriptors().
-void InstallInterruptHandlers(const char* programName);
+// Installs the handlers; `programName` starts the messages on standard error, and the second
+// interrupt calls `releaseAtOnce` (async-signal-safe: ReleaseComPortAtOnce) before it ends the
+// program. Call it once, at start-up, after EnsureStandardDescriptors().
+void InstallInterruptHandlers(const char* programName, void (*releaseAtOnce)());
 
 // True once a first interrupt has arrived.
 bool InterruptRequested();

@@ -8,7 +8,6 @@
 #include <csignal>
 #include <cstdio>
 
-#include "com_port.h"
 #include "exit_status.h"
 #include "interrupts.h"
 #include "interrupts_win32.h"
@@ -35,6 +34,7 @@ struct ReadLockHolder {
 ReadLockHolder ReadLockStore;
 CRITICAL_SECTION& ReadLock = ReadLockStore.section;
 const char* ProgramName = "tarnix";
+void (*ReleaseAtOnce)() = nullptr;  // the port, lowered and closed by the second interrupt
 
 using CancelSynchronousIoFunction = BOOL(WINAPI*)(HANDLE);
 CancelSynchronousIoFunction CancelMainThreadIo = nullptr;
@@ -82,7 +82,9 @@ void EndPendingRead() {
 }
 
 [[noreturn]] void EndAtOnce(int signalNumber) {
-    ReleaseComPortAtOnce();
+    if (ReleaseAtOnce != nullptr) {
+        ReleaseAtOnce();
+    }
     fprintf(stderr, "%s: interrupted again by %s; ended at once\n", ProgramName,
             SignalName(signalNumber));
     fflush(stderr);
@@ -105,8 +107,9 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 }  // namespace
 
-void InstallInterruptHandlers(const char* programName) {
+void InstallInterruptHandlers(const char* programName, void (*releaseAtOnce)()) {
     ProgramName = programName;
+    ReleaseAtOnce = releaseAtOnce;
     DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &MainThread, 0,
                     FALSE, DUPLICATE_SAME_ACCESS);
     // Looked up at run time: older headers of the cross compiler do not declare it.
