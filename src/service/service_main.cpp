@@ -10,6 +10,7 @@
 #include "module_info.h"
 #include "port_choice.h"
 #include "primary_config.h"
+#include "run_report.h"
 #include "service_cli.h"
 #include "standard_streams.h"
 #include "tarnix_version.h"
@@ -141,6 +142,12 @@ std::string DescribeStop(const ServiceCommandLine& commandLine, const ServiceRun
     return std::string("failed: ") + name + where;
 }
 
+const RunWords WORDS{.program = PROGRAM,
+                     .strayBytesAt = "between operations",
+                     .strayMeans = "more than the reply",
+                     .hangUpEffect = "",
+                     .released = "port released"};
+
 // The run in plain words at its end, of the same kind as tarnix's: outcome, port, figures.
 void ReportOutcome(const ServiceCommandLine& commandLine, const ServiceRun& run, int status) {
     std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - run.start;
@@ -150,26 +157,17 @@ void ReportOutcome(const ServiceCommandLine& commandLine, const ServiceRun& run,
     if (ComPortHungUp()) {
         outcome += ", the port's device was disconnected";
     }
-    fflush(stdout);
-    fprintf(stderr, "%s: %s: on %s; %lu of %lu operations completed, %.1f s\n", PROGRAM,
-            outcome.c_str(), PortChoiceName(commandLine.port).c_str(),
-            static_cast<unsigned long>(run.completed),
-            static_cast<unsigned long>(commandLine.operations.size()), elapsed.count());
+    char figures[96];
+    snprintf(figures, sizeof figures, "; %lu of %lu operations completed, %.1f s",
+             static_cast<unsigned long>(run.completed),
+             static_cast<unsigned long>(commandLine.operations.size()), elapsed.count());
+    ReportOutcomeLine(WORDS, outcome + ": on " + PortChoiceName(commandLine.port) + figures);
 }
 
-void ReportRunFacts(unsigned long discarded) {
-    fflush(stdout);
-    if (discarded > 0) {
-        fprintf(stderr,
-                "%s: %lu unexpected byte%s discarded between operations (the module or line noise "
-                "sent more than the reply)\n",
-                PROGRAM, discarded, discarded == 1 ? "" : "s");
-    }
-    if (ComPortHungUp()) {
-        fprintf(stderr, "%s: the port's device was disconnected or hung up\n", PROGRAM);
-    }
+void ReportRunEnd(const ServiceRun& run) {
+    ReportRunFacts(WORDS, run.discarded, ComPortHungUp());
     if (InterruptRequested()) {
-        fprintf(stderr, "%s: interrupted by %s; port released\n", PROGRAM, InterruptName());
+        ReportInterrupt(WORDS, InterruptName(), true);
     }
 }
 
@@ -204,7 +202,7 @@ int main(int argc, char** argv) {
     ServiceRun run;
     int status = RunOperations(commandLine.operations, &run);
     CloseComPort();
-    ReportRunFacts(run.discarded);
+    ReportRunEnd(run);
     ReportOutcome(commandLine, run, status);
     if (InterruptRequested()) {
         return ExitStatusForSignal(InterruptSignal());

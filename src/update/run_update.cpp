@@ -14,6 +14,7 @@
 #include "open_file_dialog.h"
 #include "outcome_line.h"
 #include "port_choice.h"
+#include "run_report.h"
 #include "standard_streams.h"
 #include "transfer.h"
 #include "update_outcome.h"
@@ -121,28 +122,11 @@ int RefuseCommandLine(const RunSettings& settings) {
     return EXIT_USAGE;
 }
 
-// What standard output cannot say without changing its texts, on standard error.
-void ReportRunFacts(const UpdateResult& result, bool portWasOpened) {
-    fflush(stdout);
-    if (result.discarded > 0) {
-        fprintf(stderr,
-                "%s: %lu unexpected byte%s discarded before commands (the module or line noise "
-                "sent more than one reply)\n",
-                PROGRAM, result.discarded, result.discarded == 1 ? "" : "s");
-    }
-    if (portWasOpened && ComPortHungUp()) {
-        fprintf(stderr, "%s: the port's device was disconnected or hung up; update stopped\n",
-                PROGRAM);
-    }
-}
-
-// The one line that explains an interrupted run, whose stdout may end in the failure message
-// of the command that was under way.
-void ReportInterrupt(bool portWasOpened) {
-    fflush(stdout);
-    fprintf(stderr, "%s: interrupted by %s%s\n", PROGRAM, InterruptName(),
-            portWasOpened ? "; module released" : "");
-}
+const RunWords WORDS{.program = PROGRAM,
+                     .strayBytesAt = "before commands",
+                     .strayMeans = "more than one reply",
+                     .hangUpEffect = "; update stopped",
+                     .released = "module released"};
 
 UpdateResult RunOnChosenPort(const RunSettings& settings, bool* portOpened) {
     *portOpened = false;
@@ -162,11 +146,9 @@ UpdateResult RunOnChosenPort(const RunSettings& settings, bool* portOpened) {
 
 // The run's outcome in plain words, with the figures to compare between runs.
 void ReportOutcome(const RunSettings& settings, const UpdateResult& result, double elapsedSeconds) {
-    fflush(stdout);
-    fprintf(stderr, "%s: %s\n", PROGRAM,
-            DescribeUpdateOutcome(result, settings.modNr, PortChoiceName(settings.port),
-                                  elapsedSeconds, InterruptName())
-                .c_str());
+    ReportOutcomeLine(WORDS,
+                      DescribeUpdateOutcome(result, settings.modNr, PortChoiceName(settings.port),
+                                            elapsedSeconds, InterruptName()));
 }
 
 int ExitStatusFor(const UpdateResult& result) {
@@ -200,18 +182,18 @@ int RunUpdateProgram(int argc, const char* const* argv) {
     }
     bool portOpened = false;
     UpdateResult result = RunOnChosenPort(settings, &portOpened);
-    ReportRunFacts(result, portOpened);
+    ReportRunFacts(WORDS, result.discarded, portOpened && ComPortHungUp());
     result = ExplainStop(result, InterruptRequested(), portOpened && ComPortHungUp());
     if (InterruptRequested()) {
         // The user wants the program gone, not a question.
-        ReportInterrupt(portOpened);
+        ReportInterrupt(WORDS, InterruptName(), portOpened);
         ReportOutcome(settings, result, SecondsSince(start));
         return ExitStatusFor(result);
     }
     ReportOutcome(settings, result, SecondsSince(start));
     WaitForKey();
     if (InterruptRequested()) {
-        ReportInterrupt(portOpened);
+        ReportInterrupt(WORDS, InterruptName(), portOpened);
         return ExitStatusForSignal(InterruptSignal());
     }
     return ExitStatusFor(result);
