@@ -16,7 +16,9 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "module_emulator.h"
+#include "line_pacer.h"
+#include "module_pty.h"
+#include "module_session.h"
 
 namespace {
 
