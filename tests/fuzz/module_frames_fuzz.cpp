@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "fuzz_input.h"
-#include "module_emulator.h"
+#include "module_session.h"
+#include "module_verdict.h"
 
 namespace {
 

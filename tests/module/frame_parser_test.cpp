@@ -1,4 +1,5 @@
-#include "module_emulator.h"
+#include "module_protocol.h"
+#include "module_verdict.h"
 
 #include <gtest/gtest.h>
 

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "module_pty.h"
 #include "update_file_builder.h"
 
 namespace {

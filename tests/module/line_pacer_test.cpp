@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "module_emulator.h"
+#include "line_pacer.h"
 #include "module_on_pty.h"
 
 namespace {

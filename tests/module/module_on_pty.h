@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include "module_emulator.h"
+#include "module_config.h"
+#include "module_log.h"
+#include "module_pty.h"
 
 // The emulator served on its own thread, with the test playing the program on the slave side.
 class ModuleOnPty : public ::testing::Test {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "module_emulator.h"
+#include "module_log.h"
 
 // What the end-to-end tests expect to see: the bytes the programs put on the line and the
 // console texts they print, written out independently of the programs' own code.

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "module_pty.h"
 #include "wine_launch.h"
 
 namespace {

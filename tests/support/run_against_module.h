@@ -4,7 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "module_emulator.h"
+#include "module_config.h"
+#include "module_log.h"
+// The tests that run against the module judge its record with the verdict functions.
+#include "module_verdict.h"
 
 // Runs one of our programs as the tests see it: as a separate process, with exact standard
 // output and standard error, against the emulated module on a pseudo-terminal.

@@ -1,6 +1,6 @@
 #include <algorithm>
 
-#include "module_emulator.h"
+#include "line_pacer.h"
 
 namespace {
 

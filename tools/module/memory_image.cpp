@@ -54,6 +54,31 @@ size_t OverlapCount(uint64_t aStart, uint64_t aEnd, uint64_t bStart, uint64_t bE
     return to > from ? static_cast<size_t>(to - from) : 0;
 }
 
+using SegmentIterator = std::map<uint32_t, std::vector<uint8_t>>::iterator;
+
+// Replaces the runs [first, last), which the bytes touch or join, with one run holding them all.
+size_t MergeRuns(MemoryImage* image, SegmentIterator first, SegmentIterator last, uint64_t start,
+                 const uint8_t* bytes, size_t count) {
+    uint64_t end = start + count;
+    uint64_t mergedStart = start;
+    uint64_t mergedEnd = end;
+    for (auto it = first; it != last; ++it) {
+        mergedStart = std::min<uint64_t>(mergedStart, it->first);
+        mergedEnd = std::max<uint64_t>(mergedEnd, it->first + it->second.size());
+    }
+    std::vector<uint8_t> merged(static_cast<size_t>(mergedEnd - mergedStart));
+    size_t overwritten = 0;
+    for (auto it = first; it != last; ++it) {
+        overwritten += OverlapCount(start, end, it->first, it->first + it->second.size());
+        std::copy(it->second.begin(), it->second.end(),
+                  merged.begin() + static_cast<std::ptrdiff_t>(it->first - mergedStart));
+    }
+    std::memcpy(merged.data() + (start - mergedStart), bytes, count);
+    image->segments.erase(first, last);
+    image->segments.emplace(static_cast<uint32_t>(mergedStart), std::move(merged));
+    return overwritten;
+}
+
 // Writes a range that does not cross the top of the address space.
 size_t WriteWithinSpace(MemoryImage* image, uint64_t start, const uint8_t* bytes, size_t count) {
     uint64_t end = start + count;
@@ -69,11 +94,10 @@ size_t WriteWithinSpace(MemoryImage* image, uint64_t start, const uint8_t* bytes
     while (last != segments.end() && last->first <= end) {
         ++last;
     }
-    size_t overwritten = 0;
     if (first != segments.end() && std::next(first) == last && first->first <= start) {
         // The usual case: the bytes extend or overwrite one existing run.
         std::vector<uint8_t>& run = first->second;
-        overwritten = OverlapCount(start, end, first->first, first->first + run.size());
+        size_t overwritten = OverlapCount(start, end, first->first, first->first + run.size());
         size_t offset = static_cast<size_t>(start - first->first);
         if (offset + count > run.size()) {
             run.resize(offset + count);
@@ -81,22 +105,7 @@ size_t WriteWithinSpace(MemoryImage* image, uint64_t start, const uint8_t* bytes
         std::memcpy(run.data() + offset, bytes, count);
         return overwritten;
     }
-    uint64_t mergedStart = start;
-    uint64_t mergedEnd = end;
-    for (auto it = first; it != last; ++it) {
-        mergedStart = std::min<uint64_t>(mergedStart, it->first);
-        mergedEnd = std::max<uint64_t>(mergedEnd, it->first + it->second.size());
-    }
-    std::vector<uint8_t> merged(static_cast<size_t>(mergedEnd - mergedStart));
-    for (auto it = first; it != last; ++it) {
-        overwritten += OverlapCount(start, end, it->first, it->first + it->second.size());
-        std::copy(it->second.begin(), it->second.end(),
-                  merged.begin() + static_cast<std::ptrdiff_t>(it->first - mergedStart));
-    }
-    std::memcpy(merged.data() + (start - mergedStart), bytes, count);
-    segments.erase(first, last);
-    segments.emplace(static_cast<uint32_t>(mergedStart), std::move(merged));
-    return overwritten;
+    return MergeRuns(image, first, last, start, bytes, count);
 }
 
 // Walks an image byte by byte in address order.
@@ -129,10 +138,9 @@ void AdvanceCursor(ImageCursor* cursor) {
     }
 }
 
-}  // namespace
-
-bool ParseHexRecord(std::string_view line, HexRecord* record, std::string* problem,
-                    bool* badChecksum) {
+// The bytes of a record line, count and checksum checked: count, address, type, data, checksum.
+bool DecodeRecordBytes(std::string_view line, std::vector<uint8_t>* bytes, std::string* problem,
+                       bool* badChecksum) {
     *badChecksum = false;
     if (line.empty() || line[0] != ':') {
         *problem = "does not start with ':'";
@@ -142,24 +150,34 @@ bool ParseHexRecord(std::string_view line, HexRecord* record, std::string* probl
         *problem = "has " + std::to_string(line.size()) + " characters, not ':' and whole bytes";
         return false;
     }
-    std::vector<uint8_t> bytes;
-    if (!DecodeHexPairs(line.substr(1), &bytes)) {
+    if (!DecodeHexPairs(line.substr(1), bytes)) {
         *problem = "holds a character that is not a hex digit";
         return false;
     }
-    if (bytes[0] + size_t{5} != bytes.size()) {
-        *problem = "count " + Hex8(bytes[0]) + " does not match its " +
-                   std::to_string(bytes.size() - 5) + " data bytes";
+    if ((*bytes)[0] + size_t{5} != bytes->size()) {
+        *problem = "count " + Hex8((*bytes)[0]) + " does not match its " +
+                   std::to_string(bytes->size() - 5) + " data bytes";
         return false;
     }
     uint8_t sum = 0;
-    for (uint8_t byte : bytes) {
+    for (uint8_t byte : *bytes) {
         sum = static_cast<uint8_t>(sum + byte);
     }
     if (sum != 0) {
-        uint8_t expected = static_cast<uint8_t>(bytes.back() - sum);
-        *problem = "checksum " + Hex8(bytes.back()) + " should be " + Hex8(expected);
+        uint8_t expected = static_cast<uint8_t>(bytes->back() - sum);
+        *problem = "checksum " + Hex8(bytes->back()) + " should be " + Hex8(expected);
         *badChecksum = true;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ParseHexRecord(std::string_view line, HexRecord* record, std::string* problem,
+                    bool* badChecksum) {
+    std::vector<uint8_t> bytes;
+    if (!DecodeRecordBytes(line, &bytes, problem, badChecksum)) {
         return false;
     }
     record->address = static_cast<uint16_t>(bytes[1] << 8 | bytes[2]);

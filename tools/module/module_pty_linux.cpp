@@ -16,11 +16,14 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "module_emulator.h"
+#include "line_pacer.h"
+#include "module_pty.h"
+#include "module_session.h"
 
 namespace {
 
 enum class ReadOutcome { Served, Nothing, HungUp, Failed };
+enum class LoopStep { Continue, Stop, Failed };
 
 std::string SystemError(const std::string& what) {
     return what + ": " + std::strerror(errno);
@@ -219,6 +222,35 @@ void SpinUntil(int64_t dueNs) {
     }
 }
 
+// One wait on the line and the stop descriptor, then whatever has become due: reading and
+// answering, sending replies in time, or the last reads after a stop.
+LoopStep ServeOnce(Server* server, std::string* error) {
+    int stopFd = server->stopFd;
+    pollfd fds[2] = {{server->pty->masterFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
+    timespec wait{};
+    if (ppoll(fds, stopFd >= 0 ? 2 : 1, TimeToNextReply(*server, &wait), nullptr) < 0) {
+        if (errno == EINTR) {
+            return LoopStep::Continue;
+        }
+        *error = SystemError("poll");
+        return LoopStep::Failed;
+    }
+    if (stopFd >= 0 && fds[1].revents != 0) {
+        DrainPendingInput(server);
+        return LoopStep::Stop;
+    }
+    if (fds[0].revents == 0 && server->spinNs > 0 && !server->scheduled.empty()) {
+        SpinUntil(NextByteDue(*server));
+    }
+    ReadOutcome outcome = fds[0].revents != 0 ? ReadAndServe(server, error) : ReadOutcome::Nothing;
+    if (outcome == ReadOutcome::HungUp) {
+        server->session.log->hungUp = true;
+        return LoopStep::Stop;
+    }
+    bool ok = outcome != ReadOutcome::Failed && SendDueReplies(server, NowNs(), error);
+    return ok ? LoopStep::Continue : LoopStep::Failed;
+}
+
 }  // namespace
 
 bool OpenModulePty(ModulePty* pty, std::string* error) {
@@ -297,33 +329,10 @@ bool RunModule(ModulePty* pty, const ModuleConfig& config, ModuleLog* log, int s
         // thousands of frames. Only a finer wake-up is lost if this fails.
         (void)prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     }
-    bool ok = true;
-    while (ok) {
-        pollfd fds[2] = {{pty->masterFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
-        timespec wait{};
-        if (ppoll(fds, stopFd >= 0 ? 2 : 1, TimeToNextReply(server, &wait), nullptr) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            *error = SystemError("poll");
-            ok = false;
-            break;
-        }
-        if (stopFd >= 0 && fds[1].revents != 0) {
-            DrainPendingInput(&server);
-            break;
-        }
-        if (fds[0].revents == 0 && server.spinNs > 0 && !server.scheduled.empty()) {
-            SpinUntil(NextByteDue(server));
-        }
-        ReadOutcome outcome =
-            fds[0].revents != 0 ? ReadAndServe(&server, error) : ReadOutcome::Nothing;
-        if (outcome == ReadOutcome::HungUp) {
-            log->hungUp = true;
-            break;
-        }
-        ok = outcome != ReadOutcome::Failed && SendDueReplies(&server, NowNs(), error);
+    LoopStep step = LoopStep::Continue;
+    while (step == LoopStep::Continue) {
+        step = ServeOnce(&server, error);
     }
     FinishModuleSession(&server.session);
-    return ok;
+    return step != LoopStep::Failed;
 }

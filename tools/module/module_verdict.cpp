@@ -1,7 +1,8 @@
-#include <algorithm>
+#include "module_verdict.h"
+
 #include <cstdio>
 
-#include "module_emulator.h"
+#include "module_protocol.h"
 
 namespace {
 
@@ -82,6 +83,42 @@ std::string ReplyProblem(const ModuleFrame& frame) {
     return text;
 }
 
+// What the update frames of a run came to, in the order they arrived.
+struct UpdateFramesSeen {
+    bool any = false;
+    bool startAccepted = false;
+    bool end = false;
+    bool finish = false;
+    const ModuleFrame* last = nullptr;  // the last of Start, Data, Program, End
+    std::string firstProblem;           // the first of them rejected or unanswered
+};
+
+UpdateFramesSeen ScanUpdateFrames(const ModuleLog& log) {
+    UpdateFramesSeen seen;
+    unsigned counts[5] = {};
+    for (const ModuleFrame& frame : log.frames) {
+        if (!IsUpdateCommand(frame.command) || !frame.closed) {
+            continue;
+        }
+        seen.any = true;
+        unsigned count = ++counts[frame.command - MODULE_CMD_START];
+        if (frame.command == MODULE_CMD_FINISH) {
+            seen.finish = true;
+            continue;
+        }
+        seen.last = &frame;
+        std::string problem = ReplyProblem(frame);
+        seen.startAccepted =
+            seen.startAccepted || (frame.command == MODULE_CMD_START && problem.empty());
+        seen.end = seen.end || frame.command == MODULE_CMD_END;
+        if (!problem.empty() && seen.firstProblem.empty()) {
+            seen.firstProblem = std::string(UpdateCommandName(frame.command)) + " " +
+                                std::to_string(count) + " " + problem;
+        }
+    }
+    return seen;
+}
+
 std::string ShortfallLines(const ModuleLog& log) {
     std::string text;
     for (const std::string& shortfall : UpdateShortfalls(log)) {
@@ -93,96 +130,29 @@ std::string ShortfallLines(const ModuleLog& log) {
 }  // namespace
 
 std::vector<std::string> UpdateShortfalls(const ModuleLog& log) {
-    bool anyUpdateFrame = false, startAccepted = false, end = false, finish = false;
-    const ModuleFrame* last = nullptr;  // the last of Start, Data, Program, End
-    std::string firstProblem;           // the first of them rejected or unanswered
-    unsigned counts[5] = {};
-    for (const ModuleFrame& frame : log.frames) {
-        if (!IsUpdateCommand(frame.command) || !frame.closed) {
-            continue;
-        }
-        anyUpdateFrame = true;
-        unsigned count = ++counts[frame.command - MODULE_CMD_START];
-        if (frame.command == MODULE_CMD_FINISH) {
-            finish = true;
-            continue;
-        }
-        last = &frame;
-        std::string problem = ReplyProblem(frame);
-        startAccepted = startAccepted || (frame.command == MODULE_CMD_START && problem.empty());
-        end = end || frame.command == MODULE_CMD_END;
-        if (!problem.empty() && firstProblem.empty()) {
-            firstProblem = std::string(UpdateCommandName(frame.command)) + " " +
-                           std::to_string(count) + " " + problem;
-        }
-    }
+    UpdateFramesSeen seen = ScanUpdateFrames(log);
     std::vector<std::string> shortfalls;
-    if (!anyUpdateFrame) {
+    if (!seen.any) {
         return shortfalls;
     }
     const std::string prefix = "update incomplete: ";
-    if (!startAccepted) {
+    if (!seen.startAccepted) {
         shortfalls.push_back(prefix + "no accepted Start");
     }
-    if (!end) {
+    if (!seen.end) {
         shortfalls.push_back(prefix + "no End");
     }
-    if (!finish) {
+    if (!seen.finish) {
         shortfalls.push_back(prefix + "no Finish");
     }
-    std::string lastProblem = last != nullptr ? ReplyProblem(*last) : "";
+    std::string lastProblem = seen.last != nullptr ? ReplyProblem(*seen.last) : "";
     if (!lastProblem.empty()) {
-        shortfalls.push_back(prefix + "last update command (" + UpdateCommandName(last->command) +
-                             ") " + lastProblem);
-    } else if (!firstProblem.empty()) {
-        shortfalls.push_back(prefix + firstProblem);
+        shortfalls.push_back(prefix + "last update command (" +
+                             UpdateCommandName(seen.last->command) + ") " + lastProblem);
+    } else if (!seen.firstProblem.empty()) {
+        shortfalls.push_back(prefix + seen.firstProblem);
     }
     return shortfalls;
-}
-
-size_t CountFrames(const ModuleLog& log, uint8_t command) {
-    return static_cast<size_t>(
-        std::count_if(log.frames.begin(), log.frames.end(),
-                      [command](const ModuleFrame& frame) { return frame.command == command; }));
-}
-
-std::vector<std::string> DataLines(const ModuleLog& log) {
-    std::vector<std::string> lines;
-    for (const ModuleFrame& frame : log.frames) {
-        if (frame.command == MODULE_CMD_DATA) {
-            lines.emplace_back(frame.payload.begin(), frame.payload.end());
-        }
-    }
-    return lines;
-}
-
-bool HasError(const ModuleLog& log, ModuleErrorKind kind) {
-    return std::any_of(log.errors.begin(), log.errors.end(),
-                       [kind](const ModuleError& error) { return error.kind == kind; });
-}
-
-const char* ModuleErrorKindName(ModuleErrorKind kind) {
-    switch (kind) {
-        case ModuleErrorKind::StrayBytes:
-            return "stray bytes";
-        case ModuleErrorKind::BadFrame:
-            return "bad frame";
-        case ModuleErrorKind::Order:
-            return "order";
-        case ModuleErrorKind::RecordFormat:
-            return "record format";
-        case ModuleErrorKind::RecordChecksum:
-            return "record checksum";
-        case ModuleErrorKind::DownloadHeader:
-            return "download header";
-        case ModuleErrorKind::DownloadChecksum:
-            return "download checksum";
-        case ModuleErrorKind::TimestampChecksum:
-            return "timestamp checksum";
-        case ModuleErrorKind::CutOff:
-            return "cut off";
-    }
-    return "unknown";
 }
 
 bool ModuleRunPassed(const ModuleLog& log, const MemoryImage* expected) {
