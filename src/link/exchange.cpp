@@ -3,16 +3,32 @@
 #include <chrono>
 
 #include "framing.h"
+#include "interrupts.h"
 
-ExchangeResult Exchange(const std::function<uint32_t()>& send) {
-    ExchangeResult result;
+unsigned long DiscardBeforeCommand() {
     long discarded = DiscardPendingInput();
-    result.discarded = discarded > 0 ? static_cast<unsigned long>(discarded) : 0;
-    result.written = send();
+    return discarded > 0 ? static_cast<unsigned long>(discarded) : 0;
+}
+
+ExchangeResult AwaitReply(unsigned long discarded, bool waitAfterInterrupt) {
+    ExchangeResult result;
+    result.discarded = discarded;
+    if (!waitAfterInterrupt && InterruptRequested()) {
+        result.ended = ReceiveResult::Interrupted;
+        return result;
+    }
     auto sent = std::chrono::steady_clock::now();
     result.ended = ReceiveByteChecked(&result.reply);
     result.waitedSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+    return result;
+}
+
+ExchangeResult Exchange(const std::function<uint32_t()>& send, bool waitAfterInterrupt) {
+    unsigned long discarded = DiscardBeforeCommand();
+    uint32_t written = send();
+    ExchangeResult result = AwaitReply(discarded, waitAfterInterrupt);
+    result.written = written;
     return result;
 }
 
@@ -25,4 +41,15 @@ ExchangeResult ExchangeCommand(uint8_t cmd, uint8_t modNr) {
 
 ExchangeResult ExchangeDataLine(uint8_t modNr, char* line, size_t* length) {
     return Exchange([modNr, line, length] { return SendDataLine(modNr, line, length); });
+}
+
+ExchangeResult ExchangeServiceFrame(const std::vector<uint8_t>& frame) {
+    return Exchange(
+        [&frame] {
+            for (uint8_t byte : frame) {
+                SendByte(byte);
+            }
+            return uint32_t{0};
+        },
+        false);
 }

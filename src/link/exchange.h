@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "com_port.h"
 
@@ -17,9 +18,20 @@ struct ExchangeResult {
     uint32_t written = 0;                          // payload bytes the send wrote
 };
 
-// Sends with `send` (which returns the payload bytes it wrote) after discarding what waits.
-// The reply wait prints its own messages (com_port.h).
-ExchangeResult Exchange(const std::function<uint32_t()>& send);
+// The two halves of every exchange, for a command whose sending has steps of its own (a block
+// whose write may fail before its checksum goes out): what waits before the command is sent is
+// discarded and counted; then the first reply byte is awaited. `waitAfterInterrupt` false: once
+// an interrupt has arrived nothing is awaited (the service operations end without their
+// waits), true: the wait runs as usual (the End of an update still gets its reply).
+unsigned long DiscardBeforeCommand();
+ExchangeResult AwaitReply(unsigned long discarded, bool waitAfterInterrupt);
+
+// Both halves around `send` (which returns the payload bytes it wrote). The reply wait prints
+// its own messages (com_port.h).
+ExchangeResult Exchange(const std::function<uint32_t()>& send, bool waitAfterInterrupt = true);
+
+// A service command: its bytes sent one by one, and nothing awaited after an interrupt.
+ExchangeResult ExchangeServiceFrame(const std::vector<uint8_t>& frame);
 
 // STX, cmd, modNr, ETX, and its reply.
 ExchangeResult ExchangeCommand(uint8_t cmd, uint8_t modNr);

@@ -7,6 +7,7 @@
 
 #include "com_port.h"
 #include "console_text.h"
+#include "exchange.h"
 #include "framing.h"
 #include "interrupts.h"
 
@@ -60,11 +61,11 @@ void ShowInfoText(const InfoQuery& query, const uint8_t* text, uint32_t count) {
 // Both information queries: STX, command, ETX; reply STX, echo, text, marker, checksum.
 void ReadInfo(const InfoQuery& query, InfoReply* reply) {
     InfoReply outcome;
-    SendByte(STX);
-    SendByte(query.command);
-    SendByte(ETX);
+    ExchangeResult first = ExchangeServiceFrame({STX, query.command, ETX});
+    outcome.discarded = first.discarded;
     for (uint8_t expected : {STX, query.command}) {
-        uint8_t value = ReceiveServiceByte(&outcome.missedByte);
+        uint8_t value = expected == STX ? ReplyByte(first, &outcome.missedByte)
+                                        : ReceiveServiceByte(&outcome.missedByte);
         if (value != expected) {
             PrintWrongReply(value);
             if (reply != nullptr) {
@@ -101,6 +102,19 @@ uint8_t ReceiveServiceByte(bool* missed) {
     return value;
 }
 
+uint8_t ReplyByte(const ExchangeResult& exchange, bool* missed) {
+    if (exchange.ended != ReceiveResult::Byte) {
+        *missed = true;
+    }
+    return exchange.reply;
+}
+
+void AddDiscarded(unsigned long* discarded, const ExchangeResult& exchange) {
+    if (discarded != nullptr) {
+        *discarded += exchange.discarded;
+    }
+}
+
 uint8_t SumChecksum(const uint8_t* data, uint32_t length) {
     uint8_t sum = 0;
     for (uint32_t i = 0; i < length; ++i) {
@@ -117,11 +131,11 @@ void ReadFlashInfo(InfoReply* reply) {
     ReadInfo({CMD_FLASH_INFO, nullptr, "No Flash-Info available !\n"}, reply);
 }
 
-int ReadStatusValue(bool* answered) {
-    SendByte(STX);
-    SendByte(CMD_STATUS);
+int ReadStatusValue(bool* answered, unsigned long* discarded) {
+    ExchangeResult first = ExchangeServiceFrame({STX, CMD_STATUS});
+    AddDiscarded(discarded, first);
     bool missed = false;
-    bool isStatusReply = ReceiveServiceByte(&missed) == STATUS_REPLY;
+    bool isStatusReply = ReplyByte(first, &missed) == STATUS_REPLY;
     int value = 0;
     if (isStatusReply) {
         for (int shift = 0; shift < 24; shift += 8) {
@@ -134,16 +148,16 @@ int ReadStatusValue(bool* answered) {
     return value;
 }
 
-int SendParameterCommand(int value) {
+int SendParameterCommand(int value, unsigned long* discarded) {
     if (PurgeComInput() != 0) {
         return -1;
     }
     const auto parameter = static_cast<uint8_t>(value & 0xFF);
-    for (uint8_t byte : {STX, CMD_PARAMETER, uint8_t{0}, uint8_t{0}, parameter, parameter, ETX}) {
-        SendByte(byte);
-    }
+    ExchangeResult exchange = ExchangeServiceFrame(
+        {STX, CMD_PARAMETER, uint8_t{0}, uint8_t{0}, parameter, parameter, ETX});
+    AddDiscarded(discarded, exchange);
     bool missed = false;
-    uint8_t reply = ReceiveServiceByte(&missed);
+    uint8_t reply = ReplyByte(exchange, &missed);
     if (reply == ACK) {
         return 0;
     }

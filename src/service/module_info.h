@@ -1,15 +1,23 @@
 #pragma once
 // Service operations on the open port: the two information queries, the status query, the
 // parameter command, the result-byte reader, the additive checksum and the console pause.
-// Each operation is one request and its reply, prints its own diagnostics, and keeps no
-// state between calls. None of the commands carries a module number.
+// Each operation is one request and its reply (its command goes through the one exchange of
+// exchange.h, which first discards what is waiting; `discarded` counts that), prints its own
+// diagnostics, and keeps no state between calls. None of the commands carries a module number.
 
 #include <cstdint>
+
+#include "exchange.h"
 
 // Reads one reply byte as ReceiveByte does (0 when none arrived) and sets *missed when no byte
 // arrived: a time-out, a failed read, no port, or an interrupt. After an interrupt nothing more
 // is read: every later call misses at once, so that an operation ends without its waits.
 uint8_t ReceiveServiceByte(bool* missed);
+
+// The first reply byte of a command's exchange (exchange.h), the same way: *missed set when
+// none arrived. AddDiscarded adds the stray bytes it discarded to *discarded (may be null).
+uint8_t ReplyByte(const ExchangeResult& exchange, bool* missed);
+void AddDiscarded(unsigned long* discarded, const ExchangeResult& exchange);
 
 // 8-bit additive checksum: the sum of the first `length` bytes modulo 256 (0 for none).
 uint8_t SumChecksum(const uint8_t* data, uint32_t length);
@@ -20,6 +28,7 @@ struct InfoReply {
     bool checksumMatched = false;  // only meaningful when framed
     uint32_t textLength = 0;       // bytes of text received and shown
     bool missedByte = false;       // a reply byte never came (it read as 0x00)
+    unsigned long discarded = 0;   // stray bytes discarded before the query was sent
 };
 
 // Controller (VELOX) information query: STX '!' ETX, then the text reply. Prints the text
@@ -37,12 +46,12 @@ void ReadFlashInfo(InfoReply* reply = nullptr);
 // byte first, or 0 without reading further when the reply does not begin with 'U'. Prints
 // nothing. `answered` (may be null) tells a refused query from a genuine value of 0: it is true
 // only when 'U' and all three value bytes arrived.
-int ReadStatusValue(bool* answered = nullptr);
+int ReadStatusValue(bool* answered = nullptr, unsigned long* discarded = nullptr);
 
 // Parameter command: discards pending input, then STX '$' 00 00 p p ETX with p the low byte
 // of `value`. 0 when the module acknowledges; -1 when the purge fails (nothing is sent) or
 // after printing the reply that arrived instead of ACK.
-int SendParameterCommand(int value);
+int SendParameterCommand(int value, unsigned long* discarded = nullptr);
 
 // Reads one programming result byte: 0x55 and 0xAA are success (0, silent); 0x01, 0xFF and
 // anything else (a time-out reads as 0) print their failure message and give 1.

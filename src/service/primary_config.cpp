@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "com_port.h"
+#include "exchange.h"
 #include "framing.h"
 #include "interrupts.h"
 #include "module_info.h"
@@ -24,8 +27,9 @@ struct DownloadSource {
     uint32_t size = 0;
     std::string timeText;
     std::string fileName;
-    FileStamp stamp;   // the file's stamp when it last held what was sent
-    ContentHash sent;  // the bytes sent so far
+    FileStamp stamp;              // the file's stamp when it last held what was sent
+    ContentHash sent;             // the bytes sent so far
+    unsigned long discarded = 0;  // stray bytes discarded before the commands and blocks
 };
 
 // The system's error is saved first: printf and fflush may change errno before it is shown.
@@ -88,15 +92,19 @@ void PrintDownloadProgress(uint32_t sent, uint32_t size) {
     fflush(stdout);
 }
 
-bool SendDownloadHeader(uint32_t size) {
-    auto header = BuildDownloadHeader(size);
-    SendByte(STX);
-    SendByte(CMD_DOWNLOAD);
-    uint32_t written = 0;
-    // The write's result is not examined on purpose: a header that did not go out whole gets
-    // no ACK, and the reply check below reports it as "1. Acknowledge not received".
-    WriteComBlock(header.data(), static_cast<uint32_t>(header.size()), &written);
-    uint8_t reply = ReceiveByte();
+bool SendDownloadHeader(DownloadSource* source) {
+    auto header = BuildDownloadHeader(source->size);
+    ExchangeResult exchange = Exchange([&header] {
+        SendByte(STX);
+        SendByte(CMD_DOWNLOAD);
+        uint32_t written = 0;
+        // The write's result is not examined on purpose: a header that did not go out whole
+        // gets no ACK, and the reply check below reports it as "1. Acknowledge not received".
+        WriteComBlock(header.data(), static_cast<uint32_t>(header.size()), &written);
+        return written;
+    });
+    source->discarded += exchange.discarded;
+    uint8_t reply = exchange.reply;
     if (reply != ACK) {
         printf("1. Acknowledge not received : 0x%02X\n", reply);
         return false;
@@ -106,7 +114,9 @@ bool SendDownloadHeader(uint32_t size) {
 
 // One block on the line: its bytes, its checksum, and the module's reply.
 DownloadOutcome SendBlock(const uint8_t* block, uint32_t count, uint32_t* sent, uint32_t* mark,
-                          uint32_t size) {
+                          DownloadSource* source) {
+    uint32_t size = source->size;
+    unsigned long discarded = DiscardBeforeCommand();
     uint32_t written = 0;
     if (!WriteComBlock(block, count, &written)) {
         printf("Write to COM port failed with error %d.\n", LastComError());
@@ -122,7 +132,9 @@ DownloadOutcome SendBlock(const uint8_t* block, uint32_t count, uint32_t* sent, 
         *mark += size / 100;
     }
     SendByte(SumChecksum(block, count));
-    uint8_t reply = ReceiveByte();
+    ExchangeResult exchange = AwaitReply(discarded, true);
+    source->discarded += exchange.discarded;
+    uint8_t reply = exchange.reply;
     if (reply != ACK) {
         printf("\n2. Acknowledge not received : 0x%02X\n", reply);
         return DownloadOutcome::BlockRejected;
@@ -230,7 +242,7 @@ DownloadOutcome SendBlocks(DownloadSource* source) {
         uint32_t count = 0;
         DownloadOutcome outcome = ReadNextBlock(source, sent, block, &count);
         if (outcome == DownloadOutcome::Completed) {
-            outcome = SendBlock(block, count, &sent, &mark, source->size);
+            outcome = SendBlock(block, count, &sent, &mark, source);
         }
         if (outcome != DownloadOutcome::Completed) {
             return outcome;
@@ -239,12 +251,13 @@ DownloadOutcome SendBlocks(DownloadSource* source) {
     return CheckFileAsSent(*source);
 }
 
-DownloadOutcome CloseDownload(const DownloadSource& source) {
+DownloadOutcome CloseDownload(DownloadSource* source) {
     SendByte(ETX);
     printf("\rWriting primary configuration... done   \n");
     printf("Writing Timestamp... ");
     fflush(stdout);
-    if (WriteTimestamp(source.timeText.c_str(), source.fileName.c_str()) != 0) {
+    if (WriteTimestamp(source->timeText.c_str(), source->fileName.c_str(), &source->discarded) !=
+        0) {
         return DownloadOutcome::TimestampRejected;
     }
     printf("\rWriting Timestamp... done\n");
@@ -260,17 +273,17 @@ DownloadOutcome RunDownload(DownloadSource* source) {
     printf("\nLoading : %ld Byte from %s\n", static_cast<long>(source->size),
            source->fileName.c_str());
     printf("Time modified : %s\n", source->timeText.c_str());
-    if (!SendDownloadHeader(source->size)) {
+    if (!SendDownloadHeader(source)) {
         return DownloadOutcome::HeaderRejected;
     }
     outcome = SendBlocks(source);
     if (outcome != DownloadOutcome::Completed) {
         return outcome;
     }
-    return CloseDownload(*source);
+    return CloseDownload(source);
 }
 
-DownloadOutcome Download(const char* path) {
+DownloadOutcome Download(const char* path, unsigned long* discarded) {
     if (path == nullptr || path[0] == '\0') {
         return DownloadOutcome::NoPath;
     }
@@ -291,38 +304,38 @@ DownloadOutcome Download(const char* path) {
     }
     DownloadOutcome outcome = RunDownload(&source);
     CloseConfigFile(source.file);
+    if (discarded != nullptr) {
+        *discarded += source.discarded;
+    }
     return outcome;
 }
 
 }  // namespace
 
-int DownloadPrimaryConfig(const char* path, DownloadOutcome* outcome) {
-    DownloadOutcome result = Download(path);
+int DownloadPrimaryConfig(const char* path, DownloadOutcome* outcome, unsigned long* discarded) {
+    DownloadOutcome result = Download(path, discarded);
     if (outcome != nullptr) {
         *outcome = result;
     }
     return 0;
 }
 
-int WriteTimestamp(const char* timeText, const char* fileName) {
-    uint8_t sum = 0;
-    auto sendCounted = [&sum](uint8_t value) {
-        SendByte(value);
-        sum = static_cast<uint8_t>(sum + value);
-    };
-    SendByte(STX);
-    SendByte(CMD_TIMESTAMP);
-    for (const char* c = fileName; *c != '\0'; ++c) {
-        sendCounted(static_cast<uint8_t>(*c));
-    }
-    sendCounted(LF);
-    for (const char* c = timeText; *c != '\0'; ++c) {
-        sendCounted(static_cast<uint8_t>(*c));
-    }
-    sendCounted(0);  // the time text's only end mark on the line
-    SendByte(sum);
-    SendByte(ETX);
-    uint8_t reply = ReceiveByte();
+int WriteTimestamp(const char* timeText, const char* fileName, unsigned long* discarded) {
+    std::vector<uint8_t> frame{STX, CMD_TIMESTAMP};
+    frame.insert(frame.end(), fileName, fileName + strlen(fileName));
+    frame.push_back(LF);
+    frame.insert(frame.end(), timeText, timeText + strlen(timeText));
+    frame.push_back(0);  // the time text's only end mark on the line
+    frame.push_back(SumChecksum(frame.data() + 2, static_cast<uint32_t>(frame.size() - 2)));
+    frame.push_back(ETX);
+    ExchangeResult exchange = Exchange([&frame] {
+        for (uint8_t byte : frame) {
+            SendByte(byte);
+        }
+        return uint32_t{0};
+    });
+    AddDiscarded(discarded, exchange);
+    uint8_t reply = exchange.reply;
     if (reply == ACK) {
         return 0;
     }

@@ -33,15 +33,17 @@ enum class DownloadOutcome {
 
 // Downloads the file named by `path` and writes its timestamp. Always returns 0: the outcome
 // is printed, and stored in *outcome when that is not null. The file is closed on every path;
-// the port is neither purged nor closed. After the header, a failure leaves the download
+// the port is neither purged nor closed. Stray bytes discarded before its commands and blocks
+// are added to *discarded (may be null). After the header, a failure leaves the download
 // command without its closing ETX.
-int DownloadPrimaryConfig(const char* path, DownloadOutcome* outcome = nullptr);
+int DownloadPrimaryConfig(const char* path, DownloadOutcome* outcome = nullptr,
+                          unsigned long* discarded = nullptr);
 
 // Timestamp command: STX '"', the file name, LF, the time text and its terminating zero, the
 // 8-bit sum of the bytes after '"', ETX. 0 when the module acknowledges, otherwise -1 after
 // printing "Acknowledge not received : 0x%02X". Note the order of the arguments: the file
 // name is sent first.
-int WriteTimestamp(const char* timeText, const char* fileName);
+int WriteTimestamp(const char* timeText, const char* fileName, unsigned long* discarded = nullptr);
 
 // Formats the file's last-write time in local time as "DD/MM/YYYY  hh:mm" into *timeText.
 // 1 on success, 0 when the time cannot be obtained.

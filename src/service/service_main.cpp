@@ -20,43 +20,45 @@ namespace {
 constexpr long SERVICE_BAUD = 115200;
 constexpr const char* PROGRAM = "tarnix-service";
 
-bool ReadInfoSucceeded(void (*query)(InfoReply*)) {
+bool ReadInfoSucceeded(void (*query)(InfoReply*), unsigned long* discarded) {
     InfoReply reply;
     query(&reply);
+    *discarded += reply.discarded;
     // A missed byte reads as 0x00, which an end marker or the checksum of an empty text accept.
     return reply.framed && reply.checksumMatched && !reply.missedByte;
 }
 
-bool ReadStatusSucceeded() {
+bool ReadStatusSucceeded(unsigned long* discarded) {
     bool answered = false;
-    int value = ReadStatusValue(&answered);
+    int value = ReadStatusValue(&answered, discarded);
     if (answered) {
         printf("Status value : %d (0x%06X)\n", value, static_cast<unsigned>(value));
     }
     return answered;
 }
 
-bool DownloadSucceeded(const std::string& path) {
+bool DownloadSucceeded(const std::string& path, unsigned long* discarded) {
     DownloadOutcome outcome = DownloadOutcome::NoPath;
-    DownloadPrimaryConfig(path.c_str(), &outcome);
+    DownloadPrimaryConfig(path.c_str(), &outcome, discarded);
     return outcome == DownloadOutcome::Completed;
 }
 
-// Runs one operation and tells whether it succeeded, judged by what it observed.
-bool RunOperation(const ServiceOperation& operation) {
+// Runs one operation and tells whether it succeeded, judged by what it observed; the stray
+// bytes its exchanges discarded are added to *discarded.
+bool RunOperation(const ServiceOperation& operation, unsigned long* discarded) {
     switch (operation.kind) {
         case ServiceOperationKind::Info:
-            return ReadInfoSucceeded(ReadVeloxInfo);
+            return ReadInfoSucceeded(ReadVeloxInfo, discarded);
         case ServiceOperationKind::Flash:
-            return ReadInfoSucceeded(ReadFlashInfo);
+            return ReadInfoSucceeded(ReadFlashInfo, discarded);
         case ServiceOperationKind::Status:
-            return ReadStatusSucceeded();
+            return ReadStatusSucceeded(discarded);
         case ServiceOperationKind::Param:
-            return SendParameterCommand(operation.value) == 0;
+            return SendParameterCommand(operation.value, discarded) == 0;
         case ServiceOperationKind::Result:
             return ReadResultByte() == 0;
         case ServiceOperationKind::Download:
-            return DownloadSucceeded(operation.path);
+            return DownloadSucceeded(operation.path, discarded);
         case ServiceOperationKind::Pause:
             Pause(operation.value);
             return true;
@@ -72,25 +74,6 @@ void ReportNotRun(const char* what, size_t skipped) {
                 skipped == 1 ? "" : "s");
     }
     fprintf(stderr, "\n");
-}
-
-// `result` reads a byte that the module sends of its own accord, often already waiting; `pause`
-// reads nothing from the port. The others send a command and read its reply.
-bool SendsCommand(ServiceOperationKind kind) {
-    return kind != ServiceOperationKind::Result && kind != ServiceOperationKind::Pause;
-}
-
-// The rest of one operation's reply (a text longer than its reader took, a late byte) must
-// never be read as the reply to the next operation's command. Before the first operation the
-// open has purged.
-void DiscardBeforeCommand(const ServiceOperation& operation, unsigned long* discarded) {
-    if (!SendsCommand(operation.kind)) {
-        return;
-    }
-    long count = DiscardPendingInput();
-    if (count > 0) {
-        *discarded += static_cast<unsigned long>(count);
-    }
 }
 
 // What one run did, for the outcome line at its end.
@@ -111,10 +94,7 @@ int RunOperations(const std::vector<ServiceOperation>& operations, ServiceRun* r
             ReportNotRun("interrupted", operations.size() - i);
             return EXIT_OPERATION_FAILED;
         }
-        if (i > 0) {
-            DiscardBeforeCommand(operations[i], &run->discarded);
-        }
-        if (!RunOperation(operations[i])) {
+        if (!RunOperation(operations[i], &run->discarded)) {
             std::string what = std::string(ServiceOperationName(operations[i].kind)) + " failed";
             ReportNotRun(what.c_str(), operations.size() - i - 1);
             return EXIT_OPERATION_FAILED;
