@@ -15,13 +15,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <string>
 
 #include "com_port.h"
 #include "com_port_posix.h"
 #include "interrupts.h"
 #include "interrupts_posix.h"
+#include "posix_io.h"
 
 namespace {
 
@@ -196,38 +196,29 @@ int OpenNamedPort(const char* devicePath, const char* displayName, long baud) {
     return 0;
 }
 
-long MillisecondsSince(const timespec& start) {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
-}
-
 enum class WaitResult { Readable, TimedOut, Failed, Interrupted, HungUp };
-
-// One poll() of the port and the interrupt wake-up, for at most `timeoutMs`.
-int PollPortAndWake(pollfd* fds, long timeoutMs) {
-    fds[0] = {ComHandle, POLLIN, 0};
-    fds[1] = {InterruptWakeDescriptor(), POLLIN, 0};  // ignored by poll() when -1
-    return poll(fds, 2, timeoutMs > 0 ? static_cast<int>(timeoutMs) : 0);
-}
 
 // Waits until a byte can be read. A hang-up (the device gone) fails at once; an interrupt ends
 // the wait at once. A signal that is no interrupt (SIGCONT after a stop, ...) resumes the wait
 // with the time that is left.
 WaitResult WaitForInput() {
-    timespec start{};
-    clock_gettime(CLOCK_MONOTONIC, &start);
+    const Deadline deadline = DeadlineAfter(READ_TIMEOUT_MS);
     for (;;) {
         if (TakeInterruptForWait()) {
             return WaitResult::Interrupted;
         }
-        pollfd fds[2];
-        int ready = PollPortAndWake(fds, READ_TIMEOUT_MS - MillisecondsSince(start));
-        if (ready < 0 && errno == EINTR) {
-            continue;
+        // The wake-up descriptor is ignored by poll() when it is -1.
+        pollfd fds[2] = {{ComHandle, POLLIN, 0}, {InterruptWakeDescriptor(), POLLIN, 0}};
+        PollOutcome polled = PollRetrying(fds, 2, deadline, TakeInterruptForWait);
+        if (polled.end == PollEnd::Interrupted) {
+            return WaitResult::Interrupted;
         }
-        if (ready < 0) {
+        if (polled.end == PollEnd::Failed) {
+            errno = polled.error;
             return WaitResult::Failed;
+        }
+        if (polled.end == PollEnd::TimedOut) {
+            return WaitResult::TimedOut;
         }
         if (fds[0].revents & POLLIN) {
             return WaitResult::Readable;
@@ -236,10 +227,7 @@ WaitResult WaitForInput() {
             errno = (fds[0].revents & POLLNVAL) ? EBADF : EIO;
             return (fds[0].revents & POLLNVAL) ? WaitResult::Failed : WaitResult::HungUp;
         }
-        if (fds[1].revents != 0) {
-            continue;  // taken at the top of the loop
-        }
-        return WaitResult::TimedOut;
+        // Only the wake-up is readable: its interrupt is taken at the top of the loop.
     }
 }
 
@@ -253,18 +241,18 @@ ReceiveResult ReportReadFailure() {
 // Reads the byte that the wait announced.
 ReceiveResult ReadAnnouncedByte(uint8_t* value, bool* retry) {
     *retry = false;
-    ssize_t result = read(ComHandle, value, 1);
-    if (result == 1) {
+    ReadOutcome received = ReadSome(ComHandle, value, 1);
+    if (received.end == ReadEnd::Data) {
         return ReceiveResult::Byte;
     }
     *value = 0;
-    if (result < 0 && (errno == EINTR || errno == EAGAIN)) {
+    if (received.end == ReadEnd::Interrupted ||
+        (received.end == ReadEnd::Failed && received.error == EAGAIN)) {
         *retry = true;
         return ReceiveResult::Failed;
     }
-    if (result == 0) {
-        errno = EIO;  // end of file on a terminal: the other side hung up
-    }
+    // End of file on a terminal: the other side hung up.
+    errno = received.end == ReadEnd::EndOfFile ? EIO : received.error;
     return ReportReadFailure();
 }
 
@@ -333,14 +321,10 @@ void SendByte(uint8_t value) {
     if (ReportIfNotOpen()) {
         return;
     }
-    ssize_t result;
-    do {
-        result = write(ComHandle, &value, 1);
-    } while (result < 0 && errno == EINTR);
-    if (result != 1) {
-        if (result == 0) {
-            errno = EIO;
-        }
+    size_t written = 0;
+    int error = WriteAll(ComHandle, &value, 1, &written);
+    if (error != 0) {
+        errno = error;
         ReportFailure("TransmitCommChar");
     }
 }
@@ -380,22 +364,19 @@ long DiscardPendingInput() {
     long discarded = 0;
     for (;;) {
         pollfd pfd{ComHandle, POLLIN, 0};
-        int ready = poll(&pfd, 1, 0);
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready <= 0 || !(pfd.revents & POLLIN)) {
-            if (ready > 0 && !(pfd.revents & POLLNVAL)) {
+        PollOutcome polled = PollRetrying(&pfd, 1, DeadlineAfter(0), nullptr);
+        if (polled.end != PollEnd::Ready || !(pfd.revents & POLLIN)) {
+            if (polled.end == PollEnd::Ready && !(pfd.revents & POLLNVAL)) {
                 SawHangUp = true;
             }
-            return ready < 0 ? -1 : discarded;
+            return polled.end == PollEnd::Failed ? -1 : discarded;
         }
         uint8_t buffer[256];
-        ssize_t count = read(ComHandle, buffer, sizeof buffer);
-        if (count > 0) {
-            discarded += count;
-        } else if (count == 0 || errno != EINTR) {
-            NoteIfHangUp(count == 0 ? EIO : errno);
+        ReadOutcome received = ReadSome(ComHandle, buffer, sizeof buffer);
+        if (received.end == ReadEnd::Data) {
+            discarded += static_cast<long>(received.count);
+        } else if (received.end != ReadEnd::Interrupted) {
+            NoteIfHangUp(received.end == ReadEnd::EndOfFile ? EIO : received.error);
             return discarded;
         }
     }
@@ -407,18 +388,13 @@ bool WriteComBlock(const void* data, uint32_t length, uint32_t* written) {
         LastError = EBADF;
         return false;
     }
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    while (*written < length) {
-        ssize_t result = write(ComHandle, bytes + *written, length - *written);
-        if (result < 0 && errno == EINTR) {
-            continue;
-        }
-        if (result <= 0) {
-            LastError = (result == 0) ? EIO : errno;
-            NoteIfHangUp(LastError);
-            return false;
-        }
-        *written += static_cast<uint32_t>(result);
+    size_t count = 0;
+    int error = WriteAll(ComHandle, data, length, &count);
+    *written = static_cast<uint32_t>(count);
+    if (error != 0) {
+        LastError = error;
+        NoteIfHangUp(LastError);
+        return false;
     }
     return true;
 }
@@ -478,8 +454,6 @@ void ShowLastErrorBox(const char* caption) {
 }
 
 void WaitMilliseconds(unsigned milliseconds) {
-    timespec pause{static_cast<time_t>(milliseconds / 1000),
-                   static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
-    }
+    // A pause that a failure cut short cannot be made up; the next exchange goes on as usual.
+    (void)SleepMilliseconds(milliseconds);
 }
