@@ -21,6 +21,7 @@
 #include "com_port_posix.h"
 #include "interrupts.h"
 #include "interrupts_posix.h"
+#include "open_failure.h"
 #include "posix_io.h"
 
 namespace {
@@ -44,10 +45,6 @@ void NoteIfHangUp(int error) {
 }
 
 // The port that the last open attempt named, for the message of a failed open.
-struct OpenAttempt {
-    std::string devicePath;
-    int comNr = 0;  // 0 when the port was given as a path
-};
 OpenAttempt LastOpenAttempt;
 
 bool ReportIfNotOpen() {
@@ -403,54 +400,9 @@ int LastComError() {
     return LastError;
 }
 
-namespace {
-
-// The next step for the user: the COM-number hint only when a COM number was given.
-std::string HintFor(int error, const OpenAttempt& attempt) {
-    const std::string com = "COM" + std::to_string(attempt.comNr);
-    switch (error) {
-        case EACCES:
-        case EPERM:
-            return "this user may not open it: add the user to the 'dialout' group "
-                   "(sudo usermod -aG dialout $USER), then log in again";
-        case EBUSY:
-            return "another program holds the port; end it (fuser " + attempt.devicePath +
-                   " names it) and try again";
-        case ENOENT:
-        case ENODEV:
-        case ENXIO:
-        case EIO:
-            if (attempt.comNr != 0) {
-                return com + " is " + attempt.devicePath +
-                       ", which is missing or has no port behind it here; a USB adapter is "
-                       "given by its device path or name: see ls /dev/serial/by-id/";
-            }
-            return "no such serial device now: ls /dev/serial/by-id/ lists the adapters "
-                   "that are plugged in, and dmesg names the device the last one became";
-        case ENOTTY:
-            return "this is not a serial device; ls /dev/serial/by-id/ lists the adapters";
-        default:
-            return "";
-    }
-}
-
-}  // namespace
-
-// Win32 shows a message box; here the same text goes to standard error, with the device and
-// the next step: "<caption>: <device> (COM<n>): <system text> (<hint>)".
+// The facts go to open_failure_posix.cpp, which words them.
 void ShowLastErrorBox(const char* caption) {
-    fflush(stdout);
-    const OpenAttempt& attempt = LastOpenAttempt;
-    std::string port = attempt.devicePath;
-    if (attempt.comNr != 0) {
-        port += " (COM" + std::to_string(attempt.comNr) + ")";
-    }
-    std::string hint = HintFor(LastError, attempt);
-    fprintf(stderr, "%s: %s: %s", caption, port.c_str(), strerror(LastError));
-    if (!hint.empty()) {
-        fprintf(stderr, " (%s)", hint.c_str());
-    }
-    fprintf(stderr, "\n");
+    ShowOpenFailure(caption, LastError, LastOpenAttempt);
 }
 
 void WaitMilliseconds(unsigned milliseconds) {
