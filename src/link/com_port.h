@@ -1,9 +1,9 @@
 #pragma once
-// The one serial port of the process. Each platform has its own implementation file
-// (com_port_posix.cpp, its Linux-only pieces in com_port_linux.cpp; com_port_win32.cpp); the
-// rest of the program reaches the port only through these functions. Every operation reports
-// its own failures on standard output (a failed open through ShowLastErrorBox), so callers look
-// only at results.
+// The one serial port of the process. com_port_common.cpp implements these functions, and
+// prints their texts, on top of the platform half of port_backend.h (com_port_posix.cpp, its
+// Linux-only pieces in com_port_linux.cpp; com_port_win32.cpp); the rest of the program reaches
+// the port only through these functions. Every operation reports its own failures on standard
+// output (a failed open through ShowLastErrorBox), so callers look only at results.
 
 #include <cstdint>
 

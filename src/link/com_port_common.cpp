@@ -1,6 +1,85 @@
-// Port behaviour that does not depend on the platform.
+// The functions of com_port.h on top of the platform half of the port (port_backend.h). Every
+// console text of the port is printed here, once, so that each platform prints the same: the
+// texts are the program's interface, and scripts read them. They name the Win32 calls
+// ("TransmitCommChar failed with error %d.", "PurgeComm ...") on every platform; the numbers
+// are the system's (errno on POSIX, GetLastError() on Windows).
+
+#include <cstdio>
+#include <string>
 
 #include "com_port.h"
+#include "open_failure.h"
+#include "port_backend.h"
+
+namespace {
+
+int LastError = 0;
+bool SawHangUp = false;
+// The port that the last open attempt named, for the message of a failed open.
+OpenAttempt LastOpenAttempt;
+
+// Keeps the error for LastComError(); a hang-up stays noted until the next open.
+void RecordFailure(int error) {
+    LastError = error;
+    if (IsPortHangUpError(error)) {
+        SawHangUp = true;
+    }
+}
+
+bool ReportIfNotOpen() {
+    if (PortIsOpen()) {
+        return false;
+    }
+    printf("COM port not opened !\n");
+    return true;
+}
+
+// Prints "<call> failed with error <n>." for a failed step; true when the step failed.
+bool ReportIfFailed(const PortResult& result) {
+    if (Succeeded(result)) {
+        return false;
+    }
+    RecordFailure(result.error);
+    printf("%s failed with error %d.\n", result.failedCall, result.error);
+    return true;
+}
+
+// A port that could not be opened goes to the error box, not to standard output.
+int ReportOpenFailure(int error) {
+    LastError = error;
+    ShowLastErrorBox("COM open failed");
+    return -1;
+}
+
+ReceiveResult ReportReadFailure(int error) {
+    RecordFailure(error);
+    printf("Read on COM-port failed with error %d.\n", error);
+    return SawHangUp ? ReceiveResult::HungUp : ReceiveResult::Failed;
+}
+
+// A failure after the device was opened leaves it open, as com_port.h says.
+int OpenNamedPort(const char* devicePath, const std::string& displayName, long baud) {
+    if (PortIsOpen()) {
+        CloseComPort();
+    }
+    PortResult opened = OpenPortDevice(devicePath);
+    if (!Succeeded(opened)) {
+        return ReportOpenFailure(opened.error);
+    }
+    long effectiveBaud = EffectiveBaudRate(baud);
+    if (ReportIfFailed(ConfigurePortLine(effectiveBaud)) || ReportIfFailed(LowerPortModemLines())) {
+        return -1;
+    }
+    SawHangUp = false;
+    TunePortLatency();
+    if (ReportIfFailed(PurgePortInput())) {
+        return -1;
+    }
+    printf("Opened %s with %li Baud succesfully !\n", displayName.c_str(), effectiveBaud);
+    return 0;
+}
+
+}  // namespace
 
 long EffectiveBaudRate(long requested) {
     if (requested == 57600 || requested == 115200) {
@@ -9,8 +88,107 @@ long EffectiveBaudRate(long requested) {
     return 9600;
 }
 
+int OpenComPort(int comNr, long baud) {
+    std::string devicePath = ComPortDevicePath(comNr);
+    LastOpenAttempt = {devicePath, comNr};
+    return OpenNamedPort(devicePath.c_str(), "COM" + std::to_string(comNr), baud);
+}
+
+// A refused path leaves a port that is already open as it is.
+int OpenComDevice(const char* devicePath, long baud) {
+    LastOpenAttempt = {devicePath, 0};
+    if (!ComDevicePathsSupported()) {
+        return ReportOpenFailure(DevicePathRefusalError());
+    }
+    return OpenNamedPort(devicePath, devicePath, baud);
+}
+
+bool IsComPortOpen() {
+    return PortIsOpen();
+}
+
+void CloseComPort() {
+    if (ReportIfNotOpen()) {
+        return;
+    }
+    ReleaseComPortAtOnce();
+}
+
+// Async-signal-safe as long as the backend's release is: it touches nothing else.
+void ReleaseComPortAtOnce() {
+    ReleasePortAtOnce();
+}
+
+bool ComPortHungUp() {
+    return SawHangUp;
+}
+
+int PurgeComInput() {
+    if (ReportIfNotOpen()) {
+        return -1;
+    }
+    return ReportIfFailed(PurgePortInput()) ? -1 : 0;
+}
+
+void SendByte(uint8_t value) {
+    if (ReportIfNotOpen()) {
+        return;
+    }
+    ReportIfFailed(SendPortByte(value));
+}
+
+ReceiveResult ReceiveByteChecked(uint8_t* value) {
+    *value = 0;
+    if (ReportIfNotOpen()) {
+        return ReceiveResult::NotOpen;
+    }
+    PortWait wait = WaitForPortByte();
+    switch (wait.end) {
+        case PortWaitEnd::Byte:
+            *value = wait.value;
+            return ReceiveResult::Byte;
+        case PortWaitEnd::Interrupted:
+            return ReceiveResult::Interrupted;
+        case PortWaitEnd::TimedOut:
+            printf("TIMEOUT !!!\n");
+            return ReceiveResult::TimedOut;
+        case PortWaitEnd::Failed:
+        case PortWaitEnd::HungUp:
+            break;
+    }
+    return ReportReadFailure(wait.error);
+}
+
 uint8_t ReceiveByte() {
     uint8_t value = 0;
     ReceiveByteChecked(&value);
     return value;
+}
+
+long DiscardPendingInput() {
+    if (!PortIsOpen()) {
+        return -1;
+    }
+    PortDiscard discard = DiscardPortInput();
+    if (discard.hungUp) {
+        SawHangUp = true;
+    }
+    return discard.count;
+}
+
+bool WriteComBlock(const void* data, uint32_t length, uint32_t* written) {
+    PortResult result = WritePortBlock(data, length, written);
+    if (!Succeeded(result)) {
+        RecordFailure(result.error);
+        return false;
+    }
+    return true;
+}
+
+int LastComError() {
+    return LastError;
+}
+
+void ShowLastErrorBox(const char* caption) {
+    ShowOpenFailure(caption, LastError, LastOpenAttempt);
 }

@@ -1,9 +1,8 @@
-// The serial port on POSIX systems: termios for the line settings, poll() for the read
-// time-out, modem-control ioctls for DTR and RTS. What only Linux has is in com_port_linux.cpp.
-//
-// The messages name the Win32 calls ("TransmitCommChar failed with error %d.", "PurgeComm
-// ...") although none is made here: the console texts are the program's interface, the same on
-// every platform, and scripts read them. The numbers are errno values.
+// The platform half of the port on POSIX systems (port_backend.h): termios for the line
+// settings, poll() for the read time-out, modem-control ioctls for DTR and RTS. What only Linux
+// has is in com_port_linux.cpp; the loops around interrupted system calls are in posix_io.cpp.
+// The error numbers are errno values; the failed calls carry the Win32 names that the console
+// texts use on every platform.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,56 +12,25 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <ctime>
 #include <string>
 
 #include "com_port.h"
 #include "com_port_posix.h"
 #include "interrupts.h"
 #include "interrupts_posix.h"
+#include "port_backend.h"
+#include "posix_io.h"
 
 namespace {
 
 constexpr int INVALID_HANDLE = -1;
-constexpr int READ_TIMEOUT_MS = 5000;
+constexpr long READ_TIMEOUT_MS = 5000;
 
 int ComHandle = INVALID_HANDLE;
-int LastError = 0;
-bool SawHangUp = false;
 
-// The errors with which a terminal reports that its device or its other side has gone.
-bool IsHangUpError(int error) {
-    return error == EIO || error == ENXIO || error == ENODEV;
-}
-
-void NoteIfHangUp(int error) {
-    if (IsHangUpError(error)) {
-        SawHangUp = true;
-    }
-}
-
-// The port that the last open attempt named, for the message of a failed open.
-struct OpenAttempt {
-    std::string devicePath;
-    int comNr = 0;  // 0 when the port was given as a path
-};
-OpenAttempt LastOpenAttempt;
-
-bool ReportIfNotOpen() {
-    if (ComHandle != INVALID_HANDLE) {
-        return false;
-    }
-    printf("COM port not opened !\n");
-    return true;
-}
-
-// Records errno for LastComError() and prints "<what> failed with error <n>.".
-void ReportFailure(const char* what) {
-    LastError = errno;
-    NoteIfHangUp(LastError);
-    printf("%s failed with error %d.\n", what, LastError);
+// The failure of `call`, with the errno that it left.
+PortResult FailureOf(const char* call) {
+    return PortFailure(call, errno);
 }
 
 speed_t SpeedConstant(long baud) {
@@ -102,24 +70,30 @@ bool LineSettingsTook(const termios& wanted, const termios& actual) {
            cfgetispeed(&wanted) == cfgetispeed(&actual);
 }
 
-bool ConfigureLine(long baud) {
+PortResult SetLineSettings(long baud) {
     termios tio{};
     if (tcgetattr(ComHandle, &tio) != 0) {
-        ReportFailure("GetCommState");
-        return false;
+        return FailureOf("GetCommState");
     }
     ApplyLineSettings(&tio, SpeedConstant(baud));
     termios actual{};
     if (tcsetattr(ComHandle, TCSANOW, &tio) != 0 || tcgetattr(ComHandle, &actual) != 0) {
-        ReportFailure("SetCommState");
-        return false;
+        return FailureOf("SetCommState");
     }
     if (!LineSettingsTook(tio, actual)) {
-        errno = EINVAL;
-        ReportFailure("SetCommState");
-        return false;
+        return PortFailure("SetCommState", EINVAL);
     }
-    return true;
+    return PortSuccess();
+}
+
+// The device was opened non-blocking so that a missing carrier cannot stall open();
+// from here on every call blocks, and poll() bounds the reads.
+PortResult MakeBlocking() {
+    int flags = fcntl(ComHandle, F_GETFL);
+    if (flags < 0 || fcntl(ComHandle, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return FailureOf("SetCommTimeouts");
+    }
+    return PortSuccess();
 }
 
 // Devices without modem-control lines (pseudo-terminals, some adapters) refuse these ioctls.
@@ -127,180 +101,189 @@ bool IsMissingModemLines(int error) {
     return error == ENOTTY || error == EINVAL || error == ENOTSUP;
 }
 
-bool LowerModemLines(int lines) {
-    if (ioctl(ComHandle, TIOCMBIC, &lines) == 0 || IsMissingModemLines(errno)) {
-        return true;
+// Why an opened descriptor cannot be our port: not a terminal, or held by another program. 0
+// when it can.
+int RefusalOf(int fd) {
+    if (!isatty(fd)) {
+        return ENOTTY;
     }
-    ReportFailure("EscapeCommFunction");
-    return false;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        return (errno == EWOULDBLOCK) ? EBUSY : errno;
+    }
+    return 0;
 }
 
-// The device was opened non-blocking so that a missing carrier cannot stall open();
-// from here on every call blocks, and poll() bounds the reads.
-bool MakeBlocking() {
-    int flags = fcntl(ComHandle, F_GETFL);
-    if (flags < 0 || fcntl(ComHandle, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        ReportFailure("SetCommTimeouts");
-        return false;
+// Waits until a byte can be read (end Byte, with no byte yet) or the wait ends otherwise. A
+// hang-up (the device gone) ends it at once, and so does an interrupt. A signal that is no
+// interrupt (SIGCONT after a stop, ...) resumes the wait with the time that is left.
+PortWait WaitUntilReadable() {
+    const Deadline deadline = DeadlineAfter(READ_TIMEOUT_MS);
+    for (;;) {
+        if (TakeInterruptForWait()) {
+            return {PortWaitEnd::Interrupted, 0, 0};
+        }
+        // The wake-up descriptor is ignored by poll() when it is -1.
+        pollfd fds[2] = {{ComHandle, POLLIN, 0}, {InterruptWakeDescriptor(), POLLIN, 0}};
+        PollOutcome polled = PollRetrying(fds, 2, deadline, TakeInterruptForWait);
+        switch (polled.end) {
+            case PollEnd::Interrupted:
+                return {PortWaitEnd::Interrupted, 0, 0};
+            case PollEnd::TimedOut:
+                return {PortWaitEnd::TimedOut, 0, 0};
+            case PollEnd::Failed:
+                return {PortWaitEnd::Failed, 0, polled.error};
+            case PollEnd::Ready:
+                break;
+        }
+        if (fds[0].revents & POLLIN) {
+            return {PortWaitEnd::Byte, 0, 0};
+        }
+        if (fds[0].revents & POLLNVAL) {
+            return {PortWaitEnd::Failed, 0, EBADF};
+        }
+        if (fds[0].revents != 0) {
+            return {PortWaitEnd::HungUp, 0, EIO};
+        }
+        // Only the wake-up is readable: its interrupt is taken at the top of the loop.
     }
+}
+
+// A read that found nothing of what poll() announced: the wait begins again.
+bool ReadFoundNothing(const ReadOutcome& outcome) {
+    return outcome.end == ReadEnd::Interrupted ||
+           (outcome.end == ReadEnd::Failed && outcome.error == EAGAIN);
+}
+
+// End of file on a terminal: the other side hung up.
+int ReadError(const ReadOutcome& outcome) {
+    return outcome.end == ReadEnd::EndOfFile ? EIO : outcome.error;
+}
+
+}  // namespace
+
+bool ComDevicePathsSupported() {
     return true;
 }
 
-// Opens the device exclusively. Reports through the error box and returns false on failure.
-bool OpenExclusive(const char* devicePath) {
+std::string ComPortDevicePath(int comNr) {
+    return "/dev/ttyS" + std::to_string(comNr - 1);
+}
+
+// Not asked: every path is accepted here.
+int DevicePathRefusalError() {
+    return EINVAL;
+}
+
+PortResult OpenPortDevice(const char* devicePath) {
     int fd = open(devicePath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        LastError = errno;
-        ShowLastErrorBox("COM open failed");
-        return false;
+        return FailureOf("CreateFile");
     }
-    int refusal = 0;
-    if (!isatty(fd)) {
-        refusal = ENOTTY;
-    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        refusal = (errno == EWOULDBLOCK) ? EBUSY : errno;
-    }
+    int refusal = RefusalOf(fd);
     if (refusal != 0) {
         close(fd);
-        LastError = refusal;
-        ShowLastErrorBox("COM open failed");
-        return false;
+        return PortFailure("CreateFile", refusal);
     }
     // Other processes (root aside) can no longer open the device while we hold it. The result
     // is not checked on purpose: the flock above already refuses other programs of ours, and
     // devices that lack the flag (some bridges) still work without it.
     ioctl(fd, TIOCEXCL);
     ComHandle = fd;
-    return true;
+    return PortSuccess();
 }
 
-int OpenNamedPort(const char* devicePath, const char* displayName, long baud) {
-    if (ComHandle != INVALID_HANDLE) {
-        CloseComPort();
+PortResult ConfigurePortLine(long baud) {
+    PortResult result = SetLineSettings(baud);
+    return Succeeded(result) ? MakeBlocking() : result;
+}
+
+PortResult LowerPortModemLines() {
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    if (ioctl(ComHandle, TIOCMBIC, &lines) == 0 || IsMissingModemLines(errno)) {
+        return PortSuccess();
     }
-    if (!OpenExclusive(devicePath)) {
-        return -1;
-    }
-    long effectiveBaud = EffectiveBaudRate(baud);
-    if (!ConfigureLine(effectiveBaud) || !MakeBlocking() ||
-        !LowerModemLines(TIOCM_DTR | TIOCM_RTS)) {
-        return -1;
-    }
-    SawHangUp = false;
+    return FailureOf("EscapeCommFunction");
+}
+
+void TunePortLatency() {
     RequestLowLatency(ComHandle);
+}
+
+PortResult PurgePortInput() {
     if (tcflush(ComHandle, TCIFLUSH) != 0) {
-        ReportFailure("PurgeComm");
-        return -1;
+        return FailureOf("PurgeComm");
     }
-    printf("Opened %s with %li Baud succesfully !\n", displayName, effectiveBaud);
-    return 0;
+    return PortSuccess();
 }
 
-long MillisecondsSince(const timespec& start) {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
-}
-
-enum class WaitResult { Readable, TimedOut, Failed, Interrupted, HungUp };
-
-// One poll() of the port and the interrupt wake-up, for at most `timeoutMs`.
-int PollPortAndWake(pollfd* fds, long timeoutMs) {
-    fds[0] = {ComHandle, POLLIN, 0};
-    fds[1] = {InterruptWakeDescriptor(), POLLIN, 0};  // ignored by poll() when -1
-    return poll(fds, 2, timeoutMs > 0 ? static_cast<int>(timeoutMs) : 0);
-}
-
-// Waits until a byte can be read. A hang-up (the device gone) fails at once; an interrupt ends
-// the wait at once. A signal that is no interrupt (SIGCONT after a stop, ...) resumes the wait
-// with the time that is left.
-WaitResult WaitForInput() {
-    timespec start{};
-    clock_gettime(CLOCK_MONOTONIC, &start);
+PortWait WaitForPortByte() {
     for (;;) {
-        if (TakeInterruptForWait()) {
-            return WaitResult::Interrupted;
+        PortWait wait = WaitUntilReadable();
+        if (wait.end != PortWaitEnd::Byte) {
+            return wait;
         }
-        pollfd fds[2];
-        int ready = PollPortAndWake(fds, READ_TIMEOUT_MS - MillisecondsSince(start));
-        if (ready < 0 && errno == EINTR) {
-            continue;
+        uint8_t value = 0;
+        ReadOutcome received = ReadSome(ComHandle, &value, 1);
+        if (received.end == ReadEnd::Data) {
+            return {PortWaitEnd::Byte, value, 0};
         }
-        if (ready < 0) {
-            return WaitResult::Failed;
+        if (!ReadFoundNothing(received)) {
+            PortWaitEnd end =
+                received.end == ReadEnd::EndOfFile ? PortWaitEnd::HungUp : PortWaitEnd::Failed;
+            return {end, 0, ReadError(received)};
         }
-        if (fds[0].revents & POLLIN) {
-            return WaitResult::Readable;
-        }
-        if (fds[0].revents != 0) {
-            errno = (fds[0].revents & POLLNVAL) ? EBADF : EIO;
-            return (fds[0].revents & POLLNVAL) ? WaitResult::Failed : WaitResult::HungUp;
-        }
-        if (fds[1].revents != 0) {
-            continue;  // taken at the top of the loop
-        }
-        return WaitResult::TimedOut;
     }
 }
 
-ReceiveResult ReportReadFailure() {
-    LastError = errno;
-    NoteIfHangUp(LastError);
-    printf("Read on COM-port failed with error %d.\n", LastError);
-    return SawHangUp ? ReceiveResult::HungUp : ReceiveResult::Failed;
-}
-
-// Reads the byte that the wait announced.
-ReceiveResult ReadAnnouncedByte(uint8_t* value, bool* retry) {
-    *retry = false;
-    ssize_t result = read(ComHandle, value, 1);
-    if (result == 1) {
-        return ReceiveResult::Byte;
+// Reads without waiting until nothing is left; a descriptor in blocking mode returns at once
+// with what poll() announced.
+PortDiscard DiscardPortInput() {
+    long discarded = 0;
+    for (;;) {
+        pollfd pfd{ComHandle, POLLIN, 0};
+        PollOutcome polled = PollRetrying(&pfd, 1, DeadlineAfter(0), nullptr);
+        if (polled.end == PollEnd::Failed) {
+            return {-1, false};
+        }
+        if (polled.end != PollEnd::Ready) {
+            return {discarded, false};
+        }
+        if (!(pfd.revents & POLLIN)) {
+            return {discarded, !(pfd.revents & POLLNVAL)};
+        }
+        uint8_t buffer[256];
+        ReadOutcome received = ReadSome(ComHandle, buffer, sizeof buffer);
+        if (received.end == ReadEnd::Data) {
+            discarded += static_cast<long>(received.count);
+        } else if (received.end != ReadEnd::Interrupted) {
+            return {discarded, IsPortHangUpError(ReadError(received))};
+        }
     }
-    *value = 0;
-    if (result < 0 && (errno == EINTR || errno == EAGAIN)) {
-        *retry = true;
-        return ReceiveResult::Failed;
+}
+
+PortResult SendPortByte(uint8_t value) {
+    size_t written = 0;
+    int error = WriteAll(ComHandle, &value, 1, &written);
+    return error == 0 ? PortSuccess() : PortFailure("TransmitCommChar", error);
+}
+
+PortResult WritePortBlock(const void* data, uint32_t length, uint32_t* written) {
+    *written = 0;
+    if (ComHandle == INVALID_HANDLE) {
+        return PortFailure("WriteFile", EBADF);
     }
-    if (result == 0) {
-        errno = EIO;  // end of file on a terminal: the other side hung up
-    }
-    return ReportReadFailure();
+    size_t count = 0;
+    int error = WriteAll(ComHandle, data, length, &count);
+    *written = static_cast<uint32_t>(count);
+    return error == 0 ? PortSuccess() : PortFailure("WriteFile", error);
 }
 
-}  // namespace
-
-int OpenComPort(int comNr, long baud) {
-    char devicePath[32];
-    char displayName[16];
-    snprintf(devicePath, sizeof devicePath, "/dev/ttyS%d", comNr - 1);
-    snprintf(displayName, sizeof displayName, "COM%i", comNr);
-    LastOpenAttempt = {devicePath, comNr};
-    return OpenNamedPort(devicePath, displayName, baud);
-}
-
-int OpenComDevice(const char* devicePath, long baud) {
-    LastOpenAttempt = {devicePath, 0};
-    return OpenNamedPort(devicePath, devicePath, baud);
-}
-
-bool ComDevicePathsSupported() {
-    return true;
-}
-
-bool IsComPortOpen() {
+bool PortIsOpen() {
     return ComHandle != INVALID_HANDLE;
 }
 
-void CloseComPort() {
-    if (ReportIfNotOpen()) {
-        return;
-    }
-    ReleaseComPortAtOnce();
-}
-
 // Only async-signal-safe calls: the second interrupt's handler closes the port with it.
-void ReleaseComPortAtOnce() {
+void ReleasePortAtOnce() {
     int fd = ComHandle;
     if (fd == INVALID_HANDLE) {
         return;
@@ -314,172 +297,11 @@ void ReleaseComPortAtOnce() {
     ComHandle = INVALID_HANDLE;
 }
 
-bool ComPortHungUp() {
-    return SawHangUp;
-}
-
-int PurgeComInput() {
-    if (ReportIfNotOpen()) {
-        return -1;
-    }
-    if (tcflush(ComHandle, TCIFLUSH) != 0) {
-        ReportFailure("PurgeComm");
-        return -1;
-    }
-    return 0;
-}
-
-void SendByte(uint8_t value) {
-    if (ReportIfNotOpen()) {
-        return;
-    }
-    ssize_t result;
-    do {
-        result = write(ComHandle, &value, 1);
-    } while (result < 0 && errno == EINTR);
-    if (result != 1) {
-        if (result == 0) {
-            errno = EIO;
-        }
-        ReportFailure("TransmitCommChar");
-    }
-}
-
-ReceiveResult ReceiveByteChecked(uint8_t* value) {
-    *value = 0;
-    if (ReportIfNotOpen()) {
-        return ReceiveResult::NotOpen;
-    }
-    for (;;) {
-        switch (WaitForInput()) {
-            case WaitResult::Interrupted:
-                return ReceiveResult::Interrupted;
-            case WaitResult::TimedOut:
-                printf("TIMEOUT !!!\n");
-                return ReceiveResult::TimedOut;
-            case WaitResult::Failed:
-            case WaitResult::HungUp:
-                return ReportReadFailure();
-            case WaitResult::Readable:
-                break;
-        }
-        bool retry = false;
-        ReceiveResult result = ReadAnnouncedByte(value, &retry);
-        if (!retry) {
-            return result;
-        }
-    }
-}
-
-// Reads without waiting until nothing is left; a descriptor in blocking mode returns at once
-// with what poll() announced.
-long DiscardPendingInput() {
-    if (ComHandle == INVALID_HANDLE) {
-        return -1;
-    }
-    long discarded = 0;
-    for (;;) {
-        pollfd pfd{ComHandle, POLLIN, 0};
-        int ready = poll(&pfd, 1, 0);
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready <= 0 || !(pfd.revents & POLLIN)) {
-            if (ready > 0 && !(pfd.revents & POLLNVAL)) {
-                SawHangUp = true;
-            }
-            return ready < 0 ? -1 : discarded;
-        }
-        uint8_t buffer[256];
-        ssize_t count = read(ComHandle, buffer, sizeof buffer);
-        if (count > 0) {
-            discarded += count;
-        } else if (count == 0 || errno != EINTR) {
-            NoteIfHangUp(count == 0 ? EIO : errno);
-            return discarded;
-        }
-    }
-}
-
-bool WriteComBlock(const void* data, uint32_t length, uint32_t* written) {
-    *written = 0;
-    if (ComHandle == INVALID_HANDLE) {
-        LastError = EBADF;
-        return false;
-    }
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    while (*written < length) {
-        ssize_t result = write(ComHandle, bytes + *written, length - *written);
-        if (result < 0 && errno == EINTR) {
-            continue;
-        }
-        if (result <= 0) {
-            LastError = (result == 0) ? EIO : errno;
-            NoteIfHangUp(LastError);
-            return false;
-        }
-        *written += static_cast<uint32_t>(result);
-    }
-    return true;
-}
-
-int LastComError() {
-    return LastError;
-}
-
-namespace {
-
-// The next step for the user: the COM-number hint only when a COM number was given.
-std::string HintFor(int error, const OpenAttempt& attempt) {
-    const std::string com = "COM" + std::to_string(attempt.comNr);
-    switch (error) {
-        case EACCES:
-        case EPERM:
-            return "this user may not open it: add the user to the 'dialout' group "
-                   "(sudo usermod -aG dialout $USER), then log in again";
-        case EBUSY:
-            return "another program holds the port; end it (fuser " + attempt.devicePath +
-                   " names it) and try again";
-        case ENOENT:
-        case ENODEV:
-        case ENXIO:
-        case EIO:
-            if (attempt.comNr != 0) {
-                return com + " is " + attempt.devicePath +
-                       ", which is missing or has no port behind it here; a USB adapter is "
-                       "given by its device path or name: see ls /dev/serial/by-id/";
-            }
-            return "no such serial device now: ls /dev/serial/by-id/ lists the adapters "
-                   "that are plugged in, and dmesg names the device the last one became";
-        case ENOTTY:
-            return "this is not a serial device; ls /dev/serial/by-id/ lists the adapters";
-        default:
-            return "";
-    }
-}
-
-}  // namespace
-
-// Win32 shows a message box; here the same text goes to standard error, with the device and
-// the next step: "<caption>: <device> (COM<n>): <system text> (<hint>)".
-void ShowLastErrorBox(const char* caption) {
-    fflush(stdout);
-    const OpenAttempt& attempt = LastOpenAttempt;
-    std::string port = attempt.devicePath;
-    if (attempt.comNr != 0) {
-        port += " (COM" + std::to_string(attempt.comNr) + ")";
-    }
-    std::string hint = HintFor(LastError, attempt);
-    fprintf(stderr, "%s: %s: %s", caption, port.c_str(), strerror(LastError));
-    if (!hint.empty()) {
-        fprintf(stderr, " (%s)", hint.c_str());
-    }
-    fprintf(stderr, "\n");
+bool IsPortHangUpError(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV;
 }
 
 void WaitMilliseconds(unsigned milliseconds) {
-    timespec pause{static_cast<time_t>(milliseconds / 1000),
-                   static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
-    }
+    // A pause that a failure cut short cannot be made up; the next exchange goes on as usual.
+    (void)SleepMilliseconds(milliseconds);
 }

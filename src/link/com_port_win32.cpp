@@ -1,16 +1,16 @@
-// The serial port on Windows: the communications functions of the Win32 API on a synchronous
-// (non-overlapped) handle. The driver does the line work: time-outs through COMMTIMEOUTS,
-// single bytes ahead of the output queue through TransmitCommChar.
+// The platform half of the port on Windows (port_backend.h): the communications functions of
+// the Win32 API on a synchronous (non-overlapped) handle. The driver does the line work:
+// time-outs through COMMTIMEOUTS, single bytes ahead of the output queue through
+// TransmitCommChar. The error numbers are GetLastError() values.
 
 #include <windows.h>
 
-#include <cstdio>
-#include <cstring>
+#include <string>
 
 #include "com_port.h"
 #include "interrupts.h"
 #include "interrupts_win32.h"
-#include "standard_streams.h"
+#include "port_backend.h"
 
 namespace {
 
@@ -19,30 +19,10 @@ constexpr DWORD OUTPUT_QUEUE_SIZE = 1024;
 constexpr DWORD FIRST_BYTE_TIMEOUT_MS = 5000;
 
 HANDLE ComHandle = INVALID_HANDLE_VALUE;
-DWORD LastError = 0;
-bool SawHangUp = false;
 
-// The errors with which Windows reports a port whose device was removed (a USB adapter pulled
-// out): further calls on the handle fail the same way.
-bool IsHangUpError(DWORD error) {
-    return error == ERROR_ACCESS_DENIED || error == ERROR_BAD_COMMAND ||
-           error == ERROR_GEN_FAILURE || error == ERROR_DEVICE_NOT_CONNECTED ||
-           error == ERROR_DEVICE_REMOVED;
-}
-
-bool ReportIfNotOpen() {
-    if (ComHandle != INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    printf("COM port not opened !\n");
-    return true;
-}
-
-// Records GetLastError() for LastComError() and prints "<what> failed with error <n>.".
-void ReportFailure(const char* what) {
-    LastError = GetLastError();
-    SawHangUp = SawHangUp || IsHangUpError(LastError);
-    printf("%s failed with error %d.\n", what, static_cast<int>(LastError));
+// The failure of `call`, with the error that it left.
+PortResult FailureOf(const char* call) {
+    return PortFailure(call, static_cast<int>(GetLastError()));
 }
 
 // Only the listed fields change; everything else (fTXContinueOnXoff, the XON/XOFF
@@ -66,32 +46,29 @@ void ApplyLineSettings(DCB* dcb, long baud) {
     dcb->fAbortOnError = TRUE;
 }
 
-bool ConfigureLine(long baud) {
+PortResult SetLineSettings(long baud) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(ComHandle, &dcb)) {
-        ReportFailure("GetCommState");
-        return false;
+        return FailureOf("GetCommState");
     }
     ApplyLineSettings(&dcb, baud);
     if (!SetCommState(ComHandle, &dcb)) {
-        ReportFailure("SetCommState");
-        return false;
+        return FailureOf("SetCommState");
     }
-    return true;
+    return PortSuccess();
 }
 
-bool ConfigureQueues() {
+PortResult SetQueueSizes() {
     if (!SetupComm(ComHandle, INPUT_QUEUE_SIZE, OUTPUT_QUEUE_SIZE)) {
-        ReportFailure("SetupComm");
-        return false;
+        return FailureOf("SetupComm");
     }
-    return true;
+    return PortSuccess();
 }
 
 // A one-byte read returns at once when a byte is waiting, otherwise with the first byte
 // that arrives, and gives up with zero bytes after five seconds. Writes never time out.
-bool ConfigureTimeouts() {
+PortResult SetTimeouts() {
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = MAXDWORD;
     timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
@@ -99,161 +76,95 @@ bool ConfigureTimeouts() {
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = 0;
     if (!SetCommTimeouts(ComHandle, &timeouts)) {
-        ReportFailure("SetCommTimeouts");
-        return false;
+        return FailureOf("SetCommTimeouts");
     }
-    return true;
+    return PortSuccess();
 }
 
-bool LowerDtr() {
-    if (!EscapeCommFunction(ComHandle, CLRDTR)) {
-        ReportFailure("EscapeCommFunction");
-        return false;
-    }
-    return true;
-}
-
-bool PurgeInput() {
-    if (!PurgeComm(ComHandle, PURGE_RXCLEAR)) {
-        ReportFailure("PurgeComm");
-        return false;
-    }
-    return true;
-}
-
-// Exclusive (share mode 0) and synchronous. Reports through the error box on failure. The
-// device namespace prefix reaches every COM port: a plain "COM10" fails in CreateFileA, and USB
-// adapters usually get numbers above 9.
-bool OpenExclusive(int comNr) {
-    char deviceName[24];
-    snprintf(deviceName, sizeof deviceName, "\\\\.\\COM%i", comNr);
-    ComHandle = CreateFileA(deviceName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
-    if (ComHandle == INVALID_HANDLE_VALUE) {
-        LastError = GetLastError();
-        ShowLastErrorBox("COM open failed");
-        return false;
-    }
-    return true;
-}
-
-// The stand-in for a box that cannot be shown (no desktop: a service session, a headless
-// machine), so that the error does not vanish unseen. The system text ends in its own line
-// end, which the console's text mode would double.
-void WriteBoxTextToStandardError(const char* caption, const char* text) {
-    size_t length = strlen(text);
-    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n')) {
-        --length;
-    }
-    fflush(stdout);
-    fprintf(stderr, "%s: %.*s\n", caption, static_cast<int>(length), text);
-    fflush(stderr);
-}
-
-}  // namespace
-
-int OpenComPort(int comNr, long baud) {
-    if (ComHandle != INVALID_HANDLE_VALUE) {
-        CloseComPort();
-    }
-    if (!OpenExclusive(comNr)) {
-        return -1;
-    }
-    long effectiveBaud = EffectiveBaudRate(baud);
-    if (!ConfigureLine(effectiveBaud) || !ConfigureQueues() || !ConfigureTimeouts() ||
-        !LowerDtr() || !PurgeInput()) {
-        return -1;
-    }
-    SawHangUp = false;
-    printf("Opened COM%i with %li Baud succesfully !\n", comNr, effectiveBaud);
-    return 0;
-}
-
-// Windows reaches its serial ports by number only.
-int OpenComDevice(const char* devicePath, long baud) {
-    (void)devicePath;
-    (void)baud;
-    SetLastError(ERROR_INVALID_NAME);
-    LastError = ERROR_INVALID_NAME;
-    ShowLastErrorBox("COM open failed");
-    return -1;
-}
-
-bool ComDevicePathsSupported() {
-    return false;
-}
-
-bool IsComPortOpen() {
-    return ComHandle != INVALID_HANDLE_VALUE;
-}
-
-void CloseComPort() {
-    if (ReportIfNotOpen()) {
-        return;
-    }
-    ReleaseComPortAtOnce();
-}
-
-int PurgeComInput() {
-    if (ReportIfNotOpen()) {
-        return -1;
-    }
-    return PurgeInput() ? 0 : -1;
-}
-
-void SendByte(uint8_t value) {
-    if (ReportIfNotOpen()) {
-        return;
-    }
-    if (!TransmitCommChar(ComHandle, static_cast<char>(value))) {
-        ReportFailure("TransmitCommChar");
-    }
-}
-
-namespace {
-
-// The read itself, ended early by the console handler when an interrupt comes.
-bool ReadOneByte(uint8_t* value, DWORD* count) {
+// The read itself, ended early by the console handler when an interrupt comes. *error receives
+// the error of a failed read.
+bool ReadOneByte(uint8_t* value, DWORD* count, DWORD* error) {
     BeginInterruptibleRead();
     BOOL succeeded = ReadFile(ComHandle, value, 1, count, nullptr);
-    DWORD error = GetLastError();
+    *error = GetLastError();
     EndInterruptibleRead();
-    SetLastError(error);
     return succeeded != FALSE;
 }
 
 }  // namespace
 
-ReceiveResult ReceiveByteChecked(uint8_t* value) {
-    *value = 0;
-    if (ReportIfNotOpen()) {
-        return ReceiveResult::NotOpen;
-    }
-    if (TakeInterruptForWait()) {
-        return ReceiveResult::Interrupted;
-    }
-    DWORD count = 0;
-    if (!ReadOneByte(value, &count)) {
-        if (GetLastError() == ERROR_OPERATION_ABORTED && TakeInterruptForWait()) {
-            return ReceiveResult::Interrupted;
-        }
-        ReportFailure("Read on COM-port");
-        return SawHangUp ? ReceiveResult::HungUp : ReceiveResult::Failed;
-    }
-    if (count == 0) {
-        if (TakeInterruptForWait()) {
-            return ReceiveResult::Interrupted;
-        }
-        printf("TIMEOUT !!!\n");
-        return ReceiveResult::TimedOut;
-    }
-    return ReceiveResult::Byte;
+// Windows reaches its serial ports by number only.
+bool ComDevicePathsSupported() {
+    return false;
 }
 
-long DiscardPendingInput() {
+// The device namespace prefix reaches every COM port: a plain "COM10" fails in CreateFileA, and
+// USB adapters usually get numbers above 9.
+std::string ComPortDevicePath(int comNr) {
+    return "\\\\.\\COM" + std::to_string(comNr);
+}
+
+int DevicePathRefusalError() {
+    return ERROR_INVALID_NAME;
+}
+
+// Exclusive (share mode 0) and synchronous.
+PortResult OpenPortDevice(const char* devicePath) {
+    ComHandle = CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
     if (ComHandle == INVALID_HANDLE_VALUE) {
-        return -1;
+        return FailureOf("CreateFile");
     }
+    return PortSuccess();
+}
+
+PortResult ConfigurePortLine(long baud) {
+    PortResult result = SetLineSettings(baud);
+    if (Succeeded(result)) {
+        result = SetQueueSizes();
+    }
+    return Succeeded(result) ? SetTimeouts() : result;
+}
+
+// RTS stays low through the line settings (RTS_CONTROL_DISABLE).
+PortResult LowerPortModemLines() {
+    if (!EscapeCommFunction(ComHandle, CLRDTR)) {
+        return FailureOf("EscapeCommFunction");
+    }
+    return PortSuccess();
+}
+
+// Nothing to ask: the read time-outs above already hand on each byte as it arrives.
+void TunePortLatency() {}
+
+PortResult PurgePortInput() {
+    if (!PurgeComm(ComHandle, PURGE_RXCLEAR)) {
+        return FailureOf("PurgeComm");
+    }
+    return PortSuccess();
+}
+
+PortWait WaitForPortByte() {
+    if (TakeInterruptForWait()) {
+        return {PortWaitEnd::Interrupted, 0, 0};
+    }
+    uint8_t value = 0;
+    DWORD count = 0;
+    DWORD error = 0;
+    if (!ReadOneByte(&value, &count, &error)) {
+        if (error == ERROR_OPERATION_ABORTED && TakeInterruptForWait()) {
+            return {PortWaitEnd::Interrupted, 0, 0};
+        }
+        return {PortWaitEnd::Failed, 0, static_cast<int>(error)};
+    }
+    if (count == 0) {
+        bool interrupted = TakeInterruptForWait();
+        return {interrupted ? PortWaitEnd::Interrupted : PortWaitEnd::TimedOut, 0, 0};
+    }
+    return {PortWaitEnd::Byte, value, 0};
+}
+
+PortDiscard DiscardPortInput() {
     // ClearCommError is the one call that tells how much is waiting; it also clears a line
     // error that fAbortOnError has latched, so a run goes on after one rather than failing
     // every later read. A driver that cannot tell (some emulations) still gets its purge.
@@ -261,16 +172,35 @@ long DiscardPendingInput() {
     COMSTAT status{};
     DWORD waiting = ClearCommError(ComHandle, &errors, &status) ? status.cbInQue : 0;
     if (!PurgeComm(ComHandle, PURGE_RXCLEAR)) {
-        return -1;
+        return {-1, false};
     }
-    return static_cast<long>(waiting);
+    return {static_cast<long>(waiting), false};
 }
 
-bool ComPortHungUp() {
-    return SawHangUp;
+PortResult SendPortByte(uint8_t value) {
+    if (!TransmitCommChar(ComHandle, static_cast<char>(value))) {
+        return FailureOf("TransmitCommChar");
+    }
+    return PortSuccess();
 }
 
-void ReleaseComPortAtOnce() {
+// With no write time-out a synchronous WriteFile returns only when the whole block is out.
+PortResult WritePortBlock(const void* data, uint32_t length, uint32_t* written) {
+    *written = 0;
+    if (ComHandle == INVALID_HANDLE_VALUE) {
+        return PortFailure("WriteFile", ERROR_INVALID_HANDLE);
+    }
+    DWORD count = 0;
+    BOOL succeeded = WriteFile(ComHandle, data, length, &count, nullptr);
+    *written = count;
+    return succeeded ? PortSuccess() : FailureOf("WriteFile");
+}
+
+bool PortIsOpen() {
+    return ComHandle != INVALID_HANDLE_VALUE;
+}
+
+void ReleasePortAtOnce() {
     HANDLE handle = ComHandle;
     if (handle == INVALID_HANDLE_VALUE) {
         return;
@@ -280,51 +210,12 @@ void ReleaseComPortAtOnce() {
     ComHandle = INVALID_HANDLE_VALUE;
 }
 
-// With no write time-out a synchronous WriteFile returns only when the whole block is out.
-bool WriteComBlock(const void* data, uint32_t length, uint32_t* written) {
-    *written = 0;
-    if (ComHandle == INVALID_HANDLE_VALUE) {
-        LastError = ERROR_INVALID_HANDLE;
-        return false;
-    }
-    DWORD count = 0;
-    BOOL succeeded = WriteFile(ComHandle, data, length, &count, nullptr);
-    *written = count;
-    if (!succeeded) {
-        LastError = GetLastError();
-        SawHangUp = SawHangUp || IsHangUpError(LastError);
-        return false;
-    }
-    return true;
-}
-
-int LastComError() {
-    return static_cast<int>(LastError);
-}
-
-// The error kept with the failure, not GetLastError() again: any call in between (a console
-// write, the box itself) may have replaced it.
-void ShowLastErrorBox(const char* caption) {
-    DWORD error = LastError;
-    char* text = nullptr;
-    FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
-        nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text),
-        256, nullptr);
-    // The system may have no text for the code; the number still tells the user something.
-    char fallback[48];
-    if (text == nullptr) {
-        snprintf(fallback, sizeof fallback, "Error %lu\n", static_cast<unsigned long>(error));
-    }
-    const char* shown = text != nullptr ? text : fallback;
-    // A box waits for a click: only a person at the console can give one. A script, a
-    // subprocess or tarnix-fleet gets the text on standard error instead. The box's result is
-    // 0 on Windows, -1 on Wine without a display.
-    if (!StandardInputIsInteractive() ||
-        MessageBoxA(nullptr, shown, caption, MB_ICONINFORMATION) <= 0) {
-        WriteBoxTextToStandardError(caption, shown);
-    }
-    LocalFree(text);
+// The errors with which Windows reports a port whose device was removed (a USB adapter pulled
+// out): further calls on the handle fail the same way.
+bool IsPortHangUpError(int error) {
+    DWORD code = static_cast<DWORD>(error);
+    return code == ERROR_ACCESS_DENIED || code == ERROR_BAD_COMMAND || code == ERROR_GEN_FAILURE ||
+           code == ERROR_DEVICE_NOT_CONNECTED || code == ERROR_DEVICE_REMOVED;
 }
 
 void WaitMilliseconds(unsigned milliseconds) {
