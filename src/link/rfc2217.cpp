@@ -207,7 +207,10 @@ std::string ValueText(uint8_t command, const std::vector<uint8_t>& value) {
     }
     std::string text = Hex(value[0]);
     for (size_t i = 1; i < value.size(); ++i) {
-        text += " " + Hex(value[i]);
+        // Appended piece by piece: GCC 12 sees a false overlap in " " + a temporary
+        // (-Wrestrict) in the mingw build.
+        text += ' ';
+        text += Hex(value[i]);
     }
     return text;
 }
@@ -220,11 +223,17 @@ std::vector<uint8_t> TelnetClientGreeting() {
             TELNET_IAC, TELNET_DO,   TELNET_OPTION_BINARY};
 }
 
+// Byte by byte: GCC 12 warns falsely about inserting a list into an empty vector
+// (-Wstringop-overflow) in the mingw build.
 void AppendComPortSubnegotiation(const ComPortMessage& message, std::vector<uint8_t>* out) {
-    out->insert(out->end(), {TELNET_IAC, TELNET_SB, TELNET_OPTION_COM_PORT});
+    out->reserve(out->size() + 6 + 2 * message.value.size());
+    for (uint8_t byte : {TELNET_IAC, TELNET_SB, TELNET_OPTION_COM_PORT}) {
+        out->push_back(byte);
+    }
     AppendEscapedByte(message.command, out);
     AppendEscapedData(message.value.data(), message.value.size(), out);
-    out->insert(out->end(), {TELNET_IAC, TELNET_SE});
+    out->push_back(TELNET_IAC);
+    out->push_back(TELNET_SE);
 }
 
 std::vector<uint8_t> ComPortSubnegotiation(const ComPortMessage& message) {
