@@ -19,6 +19,13 @@ int OpenComPort(int comNr, long baud);
 int OpenComDevice(const char* devicePath, long baud);
 bool ComDevicePathsSupported();
 
+// Same as OpenComPort for a port reached over the network (network_address.h): connects and,
+// for RFC 2217, sets the far side's line as OpenComPort sets a local one, each setting
+// acknowledged; a failure of any of it is a port that cannot be opened ("COM open failed: " and
+// the URL, the reason and a next step on standard error), and nothing is left open.
+struct NetworkAddress;
+int OpenNetworkPort(const NetworkAddress& address, long baud);
+
 // The rate that OpenComPort applies for a requested rate.
 long EffectiveBaudRate(long requested);
 

@@ -8,10 +8,19 @@
 #include <string>
 
 #include "com_port.h"
+#include "network_port.h"
 #include "open_failure.h"
 #include "port_backend.h"
 
 namespace {
+
+const PortKind DEVICE_PORT{PurgePortInput, WaitForPortByte, DiscardPortInput,  SendPortByte,
+                           WritePortBlock, PortIsOpen,      ReleasePortAtOnce, IsPortHangUpError};
+const PortKind NETWORK_PORT{PurgeNetworkInput,        WaitForNetworkByte,  DiscardNetworkInput,
+                            SendNetworkByte,          WriteNetworkBlock,   NetworkPortIsOpen,
+                            ReleaseNetworkPortAtOnce, IsNetworkHangUpError};
+// The kind of the port that is open, or was open last.
+const PortKind* Active = &DEVICE_PORT;
 
 int LastError = 0;
 bool SawHangUp = false;
@@ -21,13 +30,13 @@ OpenAttempt LastOpenAttempt;
 // Keeps the error for LastComError(); a hang-up stays noted until the next open.
 void RecordFailure(int error) {
     LastError = error;
-    if (IsPortHangUpError(error)) {
+    if (Active->isHangUpError(error)) {
         SawHangUp = true;
     }
 }
 
 bool ReportIfNotOpen() {
-    if (PortIsOpen()) {
+    if (Active->isOpen()) {
         return false;
     }
     printf("COM port not opened !\n");
@@ -59,27 +68,68 @@ ReceiveResult ReportReadFailure(int error) {
 
 // A failure after the device was opened leaves it open, as com_port.h says.
 int OpenNamedPort(const char* devicePath, const std::string& displayName, long baud) {
-    if (PortIsOpen()) {
+    if (Active->isOpen()) {
         CloseComPort();
     }
     PortResult opened = OpenPortDevice(devicePath);
     if (!Succeeded(opened)) {
         return ReportOpenFailure(opened.error);
     }
+    Active = &DEVICE_PORT;
     long effectiveBaud = EffectiveBaudRate(baud);
     if (ReportIfFailed(ConfigurePortLine(effectiveBaud)) || ReportIfFailed(LowerPortModemLines())) {
         return -1;
     }
     SawHangUp = false;
     TunePortLatency();
-    if (ReportIfFailed(PurgePortInput())) {
+    if (ReportIfFailed(Active->purgeInput())) {
         return -1;
     }
     printf("Opened %s with %li Baud succesfully !\n", displayName.c_str(), effectiveBaud);
     return 0;
 }
 
+// The next step after a network port could not be opened.
+const char* NetworkOpenHint(const NetworkOpenFailure& failure) {
+    if (failure.error == 0) {
+        return "";  // the server answered: the reason says what was wrong
+    }
+    if (failure.reason.rfind("look up ", 0) == 0) {
+        return " (is the host name right?)";
+    }
+    return " (is the server running, and is this its port? a firewall in between?)";
+}
+
+// On standard error on every platform: the URL, the reason, and the next step.
+int ReportNetworkOpenFailure(const NetworkAddress& address, const NetworkOpenFailure& failure) {
+    LastError = failure.error;
+    fflush(stdout);
+    fprintf(stderr, "COM open failed: %s: %s%s\n", NetworkAddressName(address).c_str(),
+            failure.reason.c_str(), NetworkOpenHint(failure));
+    return -1;
+}
+
 }  // namespace
+
+int OpenNetworkPort(const NetworkAddress& address, long baud) {
+    if (Active->isOpen()) {
+        CloseComPort();
+    }
+    LastOpenAttempt = {NetworkAddressName(address), 0};
+    long effectiveBaud = EffectiveBaudRate(baud);
+    NetworkOpenFailure failure;
+    if (!OpenNetworkConnection(address, effectiveBaud, &failure)) {
+        return ReportNetworkOpenFailure(address, failure);
+    }
+    Active = &NETWORK_PORT;
+    SawHangUp = false;
+    if (ReportIfFailed(Active->purgeInput())) {
+        return -1;
+    }
+    printf("Opened %s with %li Baud succesfully !\n", NetworkAddressName(address).c_str(),
+           effectiveBaud);
+    return 0;
+}
 
 long EffectiveBaudRate(long requested) {
     if (requested == 57600 || requested == 115200) {
@@ -104,7 +154,7 @@ int OpenComDevice(const char* devicePath, long baud) {
 }
 
 bool IsComPortOpen() {
-    return PortIsOpen();
+    return Active->isOpen();
 }
 
 void CloseComPort() {
@@ -116,7 +166,7 @@ void CloseComPort() {
 
 // Async-signal-safe as long as the backend's release is: it touches nothing else.
 void ReleaseComPortAtOnce() {
-    ReleasePortAtOnce();
+    Active->releaseAtOnce();
 }
 
 bool ComPortHungUp() {
@@ -127,14 +177,14 @@ int PurgeComInput() {
     if (ReportIfNotOpen()) {
         return -1;
     }
-    return ReportIfFailed(PurgePortInput()) ? -1 : 0;
+    return ReportIfFailed(Active->purgeInput()) ? -1 : 0;
 }
 
 void SendByte(uint8_t value) {
     if (ReportIfNotOpen()) {
         return;
     }
-    ReportIfFailed(SendPortByte(value));
+    ReportIfFailed(Active->sendByte(value));
 }
 
 ReceiveResult ReceiveByteChecked(uint8_t* value) {
@@ -142,7 +192,7 @@ ReceiveResult ReceiveByteChecked(uint8_t* value) {
     if (ReportIfNotOpen()) {
         return ReceiveResult::NotOpen;
     }
-    PortWait wait = WaitForPortByte();
+    PortWait wait = Active->waitForByte();
     switch (wait.end) {
         case PortWaitEnd::Byte:
             *value = wait.value;
@@ -166,10 +216,10 @@ uint8_t ReceiveByte() {
 }
 
 long DiscardPendingInput() {
-    if (!PortIsOpen()) {
+    if (!Active->isOpen()) {
         return -1;
     }
-    PortDiscard discard = DiscardPortInput();
+    PortDiscard discard = Active->discardInput();
     if (discard.hungUp) {
         SawHangUp = true;
     }
@@ -177,7 +227,7 @@ long DiscardPendingInput() {
 }
 
 bool WriteComBlock(const void* data, uint32_t length, uint32_t* written) {
-    PortResult result = WritePortBlock(data, length, written);
+    PortResult result = Active->writeBlock(data, length, written);
     if (!Succeeded(result)) {
         RecordFailure(result.error);
         return false;

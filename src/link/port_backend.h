@@ -93,3 +93,17 @@ void ReleasePortAtOnce();
 // True for the errors with which the system reports that the device or the other side is gone;
 // every later operation on the port fails then.
 bool IsPortHangUpError(int error);
+
+// The steps of an open port that every kind of port has, one table per kind: the device of
+// this platform (the functions above) and the network port (network_port.h). The port's form
+// chooses the kind when it is opened.
+struct PortKind {
+    PortResult (*purgeInput)();
+    PortWait (*waitForByte)();
+    PortDiscard (*discardInput)();
+    PortResult (*sendByte)(uint8_t value);
+    PortResult (*writeBlock)(const void* data, uint32_t length, uint32_t* written);
+    bool (*isOpen)();
+    void (*releaseAtOnce)();
+    bool (*isHangUpError)(int error);
+};

@@ -92,15 +92,22 @@ PortForms PlatformPortForms() {
 }
 
 bool ParsePortChoice(std::string_view text, PortForms forms, PortChoice* choice) {
+    if (HasNetworkScheme(text)) {
+        NetworkAddress network;
+        if (!ParseNetworkAddress(text, &network)) {
+            return false;
+        }
+        *choice = PortChoice{.comNr = MIN_COM_NR, .devicePath = {}, .network = network};
+        return true;
+    }
     int comNr = 0;
     if (ParseComForm(text, forms, &comNr)) {
-        choice->comNr = comNr;
-        choice->devicePath.clear();
+        *choice = PortChoice{.comNr = comNr, .devicePath = {}, .network = {}};
         return true;
     }
     std::string devicePath;
     if (forms == PortForms::Posix && ParseDeviceForm(text, &devicePath)) {
-        choice->devicePath = devicePath;
+        *choice = PortChoice{.comNr = MIN_COM_NR, .devicePath = devicePath, .network = {}};
         return true;
     }
     return false;
@@ -111,12 +118,17 @@ std::string AcceptedPortForms(PortForms forms) {
         "a digit 1 to 8 (COM1 to COM8), or COMn with n from 1 to 255 (write COM12 "
         "for port 12)";
     if (forms == PortForms::Windows) {
-        return accepted + ", also as \\\\.\\COMn";
+        accepted += ", also as \\\\.\\COMn";
+    } else {
+        accepted += ", a device path (/dev/ttyUSB0) or a device name in /dev (ttyUSB0)";
     }
-    return accepted + ", a device path (/dev/ttyUSB0) or a device name in /dev (ttyUSB0)";
+    return accepted + ", or a network port rfc2217://HOST:PORT or socket://HOST:PORT";
 }
 
 int OpenChosenPort(const PortChoice& choice, long baud) {
+    if (choice.network.protocol != NetworkProtocol::None) {
+        return OpenNetworkPort(choice.network, baud);
+    }
     if (!choice.devicePath.empty()) {
         return OpenComDevice(choice.devicePath.c_str(), baud);
     }
@@ -124,6 +136,9 @@ int OpenChosenPort(const PortChoice& choice, long baud) {
 }
 
 std::string PortChoiceName(const PortChoice& choice) {
+    if (choice.network.protocol != NetworkProtocol::None) {
+        return NetworkAddressName(choice.network);
+    }
     if (!choice.devicePath.empty()) {
         return choice.devicePath;
     }

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "network_address.h"
+
 inline constexpr int MIN_COM_NR = 1;
 inline constexpr int MAX_DIGIT_COM_NR = 8;  // the single-digit form: 1 to 8
 inline constexpr int MAX_COM_NR = 255;      // the COMn form
@@ -21,8 +23,9 @@ enum class PortForms {
 PortForms PlatformPortForms();
 
 struct PortChoice {
-    int comNr = MIN_COM_NR;  // used when devicePath is empty
+    int comNr = MIN_COM_NR;  // used when devicePath is empty and network names no protocol
     std::string devicePath;  // set instead of comNr for a path or a device name
+    NetworkAddress network;  // set instead of both for a network port
 };
 
 // Reads a port argument:
@@ -33,6 +36,8 @@ struct PortChoice {
 //   POSIX: a text containing /  that device path, as it stands
 //   POSIX: a device name        "ttyUSB0" is /dev/ttyUSB0, whether or not it exists (a missing
 //                               device then fails to open, it never falls back to COM1)
+//   "rfc2217://HOST:PORT"       a network port (network_address.h), on every platform
+//   "socket://HOST:PORT"
 // False for anything else ("0", "9", "12", "03", "COM0", "COM256", ""); *choice is unchanged.
 bool ParsePortChoice(std::string_view text, PortForms forms, PortChoice* choice);
 
@@ -42,5 +47,5 @@ std::string AcceptedPortForms(PortForms forms);
 // Opens the chosen port as OpenComPort / OpenComDevice do: 0, or -1 after reporting why.
 int OpenChosenPort(const PortChoice& choice, long baud);
 
-// "COM3" or the device path, for messages.
+// "COM3", the device path or the network port's URL, for messages.
 std::string PortChoiceName(const PortChoice& choice);

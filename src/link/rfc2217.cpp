@@ -304,6 +304,10 @@ std::string DescribeAckMismatch(const ComPortMessage& step, const ComPortMessage
     return text + ValueText(ack.command, ack.value);
 }
 
+std::string DescribeComPortStep(const ComPortMessage& step) {
+    return ComPortCommandName(step.command) + " " + ValueText(step.command, step.value);
+}
+
 std::string ComPortCommandName(uint8_t command) {
     static constexpr const char* NAMES[] = {
         "SIGNATURE",           "SET-BAUDRATE",       "SET-DATASIZE",       "SET-PARITY",

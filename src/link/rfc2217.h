@@ -147,5 +147,8 @@ bool AckMatches(const ComPortMessage& step, const ComPortMessage& ack);
 // match; "" when it matches.
 std::string DescribeAckMismatch(const ComPortMessage& step, const ComPortMessage& ack);
 
+// "SET-BAUDRATE 115200", "SET-CONTROL 9": a step as the messages name it.
+std::string DescribeComPortStep(const ComPortMessage& step);
+
 // "SET-BAUDRATE", ..., or "COM-PORT command 77" for a code without a name here.
 std::string ComPortCommandName(uint8_t command);
