@@ -82,14 +82,29 @@ bool ParseHostAndPort(std::string_view rest, std::string* host, uint16_t* port) 
     return true;
 }
 
+// Schemes are read in any letter case, as URLs are.
 bool StartsWithScheme(std::string_view text, std::string_view scheme) {
-    return text.substr(0, scheme.size()) == scheme;
+    if (text.size() < scheme.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < scheme.size(); ++i) {
+        char c = text[i];
+        char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        if (lower != scheme[i]) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
 
 bool HasNetworkScheme(std::string_view text) {
     return StartsWithScheme(text, RFC2217_SCHEME) || StartsWithScheme(text, SOCKET_SCHEME);
+}
+
+bool LooksLikeUrl(std::string_view text) {
+    return text.find("://") != std::string_view::npos;
 }
 
 bool ParseNetworkAddress(std::string_view text, NetworkAddress* address) {

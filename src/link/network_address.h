@@ -18,7 +18,10 @@ struct NetworkAddress {
 
 // True when `text` begins with one of the network schemes, whether or not the rest is sound:
 // such a text is never a device path.
-bool HasNetworkScheme(std::string_view text);
+bool HasNetworkScheme(std::string_view text);  // in any letter case
+
+// True for any "scheme://..." text: one of another scheme is no port, and never a device path.
+bool LooksLikeUrl(std::string_view text);
 
 // Reads a network port; false for anything that is not exactly one of the two forms with a
 // sound host and a port from 1 to 65535 (no user, path, query or spaces). *address is then

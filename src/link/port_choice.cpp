@@ -92,7 +92,7 @@ PortForms PlatformPortForms() {
 }
 
 bool ParsePortChoice(std::string_view text, PortForms forms, PortChoice* choice) {
-    if (HasNetworkScheme(text)) {
+    if (LooksLikeUrl(text)) {
         NetworkAddress network;
         if (!ParseNetworkAddress(text, &network)) {
             return false;

@@ -175,6 +175,10 @@ std::string ServiceUsage(PortForms portForms) {
                    "       /dev/ttyUSB0, or a device name in /dev (ttyUSB0)\n"
                  : "PORT   a digit 1..8 (COM1..COM8) or COMn, n from 1 to 255, also \\\\.\\COMn\n";
     usage +=
+        "       or a network port: rfc2217://HOST:PORT (RFC 2217: the far side's line is\n"
+        "       set like a local one) or socket://HOST:PORT (raw TCP: the far side must\n"
+        "       already be set to 115200 8N2)\n";
+    usage +=
         "\n"
         "Operations:\n"
         "  info           show the controller (VELOX) information\n"

@@ -46,6 +46,14 @@ void PrintVersion() {
     printf("tarnix %s (%s)\n", TARNIX_VERSION, TARNIX_PLATFORM_NAME);
 }
 
+static void PrintNetworkPortRules() {
+    printf(
+        "Network ports: rfc2217://HOST:PORT (a serial device server or ser2net with RFC 2217;\n"
+        "the far side's line is set as a local one) or socket://HOST:PORT (raw TCP: the far\n"
+        "side must already be set to 115200 8N2). HOST may be [IPv6]. RFC 2217 has no\n"
+        "authentication: use it on trusted networks or through an SSH tunnel.\n");
+}
+
 static void PrintPortRules(PortForms portForms) {
     if (portForms == PortForms::Windows) {
         printf(
@@ -69,12 +77,14 @@ void PrintHelp(PortForms portForms) {
         "  filename  the update file; with fewer than two arguments the program asks for it\n"
         "  ProgMode  0: record mode (a 32-byte header, then Intel HEX records); 1: line mode,\n"
         "            every line sent as it stands\n"
-        "  ComNr     the port: a digit 1 to 8 selects COM1 to COM8; COMn any COM port\n"
+        "  ComNr     the port: a digit 1 to 8 selects COM1 to COM8; COMn any COM port;\n"
+        "            rfc2217://HOST:PORT or socket://HOST:PORT a port over the network\n"
         "\n"
         "An absent argument takes its default; one that is not understood is refused, and\n"
         "nothing is sent.\n"
         "\n");
     PrintPortRules(portForms);
+    PrintNetworkPortRules();
     printf(
         "\n"
         "Exit status: 0 the update completed; 1 it failed or was not done; 2 the port could\n"

@@ -51,6 +51,23 @@ TEST(PortRule, EveryFormOnEveryPlatform) {
         {"..", "", ""},
         {"tty USB0", "", ""},
         {"\\\\.\\COM0", "", ""},
+        // Network ports, the same everywhere; a URL is never a device path.
+        {"rfc2217://127.0.0.1:2217", "rfc2217://127.0.0.1:2217", "rfc2217://127.0.0.1:2217"},
+        {"socket://bench-7.lab:4001", "socket://bench-7.lab:4001", "socket://bench-7.lab:4001"},
+        {"rfc2217://[::1]:65535", "rfc2217://[::1]:65535", "rfc2217://[::1]:65535"},
+        {"rfc2217://host:0", "", ""},
+        {"rfc2217://host:65536", "", ""},
+        {"rfc2217://host:02217", "", ""},
+        {"rfc2217://host", "", ""},
+        {"rfc2217://:2217", "", ""},
+        {"rfc2217://user@host:2217", "", ""},
+        {"rfc2217://host:2217/x", "", ""},
+        {"rfc2217://::1:2217", "", ""},
+        {"rfc2217://[::g]:2217", "", ""},
+        {"socket://host name:1", "", ""},
+        {"telnet://host:23", "", ""},
+        {"RFC2217://host:2217", "rfc2217://host:2217", "rfc2217://host:2217"},
+        {"./a://b", "", ""},
     };
     for (const PortCase& c : cases) {
         EXPECT_EQ(Chosen(c.text, PortForms::Posix), c.posix) << "'" << c.text << "' on POSIX";
