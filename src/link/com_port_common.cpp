@@ -14,11 +14,25 @@
 
 namespace {
 
-const PortKind DEVICE_PORT{PurgePortInput, WaitForPortByte, DiscardPortInput,  SendPortByte,
-                           WritePortBlock, PortIsOpen,      ReleasePortAtOnce, IsPortHangUpError};
-const PortKind NETWORK_PORT{PurgeNetworkInput,        WaitForNetworkByte,  DiscardNetworkInput,
-                            SendNetworkByte,          WriteNetworkBlock,   NetworkPortIsOpen,
-                            ReleaseNetworkPortAtOnce, IsNetworkHangUpError};
+// A device is closed at the end of a run as at once: its driver sends what is still queued.
+const PortKind DEVICE_PORT{.purgeInput = PurgePortInput,
+                           .waitForByte = WaitForPortByte,
+                           .discardInput = DiscardPortInput,
+                           .sendByte = SendPortByte,
+                           .writeBlock = WritePortBlock,
+                           .isOpen = PortIsOpen,
+                           .close = ReleasePortAtOnce,
+                           .releaseAtOnce = ReleasePortAtOnce,
+                           .isHangUpError = IsPortHangUpError};
+const PortKind NETWORK_PORT{.purgeInput = PurgeNetworkInput,
+                            .waitForByte = WaitForNetworkByte,
+                            .discardInput = DiscardNetworkInput,
+                            .sendByte = SendNetworkByte,
+                            .writeBlock = WriteNetworkBlock,
+                            .isOpen = NetworkPortIsOpen,
+                            .close = CloseNetworkPort,
+                            .releaseAtOnce = ReleaseNetworkPortAtOnce,
+                            .isHangUpError = IsNetworkHangUpError};
 // The kind of the port that is open, or was open last.
 const PortKind* Active = &DEVICE_PORT;
 
@@ -161,7 +175,7 @@ void CloseComPort() {
     if (ReportIfNotOpen()) {
         return;
     }
-    ReleaseComPortAtOnce();
+    Active->close();
 }
 
 // Async-signal-safe as long as the backend's release is: it touches nothing else.

@@ -41,6 +41,9 @@ long ReceiveFromSocket(const NetSocket& socket, uint8_t* buffer, size_t capacity
 // Sends every byte; 0, or the system's error number.
 int SendToSocket(const NetSocket& socket, const uint8_t* data, size_t length);
 
+// Ends the sending direction (the far side reads the end of the data), keeping the socket.
+void ShutDownSending(const NetSocket& socket);
+
 // Closes the connection. Async-signal-safe on POSIX: the second interrupt's handler calls it.
 void CloseSocket(NetSocket* socket);
 

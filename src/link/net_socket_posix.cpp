@@ -161,3 +161,7 @@ bool IsConnectionLost(int error) {
 int ClosedConnectionError() {
     return ECONNRESET;
 }
+
+void ShutDownSending(const NetSocket& socket) {
+    shutdown(static_cast<int>(socket.handle), SHUT_WR);
+}

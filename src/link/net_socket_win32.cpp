@@ -179,3 +179,7 @@ bool IsConnectionLost(int error) {
 int ClosedConnectionError() {
     return WSAECONNRESET;
 }
+
+void ShutDownSending(const NetSocket& socket) {
+    shutdown(static_cast<SOCKET>(socket.handle), SD_SEND);
+}

@@ -12,6 +12,7 @@ namespace {
 constexpr int CONNECT_TIMEOUT_MS = 5000;
 constexpr long NEGOTIATION_TIMEOUT_MS = 3000;
 constexpr long READ_TIMEOUT_MS = 5000;
+constexpr long CLOSE_TIMEOUT_MS = 2000;
 // What a closed connection reads as: the same as a device that hung up.
 constexpr int CONNECTION_CLOSED = -1;
 
@@ -58,7 +59,7 @@ long MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(left).count());
 }
 
-void CloseNetworkPort() {
+void ForgetNetworkPort() {
     CloseSocket(&Port.socket);
     Port = NetworkPort{};
 }
@@ -160,7 +161,7 @@ bool SetUpRfc2217(long baud, NetworkOpenFailure* failure) {
 }  // namespace
 
 bool OpenNetworkConnection(const NetworkAddress& address, long baud, NetworkOpenFailure* failure) {
-    CloseNetworkPort();
+    ForgetNetworkPort();
     SocketResult connected =
         ConnectTcp(address.host, address.port, CONNECT_TIMEOUT_MS, &Port.socket);
     if (!connected.ok) {
@@ -169,7 +170,7 @@ bool OpenNetworkConnection(const NetworkAddress& address, long baud, NetworkOpen
     }
     Port.protocol = address.protocol;
     if (address.protocol == NetworkProtocol::Rfc2217 && !SetUpRfc2217(baud, failure)) {
-        CloseNetworkPort();
+        ForgetNetworkPort();
         return false;
     }
     Port.arrived.clear();
@@ -270,6 +271,27 @@ PortResult WriteNetworkBlock(const void* data, uint32_t length, uint32_t* writte
 
 bool NetworkPortIsOpen() {
     return Port.socket.handle >= 0;
+}
+
+// A socket closed with unread bytes (an acknowledgement, a notification) resets the
+// connection, and the far side may drop what it had not yet passed on. So the sending side is
+// shut first, and what comes is read until the far side closes too, or the time is up.
+void CloseNetworkPort() {
+    if (Port.socket.handle < 0) {
+        return;
+    }
+    if (Port.dtrOffLength > 0) {
+        SendToSocket(Port.socket, Port.dtrOff, Port.dtrOffLength);
+    }
+    ShutDownSending(Port.socket);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(CLOSE_TIMEOUT_MS);
+    uint8_t buffer[512];
+    int error = 0;
+    while (WaitSocketReadable(Port.socket, MillisecondsLeft(deadline), false).end ==
+               SocketWaitEnd::Readable &&
+           ReceiveFromSocket(Port.socket, buffer, sizeof buffer, &error) > 0) {
+    }
+    ForgetNetworkPort();
 }
 
 // Only async-signal-safe calls: the prepared DTR off, then the close.

@@ -29,6 +29,10 @@ PortDiscard DiscardNetworkInput();
 PortResult SendNetworkByte(uint8_t value);
 PortResult WriteNetworkBlock(const void* data, uint32_t length, uint32_t* written);
 bool NetworkPortIsOpen();
-// DTR off (RFC 2217), then the connection closed. Async-signal-safe.
+// DTR off (RFC 2217), then the connection closed in order: the far side gets the end of what
+// was sent before it sees the connection end, so that the last command (Finish) still reaches
+// the module. Waits a bounded time for the far side to close as well.
+void CloseNetworkPort();
+// DTR off (RFC 2217), then the connection closed at once. Async-signal-safe.
 void ReleaseNetworkPortAtOnce();
 bool IsNetworkHangUpError(int error);

@@ -104,6 +104,7 @@ struct PortKind {
     PortResult (*sendByte)(uint8_t value);
     PortResult (*writeBlock)(const void* data, uint32_t length, uint32_t* written);
     bool (*isOpen)();
-    void (*releaseAtOnce)();
+    void (*close)();          // lets the port go at the end of a run
+    void (*releaseAtOnce)();  // the same at once, from a signal handler
     bool (*isHangUpError)(int error);
 };
