@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "config_file.h"
+#include "file_stamp.h"
 
 struct ConfigFile {
     int fd = -1;
@@ -70,24 +71,11 @@ bool ReadConfigFileBlock(ConfigFile* file, uint8_t* buffer, uint32_t capacity, u
     return true;
 }
 
-namespace {
-
-int64_t Nanoseconds(const timespec& time) {
-    return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 // Both times with their nanoseconds: a rewrite within the same second still shows.
 bool GetConfigFileStamp(ConfigFile* file, FileStamp* stamp) {
-    struct stat info {};
-    if (fstat(file->fd, &info) != 0) {
-        return false;
-    }
-    stamp->size = static_cast<uint64_t>(info.st_size);
-    stamp->modified = Nanoseconds(info.st_mtim);
-    stamp->changed = Nanoseconds(info.st_ctim);
-    return true;
+    return ReadSystemFileStamp(file->fd, stamp);
 }
 
 bool RewindConfigFile(ConfigFile* file) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "config_file.h"
+#include "file_stamp.h"
 
 struct ConfigFile {
     HANDLE handle = INVALID_HANDLE_VALUE;
@@ -103,19 +104,8 @@ bool ReadConfigFileBlock(ConfigFile* file, uint8_t* buffer, uint32_t capacity, u
     return true;
 }
 
-// Size and last-write time (100 ns); Windows keeps no change time here, the content
-// comparison covers that.
 bool GetConfigFileStamp(ConfigFile* file, FileStamp* stamp) {
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file->handle, &info)) {
-        return false;
-    }
-    stamp->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    uint64_t written = (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
-                       info.ftLastWriteTime.dwLowDateTime;
-    stamp->modified = static_cast<int64_t>(written);
-    stamp->changed = 0;
-    return true;
+    return ReadSystemFileStamp(reinterpret_cast<intptr_t>(file->handle), stamp);
 }
 
 bool RewindConfigFile(ConfigFile* file) {

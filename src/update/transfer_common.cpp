@@ -9,11 +9,11 @@
 
 #include "com_port.h"
 #include "exchange.h"
+#include "file_stamp.h"
 #include "framing.h"
 #include "interrupts.h"
 #include "outcome_line.h"
 #include "progress.h"
-#include "transfer_file.h"
 #include "update_outcome.h"
 
 void ExpectFileSize(UpdateLine* line, uint32_t fileSize, uint32_t alreadyRead) {
