@@ -84,7 +84,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "tarnix-ports lists what is connected: serial ports and USB adapters.\n"
     "tarnix-module plays the module on a pseudo-terminal, so that the programs and\n"
     "the scripts built on them can be tried without hardware.\n"
-    "Every program also takes network ports (rfc2217://HOST:PORT, socket://HOST:PORT).")
+    "Every program also takes ports reached over the network: rfc2217://HOST:PORT\n"
+    "and socket://HOST:PORT.")
 set(CPACK_STRIP_FILES ON)
 if(WIN32)
     set(CPACK_GENERATOR ZIP)
