@@ -1,7 +1,8 @@
 # The bash completion goes where bash-completion looks for it: its pkg-config completionsdir
 # (taken relative to bash-completion's own prefix, so that it lands under ours), else the
 # usual share/bash-completion/completions. One copy per command name, because bash-completion
-# loads completions/<command> when that command is first completed.
+# loads completions/<command> when that command is first completed: every installed program
+# has its copy (the one file completes them all).
 set(TARNIX_BASH_COMPLETION_DIR "" CACHE STRING
     "Where the bash completion is installed, relative to the install prefix")
 if(NOT TARNIX_BASH_COMPLETION_DIR)
@@ -15,7 +16,11 @@ if(NOT TARNIX_BASH_COMPLETION_DIR)
         endif()
     endif()
 endif()
-foreach(command tarnix tarnix-service)
+set(TARNIX_COMPLETED tarnix tarnix-service tarnix-check tarnix-fleet tarnix-module)
+if(TARGET tarnix-ports)
+    list(APPEND TARNIX_COMPLETED tarnix-ports)
+endif()
+foreach(command ${TARNIX_COMPLETED})
     install(FILES ${PROJECT_SOURCE_DIR}/docs/completion/tarnix.bash
         DESTINATION ${TARNIX_BASH_COMPLETION_DIR} RENAME ${command})
 endforeach()
