@@ -23,7 +23,12 @@ std::string CountLine(const ModuleLog& log) {
     if (service > 0) {
         text += ", service " + std::to_string(service);
     }
-    return text + ")\n";
+    // What the program counts as its data bytes: every frame it wrote but the Finish.
+    size_t beforeFinish = 0;
+    for (const ModuleFrame& frame : log.frames) {
+        beforeFinish += frame.command == MODULE_CMD_FINISH ? 0 : frame.raw.size();
+    }
+    return text + ")\nframe bytes: " + std::to_string(beforeFinish) + " before Finish\n";
 }
 
 std::string ErrorLines(const ModuleLog& log) {
