@@ -23,12 +23,15 @@ std::string CountLine(const ModuleLog& log) {
     if (service > 0) {
         text += ", service " + std::to_string(service);
     }
-    // What the program counts as its data bytes: every frame it wrote but the Finish.
-    size_t beforeFinish = 0;
+    // What tarnix counts as its data bytes: the line text and ETX of every Data frame, after
+    // STX, command and module number.
+    size_t dataBytes = 0;
     for (const ModuleFrame& frame : log.frames) {
-        beforeFinish += frame.command == MODULE_CMD_FINISH ? 0 : frame.raw.size();
+        if (frame.command == MODULE_CMD_DATA && frame.raw.size() > 3) {
+            dataBytes += frame.raw.size() - 3;
+        }
     }
-    return text + ")\nframe bytes: " + std::to_string(beforeFinish) + " before Finish\n";
+    return text + ")\ndata bytes: " + std::to_string(dataBytes) + "\n";
 }
 
 std::string ErrorLines(const ModuleLog& log) {
