@@ -402,6 +402,10 @@ void CheckHeader(FILE* stream, FileCheck* check) {
     }
     check->headerValid = header.valid;
     check->blockSize = header.blockSize;
+    check->hasHeader = true;
+    for (size_t i = UPDATE_HEADER_SIZE; i > HEADER_CRC_OFFSET; --i) {
+        check->headerCrc = check->headerCrc << 8 | header.bytes[i - 1];
+    }
     if (!check->headerValid) {
         AddFault(check, 0, "header CRC incorrect: tarnix would send nothing");
     }

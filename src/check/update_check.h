@@ -50,6 +50,8 @@ struct FileCheck {
     uint64_t fileSize = 0;
     bool headerValid = false;  // record mode only
     uint32_t blockSize = 0;
+    bool hasHeader = false;  // record mode and 32 bytes to read
+    uint32_t headerCrc = 0;  // the header's CRC field, bytes 28..31, little-endian
     int lines = 0;  // lines as tarnix reads them (a line over 299 characters counts per piece)
     uint64_t dataRecords = 0;
     uint64_t endRecords = 0;

@@ -27,6 +27,8 @@ bool ApplyOption(const std::string& name, const std::string& value, FleetCommand
     }
     if (name == "--log-dir") {
         line->logDir = value;
+    } else if (name == "--events") {
+        line->eventsFile = value;
     } else {
         line->jsonFile = value;
     }
@@ -74,7 +76,7 @@ bool ParseFleetCommandLine(int argc, const char* const* argv, FleetCommandLine* 
         } else if (arg == "--no-check") {
             commandLine->check = false;
         } else if (name == "--modnr" || name == "--mode" || name == "--log-dir" ||
-                   name == "--json") {
+                   name == "--json" || name == "--events") {
             if (!TakeOptionValue(argc, argv, &i, arg, &value)) {
                 *error = "option '" + name + "' needs a value";
                 return false;

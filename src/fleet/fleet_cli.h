@@ -1,6 +1,7 @@
 #pragma once
 // tarnix-fleet's command line:
-// [--modnr 0xNN] [--mode 0|1] [--log-dir DIR] [--json FILE] [--no-check] FILE PORT...
+// [--modnr 0xNN] [--mode 0|1] [--log-dir DIR] [--json FILE] [--events FILE|-] [--no-check]
+// FILE PORT...
 
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@ struct FleetCommandLine {
     CheckMode mode = CheckMode::Records;
     std::string logDir;  // empty: a new folder under the current one
     std::string jsonFile;
+    std::string eventsFile;  // "-": standard output
     bool check = true;
     bool help = false;
     bool version = false;

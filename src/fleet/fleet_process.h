@@ -43,3 +43,8 @@ void PauseMilliseconds(int milliseconds);
 bool FileExists(const std::string& path);
 // Creates one folder; true also when it exists already and `mayExist`.
 bool MakeFolder(const std::string& path, bool mayExist, std::string* error);
+
+// Who ran the fleet, for its report: this computer's name and the user's login name; empty
+// when the system cannot tell.
+std::string HostName();
+std::string UserName();

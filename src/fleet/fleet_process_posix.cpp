@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -211,4 +212,21 @@ bool MakeFolder(const std::string& path, bool mayExist, std::string* error) {
 
 void SetInheritedVariable(const char* name, const char* value) {
     setenv(name, value, 1);
+}
+
+std::string HostName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) {
+        return "";
+    }
+    return name;
+}
+
+// getlogin needs a controlling terminal, which a fleet under cron or ssh may lack.
+std::string UserName() {
+    const char* login = getlogin();
+    if (login == nullptr || *login == '\0') {
+        login = std::getenv("USER");
+    }
+    return login == nullptr ? "" : login;
 }

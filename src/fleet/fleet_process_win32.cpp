@@ -183,3 +183,16 @@ bool MakeFolder(const std::string& path, bool mayExist, std::string* error) {
 void SetInheritedVariable(const char* name, const char* value) {
     SetEnvironmentVariableA(name, value);
 }
+
+std::string HostName() {
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof name;
+    return GetComputerNameA(name, &size) ? std::string(name, size) : std::string();
+}
+
+std::string UserName() {
+    char name[257] = {};  // UNLEN + 1
+    DWORD size = sizeof name;
+    // size counts the terminating zero here.
+    return GetUserNameA(name, &size) && size > 0 ? std::string(name, size - 1) : std::string();
+}

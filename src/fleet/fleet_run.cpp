@@ -4,13 +4,17 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 
 #include "check_report.h"
 #include "exit_status.h"
 #include "fleet_process.h"
+#include "fleet_report.h"
 #include "json_text.h"
 #include "outcome_line.h"
+#include "sha256.h"
+#include "tarnix_version.h"
 
 namespace {
 
@@ -23,8 +27,18 @@ struct PortRun {
     FleetProcess process;
     Clock::time_point started;
     LogProgress progress;
-    long logOffset = 0;  // of the log, read so far
+    long logOffset = 0;         // of the log, read so far
+    long percentReported = -1;  // the last percentage given as an event
     bool interruptPassed = false;
+};
+
+// Where the run is shown while it goes: the live lines on a terminal, the event lines.
+struct FleetOutput {
+    bool live = false;
+    FILE* events = nullptr;  // none when null
+    bool eventsOnStdout = false;
+    double estimateSeconds = 0;  // tarnix-check's for the file
+    Clock::time_point started;
 };
 
 std::string Format(const char* format, auto... values) {
@@ -51,69 +65,120 @@ bool MakeLogFolder(const FleetCommandLine& commandLine, std::string* folder, std
 }
 
 // Reads what the log gained since `*offset` (C stdio: a read error while tarnix writes only
-// ends this read).
-std::string ReadLogFrom(const std::string& path, long* offset) {
-    std::string text;
-    FILE* log = fopen(path.c_str(), "rb");
-    if (log == nullptr) {
-        return text;
+// ends this read). False when the file cannot be opened.
+bool ReadFileFrom(const std::string& path, long* offset, std::string* text) {
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return false;
     }
-    if (fseek(log, *offset, SEEK_SET) == 0) {
+    if (fseek(file, *offset, SEEK_SET) == 0) {
         char chunk[8192];
         size_t got = 0;
-        while ((got = fread(chunk, 1, sizeof chunk, log)) > 0) {
-            text.append(chunk, got);
+        while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) {
+            text->append(chunk, got);
         }
     }
-    fclose(log);
-    *offset += static_cast<long>(text.size());
-    return text;
-}
-
-void FollowLog(PortRun* run) {
-    ScanLogProgress(ReadLogFrom(run->result.log, &run->logOffset), &run->progress);
+    fclose(file);
+    *offset += static_cast<long>(text->size());
+    return true;
 }
 
 std::string ReadWholeFile(const std::string& path) {
     long offset = 0;
-    return ReadLogFrom(path, &offset);
+    std::string text;
+    ReadFileFrom(path, &offset, &text);
+    return text;
 }
 
-void Conclude(PortRun* run, int exitStatus) {
+std::string AbsolutePath(const std::string& path) {
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? std::string() : absolute.lexically_normal().string();
+}
+
+// Each line on its own and at once, so that a reader following the file sees the run live.
+void WriteEvent(const FleetOutput& output, const std::string& line) {
+    if (output.events != nullptr) {
+        fputs(line.c_str(), output.events);
+        fflush(output.events);
+    }
+}
+
+void FollowLog(PortRun* run, const FleetOutput& output) {
+    std::string chunk;
+    ReadFileFrom(run->result.log, &run->logOffset, &chunk);
+    ScanLogProgress(chunk, &run->progress);
+    if (run->progress.percent >= 0 && run->progress.percent != run->percentReported) {
+        run->percentReported = run->progress.percent;
+        WriteEvent(output,
+                   ProgressEventJson(run->result.port, run->percentReported, std::time(nullptr)));
+    }
+}
+
+void Conclude(PortRun* run, int exitStatus, const FleetOutput& output) {
     PortResult& result = run->result;
+    FollowLog(run, output);
+    std::string log = ReadWholeFile(result.log);
     result.exitStatus = exitStatus;
     result.seconds = std::chrono::duration<double>(Clock::now() - run->started).count();
+    result.endTime = std::time(nullptr);
     result.outcome = OutcomeOfExit(exitStatus, run->interruptPassed);
+    result.figures = LastOutcomeFigures(log);
     if (result.outcome != PortOutcome::Completed) {
-        result.reason = FailureReason(ReadWholeFile(result.log), exitStatus);
+        result.reason = FailureReason(log, exitStatus);
     }
-    FollowLog(run);
+    WriteEvent(output, EndEventJson(result, result.endTime));
 }
 
-std::string StatusLine(const PortRun& run) {
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string StatusLine(const PortRun& run, double estimateSeconds) {
     std::string percent =
         run.progress.percent < 0 ? std::string("   -") : Format("%4ld", run.progress.percent);
     std::string line = Format("%-24s %s %%  %s", run.result.port.c_str(), percent.c_str(),
                               OutcomeName(run.result.outcome));
     if (run.result.outcome != PortOutcome::Running) {
         line += Format(" (exit %d, %.1f s)", run.result.exitStatus, run.result.seconds);
+        return line;
     }
+    double elapsed = SecondsSince(run.started);
+    line += Format("  %.1f s, about %.0f s left", elapsed,
+                   EstimatedSecondsLeft(elapsed, run.progress.percent, estimateSeconds));
     return line;
 }
 
-// On a terminal: one line per port, redrawn in place.
-void DrawLiveLines(const std::vector<PortRun>& runs, bool firstDraw) {
+// The whole fleet: how many ports are still running, and the longest time left among them.
+std::string TotalLine(const std::vector<PortRun>& runs, const FleetOutput& output) {
+    size_t running = 0;
+    double left = 0;
+    for (const PortRun& run : runs) {
+        if (run.result.outcome == PortOutcome::Running) {
+            ++running;
+            left =
+                std::max(left, EstimatedSecondsLeft(SecondsSince(run.started), run.progress.percent,
+                                                    output.estimateSeconds));
+        }
+    }
+    return Format("total: %zu of %zu ports running  %.1f s, about %.0f s left", running,
+                  runs.size(), SecondsSince(output.started), left);
+}
+
+// On a terminal: one line per port and the total, redrawn in place.
+void DrawLiveLines(const std::vector<PortRun>& runs, const FleetOutput& output, bool firstDraw) {
     if (!firstDraw) {
-        printf("\033[%zuA", runs.size());
+        printf("\033[%zuA", runs.size() + 1);
     }
     for (const PortRun& run : runs) {
-        printf("\r\033[K%s\n", StatusLine(run).c_str());
+        printf("\r\033[K%s\n", StatusLine(run, output.estimateSeconds).c_str());
     }
+    printf("\r\033[K%s\n", TotalLine(runs, output).c_str());
     fflush(stdout);
 }
 
 void StartAll(const FleetCommandLine& commandLine, const std::string& tarnix,
-              const std::string& folder, std::vector<PortRun>* runs) {
+              const std::string& folder, const FleetOutput& output, std::vector<PortRun>* runs) {
     const char* mode = commandLine.mode == CheckMode::Lines ? "1" : "0";
     // tarnix's progress on its standard error, where it cannot disturb its console texts.
     SetInheritedVariable(PROGRESS_VARIABLE, PROGRESS_ON_STDERR);
@@ -123,12 +188,17 @@ void StartAll(const FleetCommandLine& commandLine, const std::string& tarnix,
         PortRun& run = runs->emplace_back();
         run.result.port = port;
         run.result.log = folder + "/" + logNames[i];
+        run.result.logPath = AbsolutePath(run.result.log);
         run.started = Clock::now();
+        run.result.startTime = std::time(nullptr);
+        run.result.endTime = run.result.startTime;
+        WriteEvent(output, StartEventJson(port, run.result.startTime));
         std::string error;
         if (!StartLoggedProcess(tarnix, {commandLine.modNr, commandLine.file, mode, port},
                                 run.result.log, &run.process, &error)) {
             run.result.outcome = PortOutcome::Failed;
             run.result.reason = error;
+            WriteEvent(output, EndEventJson(run.result, run.result.endTime));
         }
     }
 }
@@ -146,35 +216,39 @@ void PassInterrupts(std::vector<PortRun>* runs, int* signalsPassed) {
     }
 }
 
-void FollowAll(std::vector<PortRun>* runs) {
-    bool live = OutputIsTerminal();
-    if (live) {
-        DrawLiveLines(*runs, true);
+// One look at a running port: concluded when its tarnix has ended, else its log followed.
+// False while it runs on.
+bool PollPort(PortRun* run, const FleetOutput& output) {
+    int exitStatus = 0;
+    if (!ProcessEnded(&run->process, &exitStatus)) {
+        if (output.live || output.events != nullptr) {
+            FollowLog(run, output);
+        }
+        return false;
+    }
+    Conclude(run, exitStatus, output);
+    if (!output.live && !output.eventsOnStdout) {
+        printf("%s\n", StatusLine(*run, output.estimateSeconds).c_str());
+        fflush(stdout);
+    }
+    return true;
+}
+
+void FollowAll(std::vector<PortRun>* runs, const FleetOutput& output) {
+    if (output.live) {
+        DrawLiveLines(*runs, output, true);
     }
     int signalsPassed = 0;
     for (;;) {
         PassInterrupts(runs, &signalsPassed);
         bool anyRunning = false;
         for (PortRun& run : *runs) {
-            if (run.result.outcome != PortOutcome::Running) {
-                continue;
-            }
-            int exitStatus = 0;
-            if (ProcessEnded(&run.process, &exitStatus)) {
-                Conclude(&run, exitStatus);
-                if (!live) {
-                    printf("%s\n", StatusLine(run).c_str());
-                    fflush(stdout);
-                }
-            } else {
-                anyRunning = true;
-                if (live) {
-                    FollowLog(&run);
-                }
+            if (run.result.outcome == PortOutcome::Running) {
+                anyRunning = !PollPort(&run, output) || anyRunning;
             }
         }
-        if (live) {
-            DrawLiveLines(*runs, false);
+        if (output.live) {
+            DrawLiveLines(*runs, output, false);
         }
         if (!anyRunning) {
             return;
@@ -217,24 +291,6 @@ std::string DescribeFleetTable(const std::vector<PortResult>& results) {
     return table;
 }
 
-std::string FleetReportJson(const std::string& file, const std::vector<PortResult>& results) {
-    // Built by appends: GCC 12 sees a false overlap in "{" + a temporary string (-Wrestrict).
-    std::string json = "{";
-    json += JsonStringMember("file", file) + ", \"ports\": [";
-    for (size_t i = 0; i < results.size(); ++i) {
-        const PortResult& result = results[i];
-        json += (i > 0 ? ",\n  " : "\n  ");
-        json += "{";
-        json += JsonStringMember("port", result.port) + ", \"outcome\": \"" +
-                OutcomeName(result.outcome) + "\"";
-        json +=
-            Format(", \"exit_status\": %d, \"seconds\": %.3f", result.exitStatus, result.seconds);
-        json += ", " + JsonStringMember("log", result.log) + ", " +
-                JsonStringMember("reason", result.reason) + "}";
-    }
-    return json + "\n]}\n";
-}
-
 int FleetExitStatus(const std::vector<PortResult>& results) {
     bool allCompleted = true;
     bool noneOpened = !results.empty();
@@ -248,41 +304,109 @@ int FleetExitStatus(const std::vector<PortResult>& results) {
     return noneOpened ? EXIT_PORT_NOT_OPENED : EXIT_FLEET_NOT_ALL;
 }
 
-int RunFleet(const FleetCommandLine& commandLine) {
-    if (commandLine.check) {
-        FileCheck check = CheckUpdateFile(commandLine.file, {.mode = commandLine.mode});
-        if (!check.Sound()) {
-            fputs(DescribeFileCheck(check, {.mode = commandLine.mode}).c_str(), stderr);
-            fprintf(stderr, "tarnix-fleet: %s is not sound; no port was touched\n",
-                    commandLine.file.c_str());
-            return EXIT_FLEET_NOT_ALL;
+namespace {
+
+FleetFileFacts GatherFileFacts(const std::string& file, const FileCheck& check) {
+    FleetFileFacts facts;
+    facts.file = file;
+    facts.absolutePath = AbsolutePath(file);
+    long offset = 0;
+    std::string bytes;
+    facts.readable = ReadFileFrom(file, &offset, &bytes);
+    facts.size = bytes.size();
+    facts.sha256 = Sha256Hex(bytes);
+    facts.hasHeader = check.hasHeader;
+    facts.headerCrc = check.headerCrc;
+    return facts;
+}
+
+FleetRunFacts GatherRunFacts(const FleetCommandLine& commandLine, const FileCheck& check) {
+    FleetRunFacts facts;
+    facts.version = TARNIX_VERSION;
+    facts.host = HostName();
+    facts.user = UserName();
+    facts.startTime = std::time(nullptr);
+    facts.modNr = commandLine.modNr;
+    facts.mode = commandLine.mode == CheckMode::Lines ? 1 : 0;
+    facts.file = GatherFileFacts(commandLine.file, check);
+    return facts;
+}
+
+// The events file opened ("-": standard output); false when it cannot be.
+bool OpenEvents(const FleetCommandLine& commandLine, FleetOutput* output) {
+    output->eventsOnStdout = commandLine.eventsFile == "-";
+    if (output->eventsOnStdout) {
+        output->events = stdout;
+    } else if (!commandLine.eventsFile.empty()) {
+        output->events = fopen(commandLine.eventsFile.c_str(), "wb");
+        if (output->events == nullptr) {
+            fprintf(stderr, "tarnix-fleet: cannot write %s\n", commandLine.eventsFile.c_str());
+            return false;
         }
     }
-    std::string tarnix = OwnExecutableDirectory() + "/" + ExecutableFileName("tarnix");
-    std::string folder;
+    // Event lines on standard output leave no room for the live lines.
+    output->live = OutputIsTerminal() && !output->eventsOnStdout;
+    output->started = Clock::now();
+    return true;
+}
+
+bool Prepare(const FleetCommandLine& commandLine, const std::string& tarnix, std::string* folder) {
     std::string error;
     if (!FileExists(tarnix)) {
         fprintf(stderr, "tarnix-fleet: %s not found beside tarnix-fleet\n", tarnix.c_str());
-        return EXIT_FLEET_NOT_ALL;
+        return false;
     }
-    if (!MakeLogFolder(commandLine, &folder, &error)) {
+    if (!MakeLogFolder(commandLine, folder, &error)) {
         fprintf(stderr, "tarnix-fleet: %s\n", error.c_str());
-        return EXIT_FLEET_NOT_ALL;
+        return false;
     }
-    CatchStopSignals();
-    std::vector<PortRun> runs;
-    runs.reserve(commandLine.ports.size());
-    StartAll(commandLine, tarnix, folder, &runs);
-    FollowAll(&runs);
-    std::vector<PortResult> results;
-    for (const PortRun& run : runs) {
-        results.push_back(run.result);
-    }
-    printf("\n%s", DescribeFleetTable(results).c_str());
+    return true;
+}
+
+// The table on standard output, unless the event lines have it; then on standard error.
+int Finish(const FleetCommandLine& commandLine, const FleetRunFacts& facts,
+           const std::vector<PortResult>& results, bool eventsOnStdout) {
+    fprintf(eventsOnStdout ? stderr : stdout, "\n%s", DescribeFleetTable(results).c_str());
     if (!commandLine.jsonFile.empty() &&
-        !WriteTextFile(commandLine.jsonFile, FleetReportJson(commandLine.file, results))) {
+        !WriteTextFile(commandLine.jsonFile, FleetReportJson(facts, results))) {
         fprintf(stderr, "tarnix-fleet: cannot write %s\n", commandLine.jsonFile.c_str());
         return EXIT_FLEET_NOT_ALL;
     }
     return FleetExitStatus(results);
+}
+
+}  // namespace
+
+// The file is always read for the report and the estimate; --no-check only lets an unsound
+// one through.
+int RunFleet(const FleetCommandLine& commandLine) {
+    FileCheck check = CheckUpdateFile(commandLine.file, {.mode = commandLine.mode});
+    if (commandLine.check && !check.Sound()) {
+        fputs(DescribeFileCheck(check, {.mode = commandLine.mode}).c_str(), stderr);
+        fprintf(stderr, "tarnix-fleet: %s is not sound; no port was touched\n",
+                commandLine.file.c_str());
+        return EXIT_FLEET_NOT_ALL;
+    }
+    std::string tarnix = OwnExecutableDirectory() + "/" + ExecutableFileName("tarnix");
+    std::string folder;
+    FleetOutput output;
+    output.estimateSeconds = check.estimate.seconds;
+    if (!Prepare(commandLine, tarnix, &folder) || !OpenEvents(commandLine, &output)) {
+        return EXIT_FLEET_NOT_ALL;
+    }
+    FleetRunFacts facts = GatherRunFacts(commandLine, check);
+    CatchStopSignals();
+    std::vector<PortRun> runs;
+    runs.reserve(commandLine.ports.size());
+    StartAll(commandLine, tarnix, folder, output, &runs);
+    FollowAll(&runs, output);
+    facts.endTime = std::time(nullptr);
+    if (output.events != nullptr && !output.eventsOnStdout) {
+        fclose(output.events);
+    }
+    std::vector<PortResult> results;
+    for (const PortRun& run : runs) {
+        results.push_back(run.result);
+    }
+    return Finish(commandLine, facts, results, output.eventsOnStdout);
 }

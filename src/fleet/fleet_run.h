@@ -6,22 +6,11 @@
 #include <vector>
 
 #include "fleet_cli.h"
+#include "fleet_report.h"
 #include "fleet_status.h"
-
-struct PortResult {
-    std::string port;
-    std::string log;
-    PortOutcome outcome = PortOutcome::Running;
-    int exitStatus = -1;
-    double seconds = 0;
-    std::string reason;  // empty when completed
-};
 
 // The final table, one line per port, with a heading.
 std::string DescribeFleetTable(const std::vector<PortResult>& results);
-
-// {"file": ..., "ports": [...]}
-std::string FleetReportJson(const std::string& file, const std::vector<PortResult>& results);
 
 // 0 only when every port completed; 2 when no port could be opened; 1 otherwise.
 int FleetExitStatus(const std::vector<PortResult>& results);

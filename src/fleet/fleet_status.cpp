@@ -144,3 +144,13 @@ std::string FailureReason(const std::string& log, int exitStatus) {
     }
     return "exit status " + std::to_string(exitStatus);
 }
+
+double EstimatedSecondsLeft(double elapsedSeconds, long percent, double estimateSeconds) {
+    if (percent <= 0) {
+        return estimateSeconds;
+    }
+    if (percent >= 100) {
+        return 0;
+    }
+    return elapsedSeconds * static_cast<double>(100 - percent) / static_cast<double>(percent);
+}

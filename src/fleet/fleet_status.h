@@ -36,3 +36,7 @@ PortOutcome OutcomeOfExit(int exitStatus, bool interruptPassed);
 // Why a run did not complete, from tarnix's outcome line in its log ("the Data command for
 // line 5 was rejected with 0x15"), or the exit status when there is none.
 std::string FailureReason(const std::string& log, int exitStatus);
+
+// The time a port still needs, in seconds: once it shows progress, what it took so far scaled
+// by what is left (elapsed * (100 - p) / p); before, tarnix-check's estimate for the file.
+double EstimatedSecondsLeft(double elapsedSeconds, long percent, double estimateSeconds);

@@ -1,5 +1,6 @@
 #include "outcome_line.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -38,15 +39,60 @@ long LastProgressFigure(const std::string& text) {
     return -1;
 }
 
-bool LastOutcome(const std::string& text, std::string* outcome) {
+namespace {
+
+// The last outcome line (without "tarnix: "), which progress lines are not; false for none.
+bool LastOutcomeLine(const std::string& text, std::string* line) {
     for (size_t at = text.rfind(PROGRAM_PREFIX); at != std::string::npos;
          at = at == 0 ? std::string::npos : text.rfind(PROGRAM_PREFIX, at - 1)) {
-        std::string line = WholeLineAt(text, at + PROGRAM_PREFIX.size());
-        size_t module = line.find(OUTCOME_MODULE_SEPARATOR);
-        if (module != std::string::npos && line.rfind("progress ", 0) != 0) {
-            *outcome = line.substr(0, module);
+        *line = WholeLineAt(text, at + PROGRAM_PREFIX.size());
+        if (line->find(OUTCOME_MODULE_SEPARATOR) != std::string::npos &&
+            line->rfind("progress ", 0) != 0) {
             return true;
         }
     }
     return false;
+}
+
+// The figures if `part` begins with them ("12 commands, 345 data bytes, 6.7 s...").
+bool ReadFigures(const std::string& part, OutcomeFigures* figures) {
+    int used = 0;
+    if (std::sscanf(part.c_str(), "%lu commands, %lu data bytes, %lf s%n", &figures->commands,
+                    &figures->dataBytes, &figures->seconds, &used) != 3 ||
+        used == 0) {
+        return false;
+    }
+    figures->hasMeanReply =
+        std::sscanf(part.c_str() + used, ", mean reply %lf ms", &figures->meanReplyMs) == 1;
+    return true;
+}
+
+}  // namespace
+
+bool LastOutcome(const std::string& text, std::string* outcome) {
+    std::string line;
+    if (!LastOutcomeLine(text, &line)) {
+        return false;
+    }
+    *outcome = line.substr(0, line.find(OUTCOME_MODULE_SEPARATOR));
+    return true;
+}
+
+// The port may hold "; " itself: the figures are the first "; " part after the module that
+// reads as figures.
+OutcomeFigures LastOutcomeFigures(const std::string& text) {
+    OutcomeFigures figures;
+    std::string line;
+    if (!LastOutcomeLine(text, &line)) {
+        return figures;
+    }
+    for (size_t at = line.find("; ", line.find(OUTCOME_MODULE_SEPARATOR)); at != std::string::npos;
+         at = line.find("; ", at + 2)) {
+        OutcomeFigures candidate;
+        if (ReadFigures(line.substr(at + 2), &candidate)) {
+            candidate.found = true;
+            return candidate;
+        }
+    }
+    return figures;
 }

@@ -25,3 +25,18 @@ long LastProgressFigure(const std::string& text);
 // The outcome ("completed", "failed: the Data command for line 5 was rejected with 0x15", ...)
 // of the last outcome line that `text` holds; false when it holds none.
 bool LastOutcome(const std::string& text, std::string* outcome);
+
+// The figures of an outcome line: "; 12 commands, 345 data bytes, 6.7 s, mean reply 1.2 ms"
+// (the mean reply only when a reply came).
+struct OutcomeFigures {
+    bool found = false;  // the last outcome line carries them
+    unsigned long commands = 0;
+    unsigned long dataBytes = 0;
+    double seconds = 0;
+    bool hasMeanReply = false;
+    double meanReplyMs = 0;
+};
+
+// The figures of the last outcome line that `text` holds; found is false when it holds none
+// or that line has no figures.
+OutcomeFigures LastOutcomeFigures(const std::string& text);

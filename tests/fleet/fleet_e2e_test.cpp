@@ -472,3 +472,104 @@ INSTANTIATE_TEST_SUITE_P(Signals, FleetInterrupts,
                          [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 }  // namespace
+
+namespace {
+
+// Checks the report and the event lines with Python's own JSON reader: every key with its
+// type, null where allowed, percentages that never go back, start no later than end. Prints
+// the digest, then "port commands data_bytes" per port, for the test to compare.
+const char REPORT_CHECK[] = R"PY(
+import json, sys
+r = json.load(open(sys.argv[1], encoding='utf-8'))
+def need(obj, key, types):
+    assert key in obj, key
+    assert isinstance(obj[key], types) and not isinstance(obj[key], bool), (key, obj[key])
+for key in ['file', 'file_path', 'file_sha256', 'file_header_crc', 'tarnix_version', 'host',
+            'user', 'start', 'end', 'modnr']:
+    need(r, key, str)
+for key in ['format', 'file_size', 'mode']:
+    need(r, key, int)
+assert r['format'] == 2 and r['start'] <= r['end'] and r['file_path'].startswith('/')
+assert len(r['start']) == 20 and r['start'].endswith('Z') and r['start'][10] == 'T'
+print(r['file_sha256'], r['file_size'], r['file_header_crc'])
+for p in r['ports']:
+    for key in ['port', 'outcome', 'log', 'start', 'end', 'log_path']:
+        need(p, key, str)
+    for key in ['exit_status', 'commands', 'data_bytes']:
+        need(p, key, int)
+    need(p, 'seconds', (int, float))
+    need(p, 'mean_reply_ms', (int, float))
+    assert 'reason' in p and p['reason'] is None and p['start'] <= p['end'], p
+    assert p['log_path'].startswith('/')
+    print(p['port'], p['commands'], p['data_bytes'])
+last = {}
+ended = set()
+for line in open(sys.argv[2], encoding='utf-8'):
+    e = json.loads(line)
+    need(e, 'event', str); need(e, 'port', str); need(e, 'time', str)
+    port = e['port']
+    assert port not in ended, e
+    if e['event'] == 'start':
+        assert port not in last, e
+        last[port] = -1
+    elif e['event'] == 'progress':
+        need(e, 'percent', int)
+        assert last[port] < e['percent'] <= 100, (last[port], e)
+        last[port] = e['percent']
+    else:
+        assert e['event'] == 'end' and e['outcome'] == 'completed' and e['exit_status'] == 0, e
+        ended.add(port)
+assert ended == set(p['port'] for p in r['ports']) and all(v == 100 for v in last.values())
+)PY";
+
+// The figure after `label` in a module's verdict ("data bytes: 112672"), or -1.
+long VerdictFigure(const std::string& verdict, const std::string& label) {
+    size_t at = verdict.find(label);
+    return at == std::string::npos ? -1 : std::stol(verdict.substr(at + label.size()));
+}
+
+TEST_F(Fleet, ReportAndEventsAgreeWithTheFileAndWhatEachModuleReceived) {
+    if (!PythonAvailable()) {
+        GTEST_SKIP() << "python3 is not installed";
+    }
+    // One tarnix-module playing two modules: two ready lines before either is served.
+    ModuleProcess pair = StartModule(dir_, {"--count", "2", "--expect", EXAMPLE});
+    std::string second;
+    char c = 0;
+    while (read(pair.process.stdoutPipe, &c, 1) == 1 && c != '\n') {
+        second += c;
+    }
+    ASSERT_EQ(second.rfind("Module ready on ", 0), 0u) << second;
+    std::vector<std::string> ports{pair.port, second.substr(16)};
+    std::vector<std::string> command = FleetCommand(EXAMPLE, {});
+    command.insert(command.end() - 1, {"--events", dir_ + "/events.jsonl"});
+    command.insert(command.end(), ports.begin(), ports.end());
+    ProgramRun fleet = RunFleet(command);
+    EXPECT_EQ(fleet.exitCode, 0) << DescribeRun(fleet);
+    FinishModule(&pair);
+    EXPECT_EQ(pair.exitStatus, 0) << pair.verdict;
+    ProgramLaunch check;
+    check.program = "/usr/bin/env";
+    check.args = {"python3", "-c", REPORT_CHECK, dir_ + "/report.json", dir_ + "/events.jsonl"};
+    ProgramRun checked = RunProgram(check);
+    ASSERT_EQ(checked.exitCode, 0) << DescribeRun(checked) << ReadFileBytes(dir_ + "/report.json");
+    ProgramLaunch digest;
+    digest.program = "/usr/bin/env";
+    digest.args = {"sha256sum", EXAMPLE};
+    std::string sha = RunProgram(digest).stdoutText.substr(0, 64);
+    std::string expected = sha + " 115300 0x";
+    EXPECT_EQ(checked.stdoutText.rfind(expected, 0), 0u) << checked.stdoutText;
+    for (const std::string& port : ports) {
+        // Each verdict line after its port.
+        std::string prefix = port + ": ";
+        long frames = VerdictFigure(pair.verdict, prefix + "frames: ");
+        long dataBytes = VerdictFigure(pair.verdict, prefix + "data bytes: ");
+        EXPECT_NE(pair.verdict.find(prefix + "verdict: PASS"), std::string::npos) << pair.verdict;
+        std::string figures =
+            port + " " + std::to_string(frames) + " " + std::to_string(dataBytes) + "\n";
+        EXPECT_NE(checked.stdoutText.find(figures), std::string::npos)
+            << figures << checked.stdoutText;
+    }
+}
+
+}  // namespace

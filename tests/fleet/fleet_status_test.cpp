@@ -1,4 +1,6 @@
 #include "fleet_status.h"
+#include "fleet_report.h"
+#include "outcome_line.h"
 
 #include <gtest/gtest.h>
 
@@ -112,6 +114,85 @@ TEST(FleetCommandLine, RefusesWhatTarnixWouldMisread) {
     EXPECT_FALSE(parses({"-v", "f.upd", "1"}));
     EXPECT_FALSE(parses({"f.upd"}));
     EXPECT_FALSE(parses({"--verbose", "f.upd", "1"}));
+}
+
+struct LeftCase {
+    double elapsed;
+    long percent;
+    double estimate;
+    double left;
+};
+
+TEST(EstimatedSecondsLeft, ScalesTheElapsedTimeOnceThereIsProgress) {
+    const LeftCase cases[] = {
+        {0.0, -1, 12.5, 12.5},  // no progress line yet: the file's estimate
+        {3.0, 0, 12.5, 12.5},  {2.0, 25, 12.5, 6.0}, {5.0, 50, 99.0, 5.0}, {9.0, 100, 12.5, 0.0},
+    };
+    for (const LeftCase& c : cases) {
+        EXPECT_DOUBLE_EQ(EstimatedSecondsLeft(c.elapsed, c.percent, c.estimate), c.left)
+            << c.elapsed << " s at " << c.percent << " %";
+    }
+}
+
+struct FiguresCase {
+    const char* log;
+    bool found;
+    unsigned long commands;
+    unsigned long dataBytes;
+    bool hasMeanReply;
+    double meanReplyMs;
+};
+
+TEST(LastOutcomeFigures, ReadsTheFiguresOfTheLastOutcomeLine) {
+    const FiguresCase cases[] = {
+        {"tarnix: completed: module 0x89 on /dev/pts/3; 2725 commands, 112672 data bytes, 0.6 "
+         "s, mean reply 0.1 ms\n",
+         true, 2725, 112672, true, 0.1},
+        {"tarnix: not done: the port could not be opened: module 0x89 on COM3; 0 commands, 0 "
+         "data bytes, 0.0 s\n",
+         true, 0, 0, false, 0},
+        // A port with "; " in its name, and slow replies after the figures.
+        {"tarnix: failed: x: module 0x89 on /tmp/a; b; 7 commands, 70 data bytes, 1.0 s, mean "
+         "reply 16.0 ms; replies are slow\n",
+         true, 7, 70, true, 16.0},
+        {"tarnix: progress 5 %\n", false, 0, 0, false, 0},
+        {"tarnix: completed: module 0x89 on COM1; 1 commands, 2 data bytes, 0.1 s\n"
+         "tarnix: failed: y: module 0x89 on COM1; 3 commands, 4 data bytes, 0.2 s\n",
+         true, 3, 4, false, 0},
+        {"", false, 0, 0, false, 0},
+    };
+    for (const FiguresCase& c : cases) {
+        OutcomeFigures figures = LastOutcomeFigures(c.log);
+        EXPECT_EQ(figures.found, c.found) << c.log;
+        EXPECT_EQ(figures.commands, c.commands) << c.log;
+        EXPECT_EQ(figures.dataBytes, c.dataBytes) << c.log;
+        EXPECT_EQ(figures.hasMeanReply, c.hasMeanReply) << c.log;
+        EXPECT_DOUBLE_EQ(figures.meanReplyMs, c.meanReplyMs) << c.log;
+    }
+}
+
+TEST(FleetReport, GivesNullForWhatIsAbsentAndUtcTimes) {
+    EXPECT_EQ(IsoUtcTime(1796825318), "2026-12-09T14:08:38Z");
+    PortResult failed;
+    failed.port = "COM3";
+    failed.outcome = PortOutcome::NotOpened;
+    failed.startTime = failed.endTime = 0;
+    PortResult done = failed;
+    done.reason = "why";
+    done.figures = {.found = true, .commands = 5, .dataBytes = 6};
+    std::string json = FleetReportJson({}, {failed, done});
+    EXPECT_NE(json.find("\"reason\": null, \"start\": \"1970-01-01T00:00:00Z\""), std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"commands\": null, \"data_bytes\": null, \"mean_reply_ms\": null"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"reason\": \"why\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"commands\": 5, \"data_bytes\": 6, \"mean_reply_ms\": null"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"file_sha256\": null, \"file_header_crc\": null, \"format\": 2"),
+              std::string::npos)
+        << json;
 }
 
 }  // namespace

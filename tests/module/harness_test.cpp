@@ -118,6 +118,7 @@ TEST(ModuleProgram, ServesUntilThePortClosesAndGivesAVerdict) {
               " 15 06 06\n"
               "Module verdict:\n"
               "frames: 3 (Start 1, Data 1, Program 0, End 1, Finish 0)\n"
+              "data bytes: 2\n"
               "protocol errors: 1\n"
               "  [order, before frame 1] Data without an accepted Start\n"
               "update incomplete: no Finish\n"

@@ -36,6 +36,10 @@ const char MODULE_USAGE[] =
     "  --image-out FILE       write the received image as binary: the lowest address at\n"
     "                         offset 0, gaps filled with 0xFF\n"
     "  --expect UPDFILE       compare the received image with the records of this update file\n"
+    "  --count N              play N modules at once (1 to 64), each on its own\n"
+    "                         pseudo-terminal with the same options: a ready line for each\n"
+    "                         before any is served, then each verdict with its port before\n"
+    "                         every line; --image-out FILE writes FILE.1, FILE.2, ...\n"
     "  --help                 show this text\n"
     "  --version              show the version\n"
     "\n"
@@ -49,8 +53,8 @@ const char MODULE_USAGE[] =
     "incomplete (no accepted Start, no End, no Finish, or an update command rejected or\n"
     "unanswered; each is named), or when the image differs from --expect.\n"
     "\n"
-    "Exit status: 0 when the verdict passes, 1 when it fails, 2 for bad options or when the\n"
-    "port cannot be set up.\n";
+    "Exit status: 0 when the verdict passes (with --count: every verdict), 1 when it fails,\n"
+    "2 for bad options or when a port cannot be set up.\n";
 
 namespace {
 
@@ -293,6 +297,7 @@ const ValueOption VALUE_OPTIONS[] = {
      [](Value v, Options o) { return SetNumber(v, 0, 0, 0xFFFFFF, &o->config.statusValue); }},
     {"--image-out", [](Value v, Options o) { return SetPath(v, &o->imageOut); }},
     {"--expect", [](Value v, Options o) { return SetPath(v, &o->expectFile); }},
+    {"--count", [](Value v, Options o) { return SetNumber(v, 10, 1, 64, &o->count); }},
 };
 
 const ValueOption* FindValueOption(const std::string& name) {
@@ -345,6 +350,10 @@ bool ParseModuleCommandLine(int argc, char** argv, ModuleCliOptions* options, st
             *error = "bad value '" + value + "' for " + name;
             return false;
         }
+    }
+    if (options->count > 1 && !options->device.empty()) {
+        *error = "--count plays modules on pseudo-terminals, not on --device";
+        return false;
     }
     return true;
 }

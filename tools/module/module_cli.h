@@ -11,6 +11,7 @@ struct ModuleCliOptions {
     std::string device;      // serve on this serial device instead of a new pseudo-terminal
     std::string imageOut;    // write the received image here at the end
     std::string expectFile;  // compare the received image with the records of this update file
+    int count = 1;           // modules played at once, each on its own pseudo-terminal
     bool help = false;
     bool version = false;
 };

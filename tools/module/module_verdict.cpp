@@ -23,7 +23,15 @@ std::string CountLine(const ModuleLog& log) {
     if (service > 0) {
         text += ", service " + std::to_string(service);
     }
-    return text + ")\n";
+    // What tarnix counts as its data bytes: the line text and ETX of every Data frame, after
+    // STX, command and module number.
+    size_t dataBytes = 0;
+    for (const ModuleFrame& frame : log.frames) {
+        if (frame.command == MODULE_CMD_DATA && frame.raw.size() > 3) {
+            dataBytes += frame.raw.size() - 3;
+        }
+    }
+    return text + ")\ndata bytes: " + std::to_string(dataBytes) + "\n";
 }
 
 std::string ErrorLines(const ModuleLog& log) {

@@ -1,12 +1,16 @@
 // tarnix-module: plays the module on a pseudo-terminal so tarnix and tarnix-service can be run
 // and checked without hardware.
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -76,30 +80,107 @@ bool ImageOutWritable(const std::string& path, std::string* error) {
     return true;
 }
 
-int Serve(const ModuleCliOptions& options, const MemoryImage* expected) {
+// One module of the run: its line, its record, and how its serving ended.
+struct ModuleRun {
     ModulePty pty;
-    std::string error;
     ModuleLog log;
-    if (!ImageOutWritable(options.imageOut, &error) || !InstallStopSignals(&error) ||
-        !OpenLine(options, &pty, &error) ||
-        !SendBytesBeforeStart(&pty, options.config, &log, &error)) {
-        std::fprintf(stderr, "tarnix-module: %s\n", error.c_str());
-        return 2;
+    std::string imageOut;
+    bool ok = false;
+    std::string error;
+};
+
+// With --count, each module writes its own image: FILE.1, FILE.2, ...
+std::string ImageOutFor(const ModuleCliOptions& options, int index) {
+    if (options.imageOut.empty() || options.count == 1) {
+        return options.imageOut;
     }
-    std::printf("Module ready on %s\n", pty.slavePath.c_str());
-    std::fflush(stdout);
-    bool ok = RunModule(&pty, options.config, &log, StopPipe[0], &error);
-    CloseModulePty(&pty);
+    return options.imageOut + "." + std::to_string(index + 1);
+}
+
+// Every line of `text` with `prefix` before it.
+std::string PrefixedLines(const std::string& text, const std::string& prefix) {
+    std::string prefixed;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = std::min(text.find('\n', start), text.size());
+        prefixed += prefix;
+        prefixed.append(text, start, end + 1 - start);
+        start = end + 1;
+    }
+    return prefixed;
+}
+
+bool SetUpModule(const ModuleCliOptions& options, ModuleRun* run, std::string* error) {
+    return ImageOutWritable(run->imageOut, error) && OpenLine(options, &run->pty, error) &&
+           SendBytesBeforeStart(&run->pty, options.config, &run->log, error);
+}
+
+void ServeModule(const ModuleConfig& config, ModuleRun* run) {
+    run->ok = RunModule(&run->pty, config, &run->log, StopPipe[0], &run->error);
+    CloseModulePty(&run->pty);
+}
+
+// Prints the module's verdict (each line after its port when several played) and writes its
+// image; 0 when it passed.
+int ConcludeModule(ModuleRun* run, const MemoryImage* expected, bool several) {
+    std::string prefix = several ? run->pty.slavePath + ": " : "";
+    bool ok = run->ok;
     if (!ok) {
-        std::fprintf(stderr, "tarnix-module: %s\n", error.c_str());
+        std::fprintf(stderr, "tarnix-module: %s%s\n", prefix.c_str(), run->error.c_str());
     }
-    std::fputs(DescribeModuleVerdict(log, expected).c_str(), stdout);
-    if (!options.imageOut.empty() &&
-        !WriteImageBinary(log.image, options.imageOut, MAX_IMAGE_SPAN, &error)) {
+    std::fputs(PrefixedLines(DescribeModuleVerdict(run->log, expected), prefix).c_str(), stdout);
+    std::string error;
+    if (!run->imageOut.empty() &&
+        !WriteImageBinary(run->log.image, run->imageOut, MAX_IMAGE_SPAN, &error)) {
         std::fprintf(stderr, "tarnix-module: %s\n", error.c_str());
         ok = false;
     }
-    return ok && ModuleRunPassed(log, expected) ? 0 : 1;
+    return ok && ModuleRunPassed(run->log, expected) ? 0 : 1;
+}
+
+// Serves every module at once, one thread each; the one stop pipe stops them all, as nothing
+// reads it empty.
+void ServeAll(const ModuleConfig& config, std::vector<ModuleRun>* runs) {
+    if (runs->size() == 1) {
+        ServeModule(config, &runs->front());
+        return;
+    }
+    std::vector<std::thread> threads;
+    for (ModuleRun& run : *runs) {
+        threads.emplace_back(ServeModule, std::cref(config), &run);
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+}
+
+// All ready lines come before any module is served, so that a caller can read every port
+// first.
+int Serve(const ModuleCliOptions& options, const MemoryImage* expected) {
+    std::string error;
+    std::vector<ModuleRun> runs(static_cast<size_t>(options.count));
+    bool ready = InstallStopSignals(&error);
+    for (size_t i = 0; ready && i < runs.size(); ++i) {
+        runs[i].imageOut = ImageOutFor(options, static_cast<int>(i));
+        ready = SetUpModule(options, &runs[i], &error);
+    }
+    if (!ready) {
+        std::fprintf(stderr, "tarnix-module: %s\n", error.c_str());
+        for (ModuleRun& run : runs) {
+            CloseModulePty(&run.pty);
+        }
+        return 2;
+    }
+    for (const ModuleRun& run : runs) {
+        std::printf("Module ready on %s\n", run.pty.slavePath.c_str());
+    }
+    std::fflush(stdout);
+    ServeAll(options.config, &runs);
+    int status = 0;
+    for (ModuleRun& run : runs) {
+        status = std::max(status, ConcludeModule(&run, expected, runs.size() > 1));
+    }
+    return status;
 }
 
 }  // namespace

@@ -1,0 +1,60 @@
+#pragma once
+// What tarnix-fleet writes for programs: the JSON report at the end of a run and the event
+// lines while it goes. Pure functions of plain facts gathered by fleet_run.cpp.
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "fleet_status.h"
+#include "outcome_line.h"
+
+// The report's format version: 2 added the run's and the file's facts, the per-port times and
+// figures, and a null reason where there is none.
+inline constexpr int FLEET_REPORT_FORMAT = 2;
+
+struct PortResult {
+    std::string port;
+    std::string log;
+    std::string logPath;  // the log's absolute path
+    PortOutcome outcome = PortOutcome::Running;
+    int exitStatus = -1;
+    double seconds = 0;
+    std::string reason;  // empty when completed
+    std::time_t startTime = 0;
+    std::time_t endTime = 0;
+    OutcomeFigures figures;  // from tarnix's outcome line
+};
+
+struct FleetFileFacts {
+    std::string file;          // as given
+    std::string absolutePath;  // empty when unknown
+    bool readable = false;
+    uint64_t size = 0;
+    std::string sha256;  // hex
+    bool hasHeader = false;
+    uint32_t headerCrc = 0;
+};
+
+struct FleetRunFacts {
+    std::string version;
+    std::string host;
+    std::string user;
+    std::time_t startTime = 0;
+    std::time_t endTime = 0;
+    std::string modNr;
+    int mode = 0;  // tarnix's ProgMode
+    FleetFileFacts file;
+};
+
+// "2026-12-09T14:08:38Z".
+std::string IsoUtcTime(std::time_t time);
+
+// The whole report, one object with a "ports" array.
+std::string FleetReportJson(const FleetRunFacts& run, const std::vector<PortResult>& results);
+
+// One event line each, newline included.
+std::string StartEventJson(const std::string& port, std::time_t time);
+std::string ProgressEventJson(const std::string& port, long percent, std::time_t time);
+std::string EndEventJson(const PortResult& result, std::time_t time);

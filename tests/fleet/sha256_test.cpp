@@ -1,0 +1,30 @@
+#include "sha256.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+struct Vector {
+    std::string message;
+    const char* digest;
+};
+
+// FIPS 180-4's examples; the last crosses into a second block of padding, and the million
+// 'a' runs through many blocks.
+TEST(Sha256, GivesTheKnownDigests) {
+    const Vector vectors[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(1000000, 'a'),
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const Vector& v : vectors) {
+        EXPECT_EQ(Sha256Hex(v.message), v.digest) << v.message.size() << " bytes";
+    }
+}
+
+}  // namespace
