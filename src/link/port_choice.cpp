@@ -120,7 +120,8 @@ bool ParseUsbForm(std::string_view text, std::string* serial, int* interfaceNumb
     size_t colon = text.find(':');
     int number = UNKNOWN_NUMBER;
     if (!IsSerialNumberText(text.substr(0, colon)) ||
-        (colon != std::string_view::npos && !ParseInterfaceNumber(text.substr(colon + 1), &number))) {
+        (colon != std::string_view::npos &&
+         !ParseInterfaceNumber(text.substr(colon + 1), &number))) {
         return false;
     }
     *serial = std::string(text.substr(0, colon));

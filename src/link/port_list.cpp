@@ -94,7 +94,8 @@ std::string ValueAfter(std::string_view id, std::string_view key) {
     }
     size_t start = at + key.size();
     size_t end = upper.find_first_of("&\\+", start);
-    return std::string(id.substr(start, end == std::string::npos ? id.size() - start : end - start));
+    return std::string(
+        id.substr(start, end == std::string::npos ? id.size() - start : end - start));
 }
 
 // Interface numbers are written in hex, by Windows ("MI_0A") as by sysfs ("0a").
@@ -119,10 +120,9 @@ int HexOrUnknown(std::string_view digits) {
 UsbPortResolution ResolveUsbPort(const std::vector<SerialPortInfo>& ports,
                                  std::string_view serialNumber, int interfaceNumber) {
     std::vector<SerialPortInfo> matching;
-    std::copy_if(ports.begin(), ports.end(), std::back_inserter(matching),
-                 [&](const SerialPortInfo& port) {
-                     return Matches(port, serialNumber, interfaceNumber);
-                 });
+    std::copy_if(
+        ports.begin(), ports.end(), std::back_inserter(matching),
+        [&](const SerialPortInfo& port) { return Matches(port, serialNumber, interfaceNumber); });
     if (matching.empty()) {
         return {.device = {}, .failure = NoneMatching(ports, serialNumber, interfaceNumber)};
     }

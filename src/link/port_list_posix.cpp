@@ -137,7 +137,8 @@ std::vector<SerialPortInfo> ListSerialPortsIn(const fs::path& sysfsRoot, const f
     std::vector<SerialPortInfo> ports;
     fs::path classTty = root / "class" / "tty";
     for (const std::string& name : EntryNames(classTty)) {
-        std::optional<SerialPortInfo> port = DescribeTty(root, classTty / name, devRoot / name, links);
+        std::optional<SerialPortInfo> port =
+            DescribeTty(root, classTty / name, devRoot / name, links);
         if (port) {
             ports.push_back(*port);
         }

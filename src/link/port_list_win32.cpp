@@ -56,8 +56,8 @@ std::string PortName(HDEVINFO devices, SP_DEVINFO_DATA* device) {
     char buffer[256] = {};
     DWORD size = sizeof buffer - 1;
     DWORD type = 0;
-    LONG status = RegQueryValueExA(key, "PortName", nullptr, &type,
-                                   reinterpret_cast<BYTE*>(buffer), &size);
+    LONG status =
+        RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
     RegCloseKey(key);
     std::string name = (status == ERROR_SUCCESS && type == REG_SZ) ? buffer : "";
     return name.rfind("COM", 0) == 0 ? name : "";
@@ -70,8 +70,8 @@ SerialPortInfo DescribeDevice(HDEVINFO devices, SP_DEVINFO_DATA* device) {
     port.manufacturer = DeviceProperty(devices, device, SPDRP_MFG);
     port.product = DeviceProperty(devices, device, SPDRP_DEVICEDESC);
     port.driver = DeviceProperty(devices, device, SPDRP_SERVICE);
-    WindowsDeviceIds ids = ParseWindowsDeviceIds(
-        DeviceProperty(devices, device, SPDRP_HARDWAREID), InstanceId(devices, device));
+    WindowsDeviceIds ids = ParseWindowsDeviceIds(DeviceProperty(devices, device, SPDRP_HARDWAREID),
+                                                 InstanceId(devices, device));
     if (ids.serialNumber.empty() && ids.interfaceNumber != UNKNOWN_NUMBER) {
         ids.serialNumber = SerialFromUsbInstanceId(ParentInstanceId(device->DevInst));
     }
