@@ -27,23 +27,8 @@ long PortsWithSerial(const std::vector<SerialPortInfo>& ports, std::string_view 
     });
 }
 
-// "usb:A1B2C3 (/dev/ttyUSB0)": the form that names the port, with ":N" where the adapter has
-// several, so that the message shows what to write.
-std::string UsbFormOf(const SerialPortInfo& port, bool withInterface) {
-    std::string form = "usb:";
-    form += port.serialNumber;
-    if (withInterface && port.interfaceNumber != UNKNOWN_NUMBER) {
-        form += ':';
-        form += std::to_string(port.interfaceNumber);
-    }
-    form += " (";
-    form += port.device;
-    form += ')';
-    return form;
-}
-
-std::string ListOfForms(const std::vector<SerialPortInfo>& ports,
-                        const std::vector<SerialPortInfo>& all) {
+std::string UsbPortFormsOf(const std::vector<SerialPortInfo>& ports,
+                           const std::vector<SerialPortInfo>& all) {
     std::string list;
     for (const SerialPortInfo& port : ports) {
         if (port.serialNumber.empty()) {
@@ -52,7 +37,10 @@ std::string ListOfForms(const std::vector<SerialPortInfo>& ports,
         if (!list.empty()) {
             list += ", ";
         }
-        list += UsbFormOf(port, PortsWithSerial(all, port.serialNumber) > 1);
+        list += UsbPortForm(all, port);
+        list += " (";
+        list += port.device;
+        list += ')';
     }
     return list.empty() ? std::string("no adapter with a serial number") : list;
 }
@@ -66,7 +54,7 @@ std::string NoneMatching(const std::vector<SerialPortInfo>& ports, std::string_v
         failure += std::to_string(interfaceNumber);
     }
     failure += " (found: ";
-    failure += ListOfForms(ports, ports);
+    failure += UsbPortFormsOf(ports, ports);
     failure += ')';
     return failure;
 }
@@ -75,7 +63,7 @@ std::string SeveralMatching(const std::vector<SerialPortInfo>& matching,
                             const std::vector<SerialPortInfo>& all, std::string_view serial) {
     std::string failure = std::to_string(matching.size());
     failure += " adapters match (";
-    failure += ListOfForms(matching, all);
+    failure += UsbPortFormsOf(matching, all);
     failure += "): give usb:";
     failure += serial;
     failure += ":N";
@@ -116,6 +104,19 @@ int HexOrUnknown(std::string_view digits) {
 }
 
 }  // namespace
+
+std::string UsbPortForm(const std::vector<SerialPortInfo>& ports, const SerialPortInfo& port) {
+    if (port.serialNumber.empty()) {
+        return "";
+    }
+    std::string form = "usb:";
+    form += port.serialNumber;
+    if (port.interfaceNumber != UNKNOWN_NUMBER && PortsWithSerial(ports, port.serialNumber) > 1) {
+        form += ':';
+        form += std::to_string(port.interfaceNumber);
+    }
+    return form;
+}
 
 UsbPortResolution ResolveUsbPort(const std::vector<SerialPortInfo>& ports,
                                  std::string_view serialNumber, int interfaceNumber) {

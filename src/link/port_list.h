@@ -50,6 +50,10 @@ struct UsbPortResolution {
 UsbPortResolution ResolveUsbPort(const std::vector<SerialPortInfo>& ports,
                                  std::string_view serialNumber, int interfaceNumber);
 
+// The usb: form that names `port` among `ports` ("usb:A1B2C3", "usb:FT2X:1" where the adapter
+// has several ports), or "" for a port without a USB serial number.
+std::string UsbPortForm(const std::vector<SerialPortInfo>& ports, const SerialPortInfo& port);
+
 // What SetupAPI's strings tell of a USB adapter.
 struct WindowsDeviceIds {
     std::string vendorId;  // from "VID_0403"

@@ -106,6 +106,23 @@ void AddUsbDetails(const fs::path& deviceFolder, const fs::path& sysfsRoot, Seri
     }
 }
 
+std::string LinkName(const fs::path& link) {
+    std::error_code error;
+    fs::path target = fs::read_symlink(link, error);
+    return error ? std::string() : target.filename().string();
+}
+
+// The driver of the tty's device. Since Linux 6.5 a UART's tty hangs below two devices of the
+// serial core's own bus ("serial-base", drivers "ctrl" and "port"): the driver that tells the
+// hardware (serial8250, pl011) is that of the first device above them.
+std::string DriverOf(const fs::path& deviceFolder) {
+    fs::path folder = deviceFolder;
+    while (LinkName(folder / "subsystem") == "serial-base" && folder.has_relative_path()) {
+        folder = folder.parent_path();
+    }
+    return LinkName(folder / "driver");
+}
+
 std::optional<SerialPortInfo> DescribeTty(const fs::path& sysfsRoot, const fs::path& ttyFolder,
                                           const fs::path& device, const StableLinks& links) {
     std::error_code error;
@@ -116,10 +133,7 @@ std::optional<SerialPortInfo> DescribeTty(const fs::path& sysfsRoot, const fs::p
     SerialPortInfo port;
     port.device = device.string();
     port.stableName = StableNameOf(links, device);
-    fs::path driver = fs::read_symlink(deviceFolder / "driver", error);
-    if (!error) {
-        port.driver = driver.filename().string();
-    }
+    port.driver = DriverOf(deviceFolder);
     port.latencyTimerMs = ReadNumber(deviceFolder / "latency_timer", 10);
     AddUsbDetails(deviceFolder, sysfsRoot, &port);
     return port;

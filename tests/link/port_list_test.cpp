@@ -71,7 +71,12 @@ TEST_F(FakeSysfs, ListsUsbAdaptersAndUartsAndSkipsTheRest) {
         std::string tty = i == "0" ? "ttyUSB2" : "ttyUSB10";
         Tty(tty, usb + "/1-2/1-2:1." + i + "/" + tty, "ftdi_sio");
     }
-    Tty("ttyS0", "platform/serial8250/tty/ttyS0", "serial8250");
+    // Linux 6.5 and later: the serial core's own devices between the UART and its tty.
+    const std::string uart = "platform/serial8250/serial8250:0/serial8250:0.0";
+    Tty("ttyS0", uart, "port");
+    Link("sys/devices/" + uart + "/subsystem", "../../../../bus/serial-base");
+    Link("sys/devices/platform/serial8250/serial8250:0/subsystem", "../../../bus/serial-base");
+    Link("sys/devices/platform/serial8250/driver", "../../../bus/drivers/serial8250");
     Write("sys/class/tty/ttyS0/type", "4");
     Tty("ttyS1", "platform/serial8250/tty/ttyS1", "serial8250");
     Write("sys/class/tty/ttyS1/type", "0");                // no UART behind it
