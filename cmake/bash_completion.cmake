@@ -15,7 +15,7 @@ if(NOT TARNIX_BASH_COMPLETION_DIR)
         endif()
     endif()
 endif()
-foreach(command tarnix tarnix-service)
+foreach(command tarnix tarnix-service tarnix-ports)
     install(FILES ${PROJECT_SOURCE_DIR}/docs/completion/tarnix.bash
         DESTINATION ${TARNIX_BASH_COMPLETION_DIR} RENAME ${command})
 endforeach()

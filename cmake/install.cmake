@@ -1,16 +1,18 @@
 # What `cmake --install` puts where, and the packages CPack builds from it:
-#   Linux:   bin/ (tarnix, tarnix-service, tarnix-check, tarnix-fleet, tarnix-module),
+#   Linux:   bin/ (tarnix, tarnix-service, tarnix-check, tarnix-fleet, tarnix-ports,
+#            tarnix-module),
 #            share/man/man1/ (every docs/man/*.1),
 #            share/doc/tarnix/ (README.md, examples/), the bash completion; cpack gives the
 #            Debian package tarnix_<version>_<arch>.deb.
-#   Windows: tarnix.exe, tarnix-service.exe, the bench programs tarnix-check.exe and
-#            tarnix-fleet.exe (which starts the tarnix.exe beside it), README.txt (CR LF) and
+#   Windows: tarnix.exe, tarnix-service.exe, the bench programs tarnix-check.exe,
+#            tarnix-fleet.exe (which starts the tarnix.exe beside it) and tarnix-ports.exe, README.txt (CR LF) and
 #            examples\ side by side;
 #            cpack gives tarnix-<version>-win32.zip.
 include(GNUInstallDirs)
 
 if(WIN32)
-    install(TARGETS tarnix tarnix-service tarnix-check tarnix-fleet RUNTIME DESTINATION .)
+    install(TARGETS tarnix tarnix-service tarnix-check tarnix-fleet tarnix-ports
+        RUNTIME DESTINATION .)
     # Notepad of older Windows shows LF-only text as one line.
     configure_file(${PROJECT_SOURCE_DIR}/README.md ${CMAKE_BINARY_DIR}/README.txt @ONLY
         NEWLINE_STYLE CRLF)
@@ -18,7 +20,7 @@ if(WIN32)
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples DESTINATION .)
 else()
     # tarnix-module comes along: the module to try the programs and scripts on without hardware.
-    install(TARGETS tarnix tarnix-service tarnix-check tarnix-fleet tarnix-module
+    install(TARGETS tarnix tarnix-service tarnix-check tarnix-fleet tarnix-ports tarnix-module
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     # Every page in docs/man: the pages of later programs come along without an edit here.
     file(GLOB TARNIX_MAN_PAGES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/*.1)
@@ -41,7 +43,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "tarnix-service runs the module's service operations (information queries,\n"
     "status, parameter, result byte, primary configuration download).\n"
     "tarnix-module plays the module on a pseudo-terminal, so that the programs and\n"
-    "the scripts built on them can be tried without hardware.")
+    "the scripts built on them can be tried without hardware.\n"
+    "tarnix-ports lists the serial ports and USB serial adapters of the machine.")
 set(CPACK_STRIP_FILES ON)
 if(WIN32)
     set(CPACK_GENERATOR ZIP)

@@ -1,4 +1,4 @@
-# bash completion for tarnix and tarnix-service                          -*- shell-script -*-
+# bash completion for tarnix, tarnix-service and tarnix-ports                         -*- shell-script -*-
 # Installed once per command name (bash-completion loads completions/<command> on demand).
 
 # The serial ports a user is likely to mean: the stable by-id names first, then the devices.
@@ -65,5 +65,12 @@ _tarnix_service() {
     esac
 }
 
+# tarnix-ports [--json] [--help] [--version]
+_tarnix_ports_program() {
+    COMPREPLY=()
+    _tarnix_offer "${COMP_WORDS[COMP_CWORD]}" --json --help --version
+}
+
 complete -F _tarnix tarnix
 complete -F _tarnix_service tarnix-service
+complete -F _tarnix_ports_program tarnix-ports
