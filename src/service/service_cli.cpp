@@ -177,7 +177,8 @@ std::string ServiceUsage(PortForms portForms) {
     usage +=
         "       or a network port: rfc2217://HOST:PORT (RFC 2217: the far side's line is\n"
         "       set like a local one) or socket://HOST:PORT (raw TCP: the far side must\n"
-        "       already be set to 115200 8N2)\n";
+        "       already be set to 115200 8N2), or usb:SERIAL[:N]: the USB adapter with\n"
+        "       that serial number (interface N; see tarnix-ports)\n";
     usage +=
         "\n"
         "Operations:\n"
