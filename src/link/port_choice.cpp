@@ -1,5 +1,7 @@
 #include "port_choice.h"
 
+#include <cstdio>
+
 #include "com_port.h"
 
 namespace {
@@ -85,32 +87,89 @@ bool ParseDeviceForm(std::string_view text, std::string* devicePath) {
     return false;
 }
 
+// Interface numbers of usb:SERIAL:N, 0 to 255 in decimal without leading zeros.
+bool ParseInterfaceNumber(std::string_view digits, int* number) {
+    if (digits == "0") {
+        *number = 0;
+        return true;
+    }
+    int comLike = 0;
+    if (!ParseComNumber(digits, &comLike)) {
+        return false;
+    }
+    *number = comLike;
+    return true;
+}
+
+bool IsSerialNumberText(std::string_view text) {
+    for (char c : text) {
+        if (c <= ' ' || c > '~' || c == ':') {
+            return false;
+        }
+    }
+    return !text.empty();
+}
+
+// "usb:SERIAL" or "usb:SERIAL:N", "usb" in any case as the schemes of the network ports.
+bool ParseUsbForm(std::string_view text, std::string* serial, int* interfaceNumber) {
+    if (text.size() < 4 || ToUpper(text[0]) != 'U' || ToUpper(text[1]) != 'S' ||
+        ToUpper(text[2]) != 'B' || text[3] != ':') {
+        return false;
+    }
+    text.remove_prefix(4);
+    size_t colon = text.find(':');
+    int number = UNKNOWN_NUMBER;
+    if (!IsSerialNumberText(text.substr(0, colon)) ||
+        (colon != std::string_view::npos &&
+         !ParseInterfaceNumber(text.substr(colon + 1), &number))) {
+        return false;
+    }
+    *serial = std::string(text.substr(0, colon));
+    *interfaceNumber = number;
+    return true;
+}
+
+// The port list names the adapter's device; that name is opened as if it had been given.
+int OpenUsbPort(const PortChoice& choice, long baud) {
+    UsbPortResolution found =
+        ResolveUsbPort(ListSerialPorts(), choice.usbSerial, choice.usbInterface);
+    PortChoice device;
+    if (found.failure.empty() && (!ParsePortChoice(found.device, PlatformPortForms(), &device) ||
+                                  !device.usbSerial.empty())) {
+        found.failure = found.device + " is no port name that can be opened";
+    }
+    if (!found.failure.empty()) {
+        fflush(stdout);
+        fprintf(stderr, "COM open failed: %s: %s\n", PortChoiceName(choice).c_str(),
+                found.failure.c_str());
+        return -1;
+    }
+    return OpenChosenPort(device, baud);
+}
+
 }  // namespace
 
 PortForms PlatformPortForms() {
     return ComDevicePathsSupported() ? PortForms::Posix : PortForms::Windows;
 }
 
+// Each form sets its one member of a fresh choice; the others keep their defaults.
 bool ParsePortChoice(std::string_view text, PortForms forms, PortChoice* choice) {
+    PortChoice parsed;
+    bool understood = false;
     if (LooksLikeUrl(text)) {
-        NetworkAddress network;
-        if (!ParseNetworkAddress(text, &network)) {
-            return false;
-        }
-        *choice = PortChoice{.comNr = MIN_COM_NR, .devicePath = {}, .network = network};
-        return true;
+        understood = ParseNetworkAddress(text, &parsed.network);
+    } else if (ParseUsbForm(text, &parsed.usbSerial, &parsed.usbInterface)) {
+        understood = true;
+    } else if (ParseComForm(text, forms, &parsed.comNr)) {
+        understood = true;
+    } else if (forms == PortForms::Posix) {
+        understood = ParseDeviceForm(text, &parsed.devicePath);
     }
-    int comNr = 0;
-    if (ParseComForm(text, forms, &comNr)) {
-        *choice = PortChoice{.comNr = comNr, .devicePath = {}, .network = {}};
-        return true;
+    if (understood) {
+        *choice = parsed;
     }
-    std::string devicePath;
-    if (forms == PortForms::Posix && ParseDeviceForm(text, &devicePath)) {
-        *choice = PortChoice{.comNr = MIN_COM_NR, .devicePath = devicePath, .network = {}};
-        return true;
-    }
-    return false;
+    return understood;
 }
 
 std::string AcceptedPortForms(PortForms forms) {
@@ -122,10 +181,15 @@ std::string AcceptedPortForms(PortForms forms) {
     } else {
         accepted += ", a device path (/dev/ttyUSB0) or a device name in /dev (ttyUSB0)";
     }
-    return accepted + ", or a network port rfc2217://HOST:PORT or socket://HOST:PORT";
+    return accepted +
+           ", a network port rfc2217://HOST:PORT or socket://HOST:PORT, or a USB adapter by "
+           "its serial number usb:SERIAL or usb:SERIAL:N (interface N; see tarnix-ports)";
 }
 
 int OpenChosenPort(const PortChoice& choice, long baud) {
+    if (!choice.usbSerial.empty()) {
+        return OpenUsbPort(choice, baud);
+    }
     if (choice.network.protocol != NetworkProtocol::None) {
         return OpenNetworkPort(choice.network, baud);
     }
@@ -136,6 +200,15 @@ int OpenChosenPort(const PortChoice& choice, long baud) {
 }
 
 std::string PortChoiceName(const PortChoice& choice) {
+    if (!choice.usbSerial.empty()) {
+        std::string name = "usb:";
+        name += choice.usbSerial;
+        if (choice.usbInterface != UNKNOWN_NUMBER) {
+            name += ':';
+            name += std::to_string(choice.usbInterface);
+        }
+        return name;
+    }
     if (choice.network.protocol != NetworkProtocol::None) {
         return NetworkAddressName(choice.network);
     }

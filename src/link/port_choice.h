@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "network_address.h"
+#include "port_list.h"
 
 inline constexpr int MIN_COM_NR = 1;
 inline constexpr int MAX_DIGIT_COM_NR = 8;  // the single-digit form: 1 to 8
@@ -26,6 +27,9 @@ struct PortChoice {
     int comNr = MIN_COM_NR;  // used when devicePath is empty and network names no protocol
     std::string devicePath;  // set instead of comNr for a path or a device name
     NetworkAddress network;  // set instead of both for a network port
+    // Set instead of all three for usb:SERIAL[:N]: the adapter is looked up when it is opened.
+    std::string usbSerial;
+    int usbInterface = UNKNOWN_NUMBER;  // N, or UNKNOWN_NUMBER for any interface
 };
 
 // Reads a port argument:
@@ -38,14 +42,19 @@ struct PortChoice {
 //                               device then fails to open, it never falls back to COM1)
 //   "rfc2217://HOST:PORT"       a network port (network_address.h), on every platform
 //   "socket://HOST:PORT"
+//   "usb:SERIAL"                the USB adapter with that serial number (printable, no space,
+//   "usb:SERIAL:N"              no ':'), on every platform; N (0 to 255, no leading zeros) is
+//                               the interface of a multi-port adapter
 // False for anything else ("0", "9", "12", "03", "COM0", "COM256", ""); *choice is unchanged.
 bool ParsePortChoice(std::string_view text, PortForms forms, PortChoice* choice);
 
 // What the rule accepts, for the line that explains a refused port on standard error.
 std::string AcceptedPortForms(PortForms forms);
 
-// Opens the chosen port as OpenComPort / OpenComDevice do: 0, or -1 after reporting why.
+// Opens the chosen port as OpenComPort / OpenComDevice do: 0, or -1 after reporting why. A
+// usb: port is looked up in the port list first; none or several matching is a port that
+// cannot be opened ("COM open failed: usb:SERIAL: ..." on standard error).
 int OpenChosenPort(const PortChoice& choice, long baud);
 
-// "COM3", the device path or the network port's URL, for messages.
+// "COM3", the device path, the network port's URL or "usb:SERIAL[:N]", for messages.
 std::string PortChoiceName(const PortChoice& choice);

@@ -19,6 +19,7 @@ std::string Chosen(const char* text, PortForms forms) {
     if (!ParsePortChoice(text, forms, &choice)) {
         EXPECT_EQ(choice.comNr, 7) << text;
         EXPECT_EQ(choice.devicePath, "") << text;
+        EXPECT_EQ(choice.usbSerial, "") << text;
         return "";
     }
     return PortChoiceName(choice);
@@ -68,6 +69,23 @@ TEST(PortRule, EveryFormOnEveryPlatform) {
         {"telnet://host:23", "", ""},
         {"RFC2217://host:2217", "rfc2217://host:2217", "rfc2217://host:2217"},
         {"./a://b", "", ""},
+        // A USB adapter by its serial number, the same everywhere; looked up only on open.
+        {"usb:A1B2C3", "usb:A1B2C3", "usb:A1B2C3"},
+        {"usb:FT4232H-9:1", "usb:FT4232H-9:1", "usb:FT4232H-9:1"},
+        {"usb:A1B2C3:0", "usb:A1B2C3:0", "usb:A1B2C3:0"},
+        {"usb:A1B2C3:255", "usb:A1B2C3:255", "usb:A1B2C3:255"},
+        {"USB:a1b2c3", "usb:a1b2c3", "usb:a1b2c3"},
+        {"usb:", "", ""},
+        {"usb::1", "", ""},
+        {"usb:A1 B2", "", ""},
+        {"usb:A1\tB2", "", ""},
+        {"usb:A1B2C3:", "", ""},
+        {"usb:A1B2C3:256", "", ""},
+        {"usb:A1B2C3:01", "", ""},
+        {"usb:A1B2C3:-1", "", ""},
+        {"usb:A1B2C3:x", "", ""},
+        {"usb:A1B2C3:1:2", "", ""},
+        {"usb:\xc3\xa9", "", ""},
     };
     for (const PortCase& c : cases) {
         EXPECT_EQ(Chosen(c.text, PortForms::Posix), c.posix) << "'" << c.text << "' on POSIX";
@@ -79,6 +97,7 @@ TEST(PortRule, TheExplanationNamesTheFormsOfItsPlatform) {
     EXPECT_NE(AcceptedPortForms(PortForms::Posix).find("COM12 for port 12"), std::string::npos);
     EXPECT_NE(AcceptedPortForms(PortForms::Posix).find("/dev/ttyUSB0"), std::string::npos);
     EXPECT_EQ(AcceptedPortForms(PortForms::Windows).find("/dev/"), std::string::npos);
+    EXPECT_NE(AcceptedPortForms(PortForms::Windows).find("usb:SERIAL:N"), std::string::npos);
 }
 
 }  // namespace
