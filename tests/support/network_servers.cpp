@@ -90,45 +90,91 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
     return pointers;
 }
 
+// A server's descriptors in the parent: standard output, the log, the pipe that tells the
+// parent about the exec.
+struct SpawnFds {
+    int out = -1;
+    int log = -1;
+    int exec = -1;  // close-on-exec: its end of file says the exec has happened
+};
+
+// In the child: an exec that failed tells the parent its errno.
+[[noreturn]] void ReportExecFailure(int execFd) {
+    int error = errno;
+    ssize_t written = write(execFd, &error, sizeof error);
+    (void)written;
+    _exit(127);
+}
+
 // In the child between fork and exec: async-signal-safe calls only. It dies with the thread
 // that started it, so that no server outlives a test killed at its time limit.
-[[noreturn]] void ExecServer(char** argv, char** envp, int outFd, int logFd, pid_t parent) {
+[[noreturn]] void ExecServer(char** argv, char** envp, SpawnFds fds, pid_t parent) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) {
         _exit(127);
     }
     int nullFd = open("/dev/null", O_RDONLY);
-    if (nullFd < 0 || dup2(nullFd, 0) < 0 || dup2(outFd, 1) < 0 || dup2(logFd, 2) < 0) {
-        _exit(127);
+    if (nullFd < 0 || dup2(nullFd, 0) != 0 || dup2(fds.out, 1) != 1 || dup2(fds.log, 2) != 2 ||
+        dup2(fds.exec, 3) != 3 || fcntl(3, F_SETFD, FD_CLOEXEC) != 0) {
+        ReportExecFailure(fds.exec);
     }
-    close_range(3, ~0U, 0);
+    close_range(4, ~0U, 0);  // none of the test's descriptors (a pty master, sockets)
     execve(argv[0], argv, envp);
-    _exit(127);
+    ReportExecFailure(3);
 }
 
-// Starts argv with standard error (and standard output, unless `stdoutPipe`) into `logPath`.
+void CloseAll(std::initializer_list<int> fds) {
+    for (int fd : fds) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+}
+
+// After the fork: waits for the exec, so that /proc/PID shows the server and not a copy of
+// the test. When the exec failed the child is reaped (pid -1) and errno says why.
+void AwaitExec(ServerProcess* process, int execFd) {
+    int error = 0;
+    ssize_t got = 0;
+    while ((got = read(execFd, &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    close(execFd);
+    if (got == static_cast<ssize_t>(sizeof error)) {
+        AwaitEnd(process, std::chrono::seconds(10));
+        errno = error;
+    }
+}
+
+// Starts argv with standard error (and standard output, unless `stdoutPipe`) into `logPath`;
+// pid -1 (errno set) when it could not be started.
 ServerProcess Spawn(std::vector<std::string> argv, const std::vector<std::string>& extraEnv,
                     const std::string& logPath, int* stdoutPipe) {
     ServerProcess process;
     std::vector<std::string> env = ServerEnvironment(extraEnv);
     std::vector<char*> argvPointers = Pointers(argv);
     std::vector<char*> envPointers = Pointers(env);
-    int logFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    int fds[2] = {-1, -1};
-    if (logFd < 0 || (stdoutPipe != nullptr && pipe2(fds, O_CLOEXEC) != 0)) {
-        close(logFd);
+    int log = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int out[2] = {-1, -1};
+    int exec[2] = {-1, -1};
+    if (log < 0 || (stdoutPipe != nullptr && pipe2(out, O_CLOEXEC) != 0) ||
+        pipe2(exec, O_CLOEXEC) != 0) {
+        CloseAll({log, out[0], out[1], exec[0], exec[1]});
         return process;
     }
     pid_t parent = getpid();
     process.pid = fork();
     if (process.pid == 0) {
-        ExecServer(argvPointers.data(), envPointers.data(), stdoutPipe ? fds[1] : logFd, logFd,
-                   parent);
+        ExecServer(argvPointers.data(), envPointers.data(),
+                   {stdoutPipe != nullptr ? out[1] : log, log, exec[1]}, parent);
     }
-    close(logFd);
+    CloseAll({log, out[1], exec[1]});
     if (stdoutPipe != nullptr) {
-        close(fds[1]);
-        *stdoutPipe = fds[0];
+        *stdoutPipe = out[0];
+    }
+    if (process.pid > 0) {
+        AwaitExec(&process, exec[0]);
+    } else {
+        close(exec[0]);
     }
     return process;
 }
@@ -343,10 +389,22 @@ std::string Ser2netConfig(const ServerOptions& options, const std::vector<Served
     return config;
 }
 
+// A free port other than those `taken` (two calls may give the same port, once closed).
+int UnusedFreePort(std::set<int>* taken) {
+    int port = FreeLoopbackPort();
+    for (int tries = 0; taken->count(port) != 0 && tries < 10; ++tries) {
+        port = FreeLoopbackPort();
+    }
+    taken->insert(port);
+    return port;
+}
+
 std::vector<ServedPort> FreePorts(const ServerOptions& options) {
     std::vector<ServedPort> ports;
+    std::set<int> taken;
     for (const std::string& pty : options.ptyPaths) {
-        ports.push_back({pty, FreeLoopbackPort(), options.rawPorts ? FreeLoopbackPort() : 0});
+        int rfc2217 = UnusedFreePort(&taken);
+        ports.push_back({pty, rfc2217, options.rawPorts ? UnusedFreePort(&taken) : 0});
     }
     return ports;
 }
@@ -356,7 +414,14 @@ std::vector<ServedPort> FreePorts(const ServerOptions& options) {
 bool AwaitSer2net(NetworkServer* server) {
     Clock::time_point deadline = Clock::now() + START_LIMIT;
     while (!ListensOnAll(*server)) {
-        if (AwaitEnd(&server->process, std::chrono::seconds(0)) || Clock::now() > deadline) {
+        // It goes on without a port it could not bind ("Unable to startup network port").
+        bool portTaken = ServerLog(*server).find("Unable to startup") != std::string::npos;
+        if (portTaken || AwaitEnd(&server->process, std::chrono::seconds(0)) ||
+            Clock::now() > deadline) {
+            // At once: this ser2net may hang in its shutdown after SIGTERM.
+            if (server->process.pid > 0) {
+                kill(server->process.pid, SIGKILL);
+            }
             StopServerProcess(&server->process);
             server->failure = "ser2net did not listen on its ports (" + server->process.ended +
                               "); its log:\n" + ServerLog(*server);
