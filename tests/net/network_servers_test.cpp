@@ -238,6 +238,24 @@ TEST_F(Ser2netRawPort, RelaysBothWays) {
     close(socket);
 }
 
+// The emulated module behind the server gets the client's bytes and ends by itself when the
+// client leaves (the server closes the pseudo-terminal), as an end-to-end test needs it to.
+TEST_P(RealServer, ModuleEndsWhenTheClientLeaves) {
+    ModuleProcess module = StartModuleProcess(dir_);
+    ASSERT_EQ(module.failure, "");
+    ServerOptions options;
+    options.dir = dir_;
+    options.ptyPaths = {module.port};
+    NetworkServer server = StartNetworkServer(GetParam(), options);
+    ASSERT_EQ(server.failure, "");
+    std::string script = Write("client.py", CLIENT);
+    EXPECT_EQ(RunClient(script, Rfc2217Url(server), "0268656c6c6f03", 0), "\n");
+    std::string verdict = FinishModuleProcess(&module, 10);
+    EXPECT_FALSE(module.stopped) << "the module did not see the client leave";
+    // STX 'h': the module took the bytes as a frame with an unknown command.
+    EXPECT_NE(verdict.find("0x68"), std::string::npos) << verdict << ServerLog(server);
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, RealServer,
                          testing::Values(ServerKind::Ser2net, ServerKind::Pyserial),
                          [](const testing::TestParamInfo<ServerKind>& param) {

@@ -23,6 +23,7 @@
 #include <thread>
 #include <utility>
 
+#include "run_against_module.h"
 #include "update_file_builder.h"
 
 extern char** environ;
@@ -145,31 +146,41 @@ void AwaitExec(ServerProcess* process, int execFd) {
     }
 }
 
-// Starts argv with standard error (and standard output, unless `stdoutPipe`) into `logPath`;
-// pid -1 (errno set) when it could not be started.
+// Where a started process writes: standard error into `log`, standard output into the pipe
+// when `pipe` is given, else into `out` when given, else into `log`.
+struct SpawnOutput {
+    std::string log;
+    std::string out;
+    int* pipe = nullptr;  // receives the read end
+};
+
+// Starts argv with its standard input on /dev/null; pid -1 (errno set) when it could not be
+// started.
 ServerProcess Spawn(std::vector<std::string> argv, const std::vector<std::string>& extraEnv,
-                    const std::string& logPath, int* stdoutPipe) {
+                    const SpawnOutput& output) {
     ServerProcess process;
     std::vector<std::string> env = ServerEnvironment(extraEnv);
     std::vector<char*> argvPointers = Pointers(argv);
     std::vector<char*> envPointers = Pointers(env);
-    int log = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+    int log = open(output.log.c_str(), flags, 0644);
+    int file = output.out.empty() ? -1 : open(output.out.c_str(), flags, 0644);
     int out[2] = {-1, -1};
     int exec[2] = {-1, -1};
-    if (log < 0 || (stdoutPipe != nullptr && pipe2(out, O_CLOEXEC) != 0) ||
-        pipe2(exec, O_CLOEXEC) != 0) {
-        CloseAll({log, out[0], out[1], exec[0], exec[1]});
+    if (log < 0 || (!output.out.empty() && file < 0) ||
+        (output.pipe != nullptr && pipe2(out, O_CLOEXEC) != 0) || pipe2(exec, O_CLOEXEC) != 0) {
+        CloseAll({log, file, out[0], out[1], exec[0], exec[1]});
         return process;
     }
     pid_t parent = getpid();
     process.pid = fork();
     if (process.pid == 0) {
-        ExecServer(argvPointers.data(), envPointers.data(),
-                   {stdoutPipe != nullptr ? out[1] : log, log, exec[1]}, parent);
+        int stdoutFd = output.pipe != nullptr ? out[1] : file >= 0 ? file : log;
+        ExecServer(argvPointers.data(), envPointers.data(), {stdoutFd, log, exec[1]}, parent);
     }
-    CloseAll({log, out[1], exec[1]});
-    if (stdoutPipe != nullptr) {
-        *stdoutPipe = out[0];
+    CloseAll({log, file, out[1], exec[1]});
+    if (output.pipe != nullptr) {
+        *output.pipe = out[0];
     }
     if (process.pid > 0) {
         AwaitExec(&process, exec[0]);
@@ -442,7 +453,7 @@ bool TrySer2net(const ServerOptions& options, NetworkServer* server) {
     }
     // -d: foreground, log on standard output; -u: no UUCP lock files; no pid file without -P.
     server->process = Spawn({SER2NET, "-d", "-u", "-c", server->configPath},
-                            ModemLinesEnvironment(options, server), server->logPath, nullptr);
+                            ModemLinesEnvironment(options, server), {server->logPath, "", nullptr});
     if (server->process.pid < 0) {
         server->failure = "cannot start ser2net: " + std::string(std::strerror(errno));
         return false;
@@ -519,7 +530,8 @@ NetworkServer StartPyserialServer(const ServerOptions& options) {
         server.ports.push_back({pty, 0, 0});
     }
     int out = -1;
-    server.process = Spawn(argv, ModemLinesEnvironment(options, &server), server.logPath, &out);
+    server.process =
+        Spawn(argv, ModemLinesEnvironment(options, &server), {server.logPath, "", &out});
     std::string line = out >= 0 ? ReadReadyLine(out, Clock::now() + START_LIMIT) : "";
     if (out >= 0) {
         close(out);
@@ -530,4 +542,46 @@ NetworkServer StartPyserialServer(const ServerOptions& options) {
                          "), printed \"" + line + "\"; its log:\n" + ServerLog(server);
     }
     return server;
+}
+
+// ---- the module process ----
+
+ModuleProcess StartModuleProcess(const std::string& dir, const std::vector<std::string>& args) {
+    static int count = 0;
+    ModuleProcess module;
+    std::string name = dir + "/module" + std::to_string(++count);
+    module.outPath = name + ".out";
+    module.errPath = name + ".err";
+    std::vector<std::string> argv{BinaryPath("tarnix-module")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    module.process = Spawn(argv, {}, {module.errPath, module.outPath, nullptr});
+    const std::string ready = "Module ready on ";
+    Clock::time_point deadline = Clock::now() + START_LIMIT;
+    std::string out;
+    while (module.process.pid > 0 &&
+           (out = ReadFileBytes(module.outPath)).find('\n') == std::string::npos) {
+        if (AwaitEnd(&module.process, std::chrono::seconds(0)) || Clock::now() > deadline) {
+            break;
+        }
+        Pause();
+    }
+    if (out.rfind(ready, 0) != 0 || out.find('\n') == std::string::npos) {
+        StopServerProcess(&module.process);
+        module.failure = "tarnix-module did not get ready (" + module.process.ended +
+                         "): " + ReadFileBytes(module.errPath);
+        return module;
+    }
+    module.port = out.substr(ready.size(), out.find('\n') - ready.size());
+    return module;
+}
+
+std::string FinishModuleProcess(ModuleProcess* module, int limitSeconds) {
+    if (module->process.pid > 0 &&
+        !AwaitEnd(&module->process, std::chrono::seconds(limitSeconds))) {
+        module->stopped = true;
+        StopServerProcess(&module->process);
+    }
+    std::string out = ReadFileBytes(module->outPath);
+    size_t lineEnd = out.find('\n');
+    return lineEnd == std::string::npos ? "" : out.substr(lineEnd + 1);
 }

@@ -113,6 +113,29 @@ std::string SocketUrl(const NetworkServer& server, std::size_t index = 0);
 std::string ServerLog(const NetworkServer& server);
 std::vector<std::string> ModemLogLines(const NetworkServer& server);
 
+// ---- The emulated module as a process of its own ----
+
+// A tarnix-module process (tests/fleet starts them the same way) on its own pseudo-terminal, to
+// put a server in front of: StartNetworkServer({.ptyPaths = {module.port}}), then the program on
+// Rfc2217Url(server) (RunOnPort), then FinishModuleProcess for the verdict.
+struct ModuleProcess {
+    ServerProcess process;
+    std::string port;     // from its "Module ready on /dev/pts/N" line
+    std::string outPath;  // its standard output: that line, then the verdict
+    std::string errPath;
+    std::string failure;   // why it did not get ready (with its standard error); else empty
+    bool stopped = false;  // FinishModuleProcess had to stop it: it did not end by itself
+};
+
+// Starts BinaryPath("tarnix-module") with `args`; returns once it is ready, at most 10 s.
+ModuleProcess StartModuleProcess(const std::string& dir, const std::vector<std::string>& args = {});
+
+// Waits, at most `limitSeconds`, for the module to end by itself, as it does once its line has
+// hung up after the program's bytes (a server closes the pseudo-terminal when its client
+// leaves), then stops it (`stopped`; it prints its verdict on SIGTERM too). Returns what it
+// printed after its ready line: the verdict; process.ended tells how it ended.
+std::string FinishModuleProcess(ModuleProcess* module, int limitSeconds = 30);
+
 // ---- The fake RFC 2217 server ----
 
 // On every connection it asks for the options at once (IAC DO COM-PORT-OPTION, IAC WILL
