@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <future>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -310,6 +311,10 @@ void ExpectRecorded(const FakeRfc2217Server& server, const FakeCase& fake) {
     EXPECT_EQ(Hex(log.received.substr(0, OPENING.size())), Hex(OPENING));
     EXPECT_EQ(log.connections, 1);
     EXPECT_EQ(log.closedByServer, fake.closes);
+}
+
+void PrintTo(const FakeCase& fake, std::ostream* os) {
+    *os << fake.name;
 }
 
 class FakeServer : public testing::TestWithParam<FakeCase> {};

@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <ostream>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -266,6 +267,10 @@ std::string SocketUrl(const std::string& host, int port) {
 
 const char* ServerName(ServerKind kind) {
     return kind == ServerKind::Ser2net ? "ser2net" : "pyserial";
+}
+
+void PrintTo(ServerKind kind, std::ostream* os) {
+    *os << ServerName(kind);
 }
 
 std::string PyserialPython() {

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <thread>
@@ -42,8 +43,9 @@ void StopServerProcess(ServerProcess* process);
 
 enum class ServerKind { Ser2net, Pyserial };
 
-// "ser2net" or "pyserial", for test names and messages.
+// "ser2net" or "pyserial", for test names and messages; PrintTo for GoogleTest's parameters.
 const char* ServerName(ServerKind kind);
+void PrintTo(ServerKind kind, std::ostream* os);
 
 // Empty when the server can be run here; otherwise why not, naming the Debian package to
 // install (for GTEST_SKIP).
@@ -93,6 +95,9 @@ struct NetworkServer {
 // "serialdev,PTY,9600n81,local" (kickolduser, chardelay off), on free ports. Returns once
 // ser2net listens on every port (it is not connected to for that: a connection would open the
 // pseudo-terminal), at most 10 s; tries other ports twice when one was taken meanwhile.
+// ser2net opens the pseudo-terminal when a client connects and closes it when the client
+// leaves; it raises DTR and RTS at the open and raises them again at the close, so its
+// modem-line log ends with "DTR=1 RTS=1" whatever the client did last.
 NetworkServer StartSer2net(const ServerOptions& options);
 
 // tests/support/rfc2217_server.py: one process for all the pseudo-terminals, each on its own
@@ -116,8 +121,8 @@ std::vector<std::string> ModemLogLines(const NetworkServer& server);
 // ---- The emulated module as a process of its own ----
 
 // A tarnix-module process (tests/fleet starts them the same way) on its own pseudo-terminal, to
-// put a server in front of: StartNetworkServer({.ptyPaths = {module.port}}), then the program on
-// Rfc2217Url(server) (RunOnPort), then FinishModuleProcess for the verdict.
+// put a server in front of: StartNetworkServer(kind, {.dir = dir_, .ptyPaths = {module.port}}),
+// then the program on Rfc2217Url(server) (RunOnPort), then FinishModuleProcess for the verdict.
 struct ModuleProcess {
     ServerProcess process;
     std::string port;     // from its "Module ready on /dev/pts/N" line
