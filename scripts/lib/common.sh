@@ -26,6 +26,29 @@ ensure_build_tools() {
     ensure_packages cmake make g++ python3 libgtest-dev libgmock-dev googletest
 }
 
+# The two RFC 2217 servers that the tests of the network ports run against: ser2net and
+# pyserial's. The tests start ser2net themselves, in the foreground, and stop it again; a system
+# ser2net service that the installation itself started (Debian's package may start one) is
+# stopped again, one that ran before is left alone.
+ensure_network_test_servers() {
+    local before=no
+    system_ser2net_running && before=yes
+    ensure_packages ser2net python3-serial || return 1
+    if [ "$before" = no ] && system_ser2net_running; then
+        echo "Stopping the ser2net service that its installation started ..."
+        service ser2net stop >/dev/null 2>&1 || true
+    fi
+}
+
+# Whether the system's ser2net service runs: under systemd, or as the init script's daemon
+# with its pid file (a ser2net that a test started has neither).
+system_ser2net_running() {
+    if [ -d /run/systemd/system ] && systemctl is-active --quiet ser2net 2>/dev/null; then
+        return 0
+    fi
+    [ -r /run/ser2net.pid ] && kill -0 "$(cat /run/ser2net.pid)" 2>/dev/null
+}
+
 # build_tree DIR [cmake options...]: configures and builds the project in DIR.
 build_tree() {
     local dir=$1
