@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "e2e_expectations.h"
+#include "module_process.h"
+#include "network_servers.h"
 #include "run_against_module.h"
 #include "temp_dir_test.h"
 #include "update_file_builder.h"
@@ -109,6 +111,34 @@ TEST_F(WindowsProgram, PortThatCannotBeOpenedShowsTheSystemTextAndSendsNothing) 
     EXPECT_EQ(run.stderrText.rfind("COM open failed: ", 0), 0u) << run.stderrText;
     EXPECT_GT(run.stderrText.size(), std::string("COM open failed: \n").size());
     EXPECT_EQ(run.exitCode, 2);
+}
+
+// Winsock: an update and an information query through ser2net on loopback.
+TEST_F(WindowsProgram, NetworkPortThroughSer2net) {
+    if (!ServerUnavailable(ServerKind::Ser2net).empty()) {
+        GTEST_SKIP() << ServerUnavailable(ServerKind::Ser2net);
+    }
+    const std::string example = TARNIX_SOURCE_DIR "/examples/display-config.upd";
+    ModuleProcess module = StartModule(dir_, {"--expect", example});
+    NetworkServer server = StartSer2net({.dir = dir_, .ptyPaths = {module.port}});
+    ASSERT_EQ(server.failure, "");
+    std::string url = Rfc2217Url(server);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"tarnix", "0x89", example, "0", url},
+          std::vector<std::string>{"tarnix-service", url, "info"}}) {
+        ProgramLaunch launch;
+        launch.program = BinaryPath(args[0]);
+        launch.args.assign(args.begin() + 1, args.end());
+        launch.timeLimitSeconds = 120;
+        ProgramRun run = RunProgram(launch);
+        EXPECT_EQ(run.exitCode, 0) << DescribeRun(run);
+        EXPECT_NE(run.stdoutText.find("Opened " + url + " with 115200 Baud succesfully !"),
+                  std::string::npos)
+            << run.stdoutText;
+    }
+    StopNetworkServer(&server);
+    FinishModule(&module, true);
+    EXPECT_NE(module.verdict.find("image arrived whole"), std::string::npos) << module.verdict;
 }
 
 }  // namespace
