@@ -128,3 +128,14 @@ std::string ReadFileBytes(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
 }
+
+std::string IntelHexByObjcopy(const std::string& dir, const std::vector<uint8_t>& data) {
+    std::string image = dir + "/objcopy-image.bin";
+    if (std::system("objcopy --version >/dev/null 2>&1") != 0 ||
+        !WriteFileBytes(image, std::string(data.begin(), data.end())) ||
+        std::system(("objcopy -I binary -O ihex '" + image + "' '" + image + ".hex'").c_str()) !=
+            0) {
+        return "";
+    }
+    return ReadFileBytes(image + ".hex");
+}

@@ -30,6 +30,10 @@ std::string MakeEndRecord();                            // ":00000001FF"
 std::vector<std::string> MakeRecordLines(uint32_t address, const std::vector<uint8_t>& data,
                                          size_t bytesPerRecord = 16);
 
+// The Intel HEX records that GNU objcopy writes for `data` (in a file below `dir`); "" when
+// objcopy is not installed (package binutils).
+std::string IntelHexByObjcopy(const std::string& dir, const std::vector<uint8_t>& data);
+
 // Deterministic bytes that differ from one position to the next.
 std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed);
 
