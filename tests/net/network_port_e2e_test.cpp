@@ -206,7 +206,7 @@ TEST_F(RemotePort, FaultsOfTheFarSide) {
         if (c.exitCode == 2) {
             EXPECT_EQ(log.data, "") << "nothing may reach the module";
         } else {
-            EXPECT_LT(seconds.count(), 5.0) << "a hang-up is seen at once, not after a time-out";
+            EXPECT_LT(seconds.count(), 2.0) << "a hang-up is seen at once, not after a time-out";
             EXPECT_EQ(run.stdoutText.find("TIMEOUT"), std::string::npos) << run.stdoutText;
         }
     }
