@@ -345,6 +345,7 @@ TEST_P(FleetInterrupts, PassesTheSignalOnSoThatEveryModuleGetsFinish) {
         modules.push_back(StartModule(dir_, {"--silent", "data:100"}));
     }
     Spawned fleet = SpawnFleet(modules, c.hangUpIgnored);
+    ASSERT_GT(fleet.pid, 0) << "kill() of no process would reach every other one";
     WaitForProgress(modules);
     if (c.readerGone) {
         close(fleet.stdoutPipe);

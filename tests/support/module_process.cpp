@@ -44,6 +44,9 @@ Spawned Spawn(const std::vector<std::string>& argv, const std::string& errFile) 
 }
 
 int WaitFor(pid_t pid, std::chrono::seconds limit) {
+    if (pid <= 0) {
+        return -1;  // nothing started; kill() of it would reach other processes
+    }
     Clock::time_point deadline = Clock::now() + limit;
     int status = 0;
     while (waitpid(pid, &status, WNOHANG) == 0) {
@@ -70,7 +73,8 @@ std::string ReadAll(int fd) {
 
 ModuleProcess StartModule(const std::string& dir, std::vector<std::string> args) {
     static int count = 0;
-    args.insert(args.begin(), BinaryPath("tarnix-module"));
+    // The emulator is a Linux program, also when the programs under test run under Wine.
+    args.insert(args.begin(), std::string(TARNIX_BIN_DIR) + "/tarnix-module");
     ModuleProcess module;
     module.process = Spawn(args, dir + "/module" + std::to_string(++count) + ".err");
     std::string line;
@@ -85,6 +89,11 @@ ModuleProcess StartModule(const std::string& dir, std::vector<std::string> args)
 }
 
 void FinishModule(ModuleProcess* module, bool stop) {
+    // A module that never started has no process: kill(-1) would end every process there is.
+    if (module->process.pid <= 0) {
+        ADD_FAILURE() << "the module process did not start";
+        return;
+    }
     if (stop) {
         kill(module->process.pid, SIGTERM);
     }
