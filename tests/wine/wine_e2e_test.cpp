@@ -2,6 +2,9 @@
 // the error box, DTR through the communications driver. Runs under scripts/test-windows; a
 // Linux test run skips it.
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -120,6 +123,10 @@ TEST_F(WindowsProgram, NetworkPortThroughSer2net) {
     }
     const std::string example = TARNIX_SOURCE_DIR "/examples/display-config.upd";
     ModuleProcess module = StartModule(dir_, {"--expect", example});
+    // Held open here as well, the module's line does not hang up between the two programs'
+    // connections (the module would end at its first hang-up).
+    int held = open(module.port.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(held, 0) << module.port;
     NetworkServer server = StartSer2net({.dir = dir_, .ptyPaths = {module.port}});
     ASSERT_EQ(server.failure, "");
     std::string url = Rfc2217Url(server);
@@ -137,6 +144,7 @@ TEST_F(WindowsProgram, NetworkPortThroughSer2net) {
             << run.stdoutText;
     }
     StopNetworkServer(&server);
+    close(held);
     FinishModule(&module, true);
     EXPECT_NE(module.verdict.find("image arrived whole"), std::string::npos) << module.verdict;
 }
