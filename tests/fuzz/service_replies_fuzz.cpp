@@ -6,8 +6,9 @@
 // by a few zero bytes, enough to end any query that the bytes before left waiting (an
 // information query needs at most a marker and a checksum, the status query three value
 // bytes), so no read ever waits for its time-out. What a query leaves unread is met by the
-// next one, as on the line. The parameter command discards pending input first, so its reply
-// goes out only once its frame has arrived; every other reply goes out at once, in order.
+// next one, as on the line. Every command discards what is waiting before it is sent (the
+// parameter command purges as well), so a command's reply goes out only once its frame has
+// arrived; the result byte, which no command asks for, goes out at once, in order.
 
 #include <unistd.h>
 
@@ -76,7 +77,7 @@ std::vector<Step> PlanSteps(const uint8_t* data, size_t size) {
         step.reply.insert(step.reply.end(), REPLY_PADDING, 0);
         offset += length;
         sent += CommandLength(step.query);
-        if (step.query == Query::Param) {
+        if (CommandLength(step.query) > 0) {
             trigger = sent;
         }
         step.trigger = trigger;
