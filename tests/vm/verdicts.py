@@ -14,6 +14,7 @@ to look at. Exits 0 when every check held, 1 otherwise (2 for a wrong command li
 """
 
 import argparse
+import json
 import os
 import re
 import sys
@@ -355,7 +356,149 @@ def wine_download(run):  # --status 0x123456
     check_stdout(run, "1193046")
 
 
+# --- The USB scenarios: QEMU's usb-serial (FTDI FT232BM) behind an emulator of its own -------
+
+def usb_ports_seen(run):
+    """The guest's "usb-port DEVICE serial SERIAL latency_timer N node present" lines."""
+    prefix = "TARNIX-VM usb-port "
+    return [line[len(prefix):].replace("\r", "") for line in run.console
+            if line.startswith(prefix)]
+
+
+def check_usb_common(run, title, serial, device=None):
+    """What the USB update scenarios share: the guest's run, the verdict of the module behind
+    the adapter SERIAL, the line settings QEMU put on its pty, the bytes on its line."""
+    print(f"-- {title}")
+    if run.qemu_status != 0:
+        run.fail(f"the machine did not power off normally (status {run.qemu_status}; "
+                 f"124: time limit); console: {run.path('console.log')}")
+    for port in usb_ports_seen(run)[:4]:
+        print(f"   adapter: {port} (guest's sysfs)")
+    usbserial = [line.replace("\r", "") for line in run.console
+                 if line.startswith("TARNIX-VM usbserial ")]
+    for line in usbserial[:4]:
+        print(f"   driver:  {line[len('TARNIX-VM usbserial '):]}")
+    if not any("module:ftdi_sio" in line and "vendor:0403 product:6001" in line
+               for line in usbserial):
+        run.fail("the guest's USB serial driver lists no ftdi_sio port 0403:6001")
+    if device and not any(port.startswith(f"{device} serial {serial} ") for port in
+                          usb_ports_seen(run)):
+        run.fail(f"the guest has no {device} with the serial number {serial}")
+
+    status, elapsed = run.guest("exit"), run.guest("elapsed")
+    print(f"   program: exit {shown(status)} after {shown(elapsed)} s in the guest")
+    if status != "0":
+        run.fail(f"exit status {status or 'none'}, expected 0")
+        for line in guest_stdout(run.console)[-6:]:
+            print(f"            {line}")
+
+    tag = f"usb-{serial}"
+    run.module = read_lines(run.path(f"{tag}.out"))
+    verdict = re.compile(r"(frames|protocol errors|image|verdict)")
+    print(f"   module:  ({serial}) " + "; ".join(line for line in run.module if verdict.match(line)))
+    check_image_whole(run)
+    module_status = first(read_lines(run.path(f"{tag}.status")))
+    if module_status != "0":
+        run.fail(f"the emulator behind {serial} ended with status {shown(module_status)}")
+
+    settings = read_lines(run.path(f"{tag}-settings.log"))
+    before, after = pty_setting(settings, "before"), pty_setting(settings, "last")
+    print(f"   line:    the module's pty {shown(before)} before the program, {shown(after)} "
+          f"after it (set by QEMU from the adapter's FTDI requests)")
+    if after != LINE_SETTING:
+        run.fail(f"the module's pty behind {serial} did not end at {LINE_SETTING}: "
+                 f"it ended at {shown(after)}")
+
+    try:
+        with open(run.path(f"{tag}.bin"), "rb") as file:
+            data = file.read()
+    except OSError:
+        data = b""
+    counts, offset = count_frames(data)
+    print(f"   bytes:   QEMU passed {len(data)} bytes from the adapter to the module's pty")
+    if counts is None:
+        run.fail(f"the adapter's line carried bytes outside the update frames (unframed {offset})")
+        return
+    each = " ".join(f"{name} {count}" for name, count in counts.items())
+    print(f"   frames:  {sum(counts.values())} {each} on the adapter's line")
+    for name, count in counts.items():
+        counted = frames_count(run.module, name)
+        if str(count) != counted:
+            run.fail(f"{name} frames on the adapter's line and in the module's count differ "
+                     f"({count} on the line, {shown(counted)} counted)")
+
+
+def usb_update(run):  # TNXA0001: --expect display-config.upd
+    check_usb_common(run, "tarnix, record mode: 0x89 display-config.upd 0 ttyUSB0 (USB adapter "
+                          "TNXA0001, ftdi_sio)", "TNXA0001", "ttyUSB0")
+
+
+def usb_serial_update(run):  # TNXA0001: --expect display-config.upd
+    check_usb_common(run, "tarnix, record mode: 0x89 display-config.upd 0 usb:TNXA0001",
+                     "TNXA0001")
+
+
+def usb_two_adapters(run):  # TNXA0001: nothing; TNXA0002: --expect display-config.upd
+    check_usb_common(run, "tarnix, record mode: 0x89 display-config.upd 0 usb:TNXA0002 with "
+                          "two adapters; latency_timer while tarnix holds the port",
+                     "TNXA0002")
+    if len(usb_ports_seen(run)) < 4:  # two before the run, two after it
+        run.fail(f"the guest did not show two USB adapters: {usb_ports_seen(run)}")
+    seen = {}
+    for serial in ("TNXA0001", "TNXA0002"):
+        values = (guest_value([line for line in run.console
+                               if f"latency-seen {serial} " in line], f"latency-seen {serial}")
+                  or "").split()
+        seen[serial] = values
+        print(f"   latency: {serial} latency_timer {' -> '.join(values) or '?'} (sampled every "
+              f"0.1 s in the guest)")
+    if "1" not in seen["TNXA0002"]:
+        run.fail("the adapter in use (TNXA0002) never showed latency_timer 1 while tarnix held it")
+    if "1" in seen["TNXA0001"]:
+        run.fail("the adapter not in use (TNXA0001) showed latency_timer 1")
+    if not seen["TNXA0001"]:
+        run.fail("no latency_timer samples of TNXA0001")
+
+
+def usb_ports(run):  # TNXA0001 with nothing behind it
+    print("-- tarnix-ports --json: the 16550 UART and the USB adapter TNXA0001")
+    if run.qemu_status != 0:
+        run.fail(f"the machine did not power off normally (status {run.qemu_status}; "
+                 f"124: time limit); console: {run.path('console.log')}")
+    status = run.guest("exit")
+    print(f"   program: exit {shown(status)}")
+    if status != "0":
+        run.fail(f"exit status {status or 'none'}, expected 0")
+    text = "\n".join(line for line in guest_stdout(run.console)
+                     if not line.startswith("TARNIX-VM "))
+    try:
+        ports = json.loads(text)["ports"]
+    except (ValueError, KeyError, TypeError) as error:
+        run.fail(f"the output is not the ports' JSON ({error}): {text[:200]!r}")
+        return
+    for port in ports:
+        print(f"   port:    {port.get('device')} vid {shown(port.get('vid'))} pid "
+              f"{shown(port.get('pid'))} serial {shown(port.get('serial_number'))} driver "
+              f"{shown(port.get('driver'))} latency {shown(port.get('latency_timer_ms'))} "
+              f"usb_port {shown(port.get('usb_port'))}")
+    usb = [port for port in ports if str(port.get("device", "")).endswith("ttyUSB0")]
+    if not usb:
+        run.fail("no ttyUSB0 in the list")
+    else:
+        port = usb[0]
+        wanted = {"vid": "0403", "pid": "6001", "serial_number": "TNXA0001"}
+        for key, value in wanted.items():
+            if str(port.get(key) or "").lower() != value.lower():
+                run.fail(f"ttyUSB0's {key} is {shown(port.get(key))}, expected {value}")
+    if not any(str(port.get("device", "")).endswith("ttyS0") for port in ports):
+        run.fail("no ttyS0 (the 16550 UART) in the list")
+
+
 SCENARIOS = {
+    "usb-update": usb_update,
+    "usb-ports": usb_ports,
+    "usb-serial-update": usb_serial_update,
+    "usb-two-adapters": usb_two_adapters,
     "record-update": record_update,
     "line-update": line_update,
     "silent-module": silent_module,
