@@ -99,10 +99,6 @@ bool StartsWithScheme(std::string_view text, std::string_view scheme) {
 
 }  // namespace
 
-bool HasNetworkScheme(std::string_view text) {
-    return StartsWithScheme(text, RFC2217_SCHEME) || StartsWithScheme(text, SOCKET_SCHEME);
-}
-
 bool LooksLikeUrl(std::string_view text) {
     return text.find("://") != std::string_view::npos;
 }

@@ -16,10 +16,6 @@ struct NetworkAddress {
     uint16_t port = 0;
 };
 
-// True when `text` begins with one of the network schemes, whether or not the rest is sound:
-// such a text is never a device path.
-bool HasNetworkScheme(std::string_view text);  // in any letter case
-
 // True for any "scheme://..." text: one of another scheme is no port, and never a device path.
 bool LooksLikeUrl(std::string_view text);
 
