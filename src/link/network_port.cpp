@@ -13,6 +13,11 @@ constexpr int CONNECT_TIMEOUT_MS = 5000;
 constexpr long NEGOTIATION_TIMEOUT_MS = 3000;
 constexpr long READ_TIMEOUT_MS = 5000;
 constexpr long CLOSE_TIMEOUT_MS = 2000;
+constexpr long DTR_OFF_ACK_TIMEOUT_MS = 1000;
+// A raw TCP port gives no sign of what the far side has passed on to the device: a pause
+// before the end of the stream gives a server that closes the device at once time to write
+// the last bytes.
+constexpr long RAW_CLOSE_GRACE_MS = 100;
 // What a closed connection reads as: the same as a device that hung up.
 constexpr int CONNECTION_CLOSED = -1;
 
@@ -273,6 +278,30 @@ bool NetworkPortIsOpen() {
     return Port.socket.handle >= 0;
 }
 
+namespace {
+
+// The server takes the stream in order: once it has acknowledged the DTR off, it has also
+// taken every byte before it (the Finish command, which has no reply). A server that closes
+// the device as soon as the client's end of the stream arrives may drop what it had not yet
+// passed on. One that never acknowledges costs the bounded wait.
+void AwaitDtrOffAcknowledgement() {
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(DTR_OFF_ACK_TIMEOUT_MS);
+    std::vector<ComPortMessage> acks;
+    while (WaitSocketReadable(Port.socket, MillisecondsLeft(deadline), false).end ==
+               SocketWaitEnd::Readable &&
+           TakeArrivedBytes(&acks) == 0) {
+        for (const ComPortMessage& ack : acks) {
+            if (ack.command == COM_PORT_SET_CONTROL) {
+                return;
+            }
+        }
+        acks.clear();
+    }
+}
+
+}  // namespace
+
 // A socket closed with unread bytes (an acknowledgement, a notification) resets the
 // connection, and the far side may drop what it had not yet passed on. So the sending side is
 // shut first, and what comes is read until the far side closes too, or the time is up.
@@ -280,8 +309,10 @@ void CloseNetworkPort() {
     if (Port.socket.handle < 0) {
         return;
     }
-    if (Port.dtrOffLength > 0) {
-        SendToSocket(Port.socket, Port.dtrOff, Port.dtrOffLength);
+    if (Port.dtrOffLength == 0) {
+        WaitSocketReadable(Port.socket, RAW_CLOSE_GRACE_MS, false);
+    } else if (SendToSocket(Port.socket, Port.dtrOff, Port.dtrOffLength) == 0) {
+        AwaitDtrOffAcknowledgement();
     }
     ShutDownSending(Port.socket);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(CLOSE_TIMEOUT_MS);

@@ -212,10 +212,13 @@ TEST_F(RemotePort, FaultsOfTheFarSide) {
     }
 }
 
-// The last the far side hears of a run is DTR off, as a local port's close lowers DTR.
+// The last the far side hears of a run is DTR off, as a local port's close lowers DTR. The
+// stream ends only once DTR off is answered: a server may close the device at the end of the
+// stream and drop what it has not passed on yet, the Finish among it.
 TEST_F(RemotePort, ClosingLowersDtrFirst) {
-    FakeRfc2217Server server =
-        StartFakeServer({.mode = FakeMode::ClosesAfter, .closeAfterDataBytes = 1u << 30});
+    FakeRfc2217Server server = StartFakeServer({.mode = FakeMode::ClosesAfter,
+                                                .closeAfterDataBytes = 1u << 30,
+                                                .dtrOffAnswerDelayMs = 300});
     ASSERT_EQ(server.failure, "");
     std::string lines = Write("params.txt", "one\r\n");
     ProgramRun run = RunWith("tarnix", {"0x89", lines, "1", Rfc2217Url(server)}, 30);
@@ -227,6 +230,7 @@ TEST_F(RemotePort, ClosingLowersDtrFirst) {
                                                                 "F\x89\x03",
                                                                 4))
         << "Finish reached the far side before the connection ended";
+    EXPECT_FALSE(log.endedBeforeDtrOffAnswer) << "the stream ended before DTR off was answered";
 }
 
 // A connection that cannot be made, over IPv4 and IPv6 loopback: exit 2 and clear words.

@@ -11,10 +11,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include "network_servers.h"
@@ -117,6 +119,20 @@ std::string ControlAnswer(PortSettings* settings, unsigned char asked) {
     return std::string(1, static_cast<char>(group != nullptr && request ? *group : asked));
 }
 
+// A client that ends its stream without waiting for this answer leaves a server free to close
+// the device before it has passed on the last bytes.
+void NoteEndBeforeDtrOffAnswer(Session* session) {
+    int delay = session->server->options.dtrOffAnswerDelayMs;
+    if (delay <= 0) {
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    char byte = 0;
+    bool ended = recv(session->fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+    std::lock_guard<std::mutex> lock(session->server->mutex);
+    session->server->log.endedBeforeDtrOffAnswer = ended;
+}
+
 // The answer to one COM-PORT-OPTION command (option byte, command, value), or none.
 void OnCommand(Session* session, const std::string& sub) {
     {
@@ -133,6 +149,9 @@ void OnCommand(Session* session, const std::string& sub) {
         answer = SettingAnswer(session, command, value);
     } else if (command == SET_CONTROL) {
         answer = ControlAnswer(&session->settings, value.empty() ? 0 : value[0]);
+        if (value == Bytes({CONTROL_DTR_OFF})) {
+            NoteEndBeforeDtrOffAnswer(session);
+        }
     } else if (command == SIGNATURE) {
         answer = "tarnix fake RFC 2217 server";
     } else if (command == SET_LINESTATE_MASK || command == SET_MODEMSTATE_MASK ||

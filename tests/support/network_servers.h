@@ -134,6 +134,7 @@ struct FakeServerOptions {
     FakeMode mode = FakeMode::NeverAcknowledges;
     std::size_t closeAfterDataBytes = 0;  // ClosesAfter only
     std::string host = "127.0.0.1";       // or "::1"
+    int dtrOffAnswerDelayMs = 0;          // how long the answer to SET-CONTROL DTR off waits
 };
 
 // Everything the fake server received, over all its connections.
@@ -145,6 +146,8 @@ struct FakeServerLog {
     std::vector<std::string> commands;
     int connections = 0;
     bool closedByServer = false;  // ClosesAfter has closed
+    // The client had ended its stream when the (delayed) answer to DTR off was due.
+    bool endedBeforeDtrOffAnswer = false;
 };
 
 struct FakeServerState;
@@ -182,4 +185,6 @@ constexpr unsigned char SIGNATURE = 0, SET_BAUDRATE = 1, SET_DATASIZE = 2, SET_P
                         SET_STOPSIZE = 4, SET_CONTROL = 5, FLOWCONTROL_SUSPEND = 8,
                         FLOWCONTROL_RESUME = 9, SET_LINESTATE_MASK = 10, SET_MODEMSTATE_MASK = 11,
                         PURGE_DATA = 12, SERVER_OFFSET = 100;
+// SET-CONTROL values.
+constexpr unsigned char CONTROL_DTR_OFF = 9;
 }  // namespace telnet
