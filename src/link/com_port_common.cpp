@@ -38,6 +38,9 @@ const PortKind* Active = &DEVICE_PORT;
 
 int LastError = 0;
 bool SawHangUp = false;
+// Once the device has gone, every byte sent fails alike: a run of identical lines would tell
+// nothing more, so after a hang-up a failed send is said once until something else is said.
+bool HungUpSendSaid = false;
 // The port that the last open attempt named, for the message of a failed open.
 OpenAttempt LastOpenAttempt;
 
@@ -76,6 +79,7 @@ int ReportOpenFailure(int error) {
 
 ReceiveResult ReportReadFailure(int error) {
     RecordFailure(error);
+    HungUpSendSaid = false;
     printf("Read on COM-port failed with error %d.\n", error);
     return SawHangUp ? ReceiveResult::HungUp : ReceiveResult::Failed;
 }
@@ -95,6 +99,7 @@ int OpenNamedPort(const char* devicePath, const std::string& displayName, long b
         return -1;
     }
     SawHangUp = false;
+    HungUpSendSaid = false;
     TunePortLatency();
     if (ReportIfFailed(Active->purgeInput())) {
         return -1;
@@ -137,6 +142,7 @@ int OpenNetworkPort(const NetworkAddress& address, long baud) {
     }
     Active = &NETWORK_PORT;
     SawHangUp = false;
+    HungUpSendSaid = false;
     if (ReportIfFailed(Active->purgeInput())) {
         return -1;
     }
@@ -198,7 +204,12 @@ void SendByte(uint8_t value) {
     if (ReportIfNotOpen()) {
         return;
     }
-    ReportIfFailed(Active->sendByte(value));
+    PortResult result = Active->sendByte(value);
+    if (!Succeeded(result) && SawHangUp && HungUpSendSaid) {
+        RecordFailure(result.error);
+        return;
+    }
+    HungUpSendSaid = ReportIfFailed(result) && SawHangUp;
 }
 
 ReceiveResult ReceiveByteChecked(uint8_t* value) {
