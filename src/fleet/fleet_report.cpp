@@ -80,6 +80,11 @@ std::string PortJson(const PortResult& result) {
     json += RawMember("end", JsonQuote(IsoUtcTime(result.endTime)));
     json += FigureMembers(result.figures);
     json += CommaStringMember("log_path", result.logPath);
+    json += RawMember("device", StringOrNull(result.device, !result.device.empty()));
+    json += RawMember("adapter_vid_pid",
+                      StringOrNull(result.adapterVidPid, !result.adapterVidPid.empty()));
+    json += RawMember("adapter_serial",
+                      StringOrNull(result.adapterSerial, !result.adapterSerial.empty()));
     return json + "}";
 }
 

@@ -25,6 +25,11 @@ struct PortResult {
     std::time_t startTime = 0;
     std::time_t endTime = 0;
     OutcomeFigures figures;  // from tarnix's outcome line
+    // What the port was when the run started, as the port list described it; "" where unknown
+    // (a network port, an adapter that was not found).
+    std::string device;         // "/dev/ttyUSB0"; on Windows "COM11"
+    std::string adapterVidPid;  // "0403:6001"
+    std::string adapterSerial;
 };
 
 struct FleetFileFacts {

@@ -13,6 +13,7 @@
 #include "fleet_report.h"
 #include "json_text.h"
 #include "outcome_line.h"
+#include "port_choice.h"
 #include "sha256.h"
 #include "tarnix_version.h"
 
@@ -177,16 +178,34 @@ void DrawLiveLines(const std::vector<PortRun>& runs, const FleetOutput& output, 
     fflush(stdout);
 }
 
+// The device and adapter behind the port, as they were at the start: an adapter pulled out
+// during the run is still named in the report.
+void IdentifyPort(const std::string& port, const std::vector<SerialPortInfo>& known,
+                  PortResult* result) {
+    PortChoice choice;
+    if (!ParsePortChoice(port, PlatformPortForms(), &choice)) {
+        return;
+    }
+    SerialPortInfo identity = IdentifyChosenPort(choice, known);
+    result->device = identity.device;
+    if (!identity.vendorId.empty() && !identity.productId.empty()) {
+        result->adapterVidPid = identity.vendorId + ":" + identity.productId;
+    }
+    result->adapterSerial = identity.serialNumber;
+}
+
 void StartAll(const FleetCommandLine& commandLine, const std::string& tarnix,
               const std::string& folder, const FleetOutput& output, std::vector<PortRun>* runs) {
     const char* mode = commandLine.mode == CheckMode::Lines ? "1" : "0";
     // tarnix's progress on its standard error, where it cannot disturb its console texts.
     SetInheritedVariable(PROGRESS_VARIABLE, PROGRESS_ON_STDERR);
     std::vector<std::string> logNames = PortLogNames(commandLine.ports);
+    std::vector<SerialPortInfo> known = ListSerialPorts();
     for (size_t i = 0; i < commandLine.ports.size(); ++i) {
         const std::string& port = commandLine.ports[i];
         PortRun& run = runs->emplace_back();
         run.result.port = port;
+        IdentifyPort(port, known, &run.result);
         run.result.log = folder + "/" + logNames[i];
         run.result.logPath = AbsolutePath(run.result.log);
         run.started = Clock::now();

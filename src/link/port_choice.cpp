@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "com_port.h"
+#include "port_backend.h"
 
 namespace {
 
@@ -197,6 +198,30 @@ int OpenChosenPort(const PortChoice& choice, long baud) {
         return OpenComDevice(choice.devicePath.c_str(), baud);
     }
     return OpenComPort(choice.comNr, baud);
+}
+
+SerialPortInfo IdentifyChosenPort(const PortChoice& choice,
+                                  const std::vector<SerialPortInfo>& ports) {
+    std::string device = choice.devicePath;
+    if (!choice.usbSerial.empty()) {
+        device = ResolveUsbPort(ports, choice.usbSerial, choice.usbInterface).device;
+    } else if (choice.network.protocol != NetworkProtocol::None) {
+        return {};
+    } else if (device.empty()) {
+        device = ComPortDevicePath(choice.comNr);
+    }
+    // Windows lists "COM11" for what it opens as "\\.\COM11".
+    if (device.rfind("\\\\.\\", 0) == 0) {
+        device.erase(0, 4);
+    }
+    for (const SerialPortInfo& port : ports) {
+        if (!device.empty() && (port.device == device || port.stableName == device)) {
+            return port;
+        }
+    }
+    SerialPortInfo unlisted;
+    unlisted.device = device;
+    return unlisted;
 }
 
 std::string PortChoiceName(const PortChoice& choice) {

@@ -56,5 +56,12 @@ std::string AcceptedPortForms(PortForms forms);
 // cannot be opened ("COM open failed: usb:SERIAL: ..." on standard error).
 int OpenChosenPort(const PortChoice& choice, long baud);
 
+// What a choice names among `ports`, for a record of what was updated, without opening it: the
+// port as the list describes it (found by its device or its stable name, so a by-id link is its
+// ttyUSB), else a port with only `device` set ("/dev/ttyS2"; on Windows "COM3"). Nothing for a
+// network port or a usb: form that does not match exactly one adapter.
+SerialPortInfo IdentifyChosenPort(const PortChoice& choice,
+                                  const std::vector<SerialPortInfo>& ports);
+
 // "COM3", the device path, the network port's URL or "usb:SERIAL[:N]", for messages.
 std::string PortChoiceName(const PortChoice& choice);

@@ -414,6 +414,9 @@ for p in r['ports']:
     need(p, 'mean_reply_ms', (int, float))
     assert 'reason' in p and p['reason'] is None and p['start'] <= p['end'], p
     assert p['log_path'].startswith('/')
+    # A pseudo-terminal is its own device and no USB adapter.
+    assert p['device'] == p['port'] and p['adapter_vid_pid'] is None, p
+    assert 'adapter_serial' in p and p['adapter_serial'] is None, p
     print(p['port'], p['commands'], p['data_bytes'])
 last = {}
 ended = set()

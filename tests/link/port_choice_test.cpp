@@ -100,4 +100,41 @@ TEST(PortRule, TheExplanationNamesTheFormsOfItsPlatform) {
     EXPECT_NE(AcceptedPortForms(PortForms::Windows).find("usb:SERIAL:N"), std::string::npos);
 }
 
+// The record of a run names the device and the adapter behind each form of a port.
+TEST(PortRule, EachFormIsTracedToItsDeviceAndAdapter) {
+    SerialPortInfo adapter;
+    adapter.device = "/dev/ttyUSB1";
+    adapter.stableName = "/dev/serial/by-id/usb-FTDI_FT232R_A1B2C3-if00-port0";
+    adapter.vendorId = "0403";
+    adapter.productId = "6001";
+    adapter.serialNumber = "A1B2C3";
+    SerialPortInfo uart;
+    uart.device = "/dev/ttyS0";
+    const std::vector<SerialPortInfo> ports = {uart, adapter};
+    struct Case {
+        const char* text;
+        std::string device;
+        std::string serial;
+    };
+    const Case cases[] = {
+        {"usb:A1B2C3", "/dev/ttyUSB1", "A1B2C3"},
+        {"ttyUSB1", "/dev/ttyUSB1", "A1B2C3"},
+        {"/dev/serial/by-id/usb-FTDI_FT232R_A1B2C3-if00-port0", "/dev/ttyUSB1", "A1B2C3"},
+        {"1", "/dev/ttyS0", ""},
+        {"COM3", "/dev/ttyS2", ""},  // not listed: the device it would open
+        {"usb:OTHER", "", ""},
+        {"rfc2217://127.0.0.1:2000", "", ""},
+    };
+    if (PlatformPortForms() != PortForms::Posix) {
+        GTEST_SKIP() << "the cases are POSIX device names";
+    }
+    for (const Case& c : cases) {
+        PortChoice choice;
+        ASSERT_TRUE(ParsePortChoice(c.text, PortForms::Posix, &choice)) << c.text;
+        SerialPortInfo found = IdentifyChosenPort(choice, ports);
+        EXPECT_EQ(found.device, c.device) << c.text;
+        EXPECT_EQ(found.serialNumber, c.serial) << c.text;
+    }
+}
+
 }  // namespace
