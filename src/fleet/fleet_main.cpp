@@ -31,8 +31,9 @@ const char USAGE[] =
     "a network port rfc2217://HOST:PORT or socket://HOST:PORT (ports behind a terminal\n"
     "server or ser2net), and usb:SERIAL or usb:SERIAL:N, a USB adapter by its serial number\n"
     "(see tarnix-ports).\n"
-    "Anything else is refused before any port is touched. Ctrl-C or SIGTERM is passed on to\n"
-    "every running tarnix, which then releases its module.\n"
+    "Anything else is refused before any port is touched. A request to stop (Ctrl-C, Ctrl-\\,\n"
+    "SIGTERM, a closed terminal; on Windows also Ctrl-Break) is passed on to every running\n"
+    "tarnix, which then releases its module.\n"
     "Exit status: 0 every port completed, 1 otherwise (or FILE is not sound), 2 no port could\n"
     "be opened, 64 malformed command line.\n";
 
