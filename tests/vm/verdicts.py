@@ -494,7 +494,130 @@ def usb_ports(run):  # TNXA0001 with nothing behind it
         run.fail("no ttyS0 (the 16550 UART) in the list")
 
 
+# --- An adapter pulled out in mid-update --------------------------------------------------------
+
+HANG_UP = "the port's device was disconnected or hung up"
+
+
+def guest_block(console, name):
+    """The raw lines between "TARNIX-VM NAME-begin" and "TARNIX-VM NAME-end", cut at carriage
+    returns too (the progress line rewrites itself with them)."""
+    inside, kept = False, []
+    for line in console:
+        if line.startswith(f"TARNIX-VM {name}-"):
+            inside = line.startswith(f"TARNIX-VM {name}-begin")
+            continue
+        if inside:
+            kept.extend(part for part in line.split("\r") if part.strip())
+    return kept
+
+
+def longest_repeat(lines):
+    """The longest run of one line said again and again, the progress line aside: (count, line)."""
+    best, count, previous = (0, ""), 0, None
+    for line in lines:
+        if line.startswith("Writing User configuration"):
+            continue
+        count = count + 1 if line == previous else 1
+        previous = line
+        best = max(best, (count, line))
+    return best
+
+
+def check_pull(run):
+    """The host's side: QEMU removed the adapter once the update was under way."""
+    pulled = read_lines(run.path("pull.log"))
+    for line in pulled:
+        print(f"   host:    {line}")
+    if not any(line.startswith("pull: device_del ") for line in pulled):
+        run.fail("the adapter was not pulled out (pull.log)")
+
+
+def check_partial_module(run, serial):
+    lines = read_lines(run.path(f"usb-{serial}.out"))
+    frames = frames_count(lines, None)
+    print(f"   module:  ({serial}) {frames} frames; "
+          + "; ".join(line for line in lines if line.startswith(("image", "verdict"))))
+    if any("image arrived whole" in line for line in lines):
+        run.fail(f"the module behind {serial} got the whole image: the pull came too late")
+    if frames in (None, "", "0"):
+        run.fail(f"the module behind {serial} got no frame: the pull came too early")
+
+
+def usb_unplug(run):  # TNXA0001: --expect display-config.upd, pulled after 20000 bytes
+    print("-- tarnix, record mode: 0x89 display-config.upd 0 ttyUSB0, the adapter pulled out "
+          "in mid-update")
+    if run.qemu_status != 0:
+        run.fail(f"the machine did not power off normally (status {run.qemu_status}; "
+                 f"124: time limit); console: {run.path('console.log')}")
+    check_pull(run)
+    status, unplugged, ended = run.guest("exit"), run.guest("unplugged-at"), run.guest("ended-at")
+    print(f"   program: exit {shown(status)}; ttyUSB0 gone at {shown(unplugged)} s, tarnix ended "
+          f"at {shown(ended)} s (guest's uptime)")
+    if status != "1":
+        run.fail(f"exit status {status or 'none'}, expected 1")
+    try:
+        if float(ended) - float(unplugged) > 1.0:
+            run.fail(f"tarnix ended {float(ended) - float(unplugged):.2f} s after the adapter "
+                     f"went, not within a second")
+    except (TypeError, ValueError):
+        run.fail("the guest did not report both the unplugging and the program's end")
+    stderr = guest_block(run.console, "stderr")
+    for line in stderr[-3:]:
+        print(f"   stderr:  {line}")
+    if not any(HANG_UP in line for line in stderr):
+        run.fail(f"standard error does not say \"{HANG_UP}\"")
+    count, line = longest_repeat(guest_block(run.console, "stdout") + stderr)
+    if count > 2:
+        run.fail(f"a line said {count} times over: {line!r}")
+    check_partial_module(run, "TNXA0001")
+
+
+def usb_unplug_fleet(run):  # ttyS0, TNXA0001 (pulled), TNXA0002: --expect display-config.upd
+    print("-- tarnix-fleet: display-config.upd into ttyS0, usb:TNXA0001 and usb:TNXA0002 at "
+          "once; TNXA0001 pulled out in mid-update")
+    if run.qemu_status != 0:
+        run.fail(f"the machine did not power off normally (status {run.qemu_status}; "
+                 f"124: time limit); console: {run.path('console.log')}")
+    check_pull(run)
+    status = run.guest("exit")
+    print(f"   fleet:   exit {shown(status)} after {shown(run.guest('elapsed'))} s in the guest")
+    if status != "1":
+        run.fail(f"exit status {status or 'none'}, expected 1 (one port failed)")
+    text = "\n".join(line.replace("\r", "") for line in guest_block(run.console, "report"))
+    try:
+        ports = {port["port"]: port for port in json.loads(text)["ports"]}
+    except (ValueError, KeyError, TypeError) as error:
+        run.fail(f"no fleet report ({error}): {text[:200]!r}")
+        return
+    wanted = {"ttyS0": "completed", "usb:TNXA0001": "failed", "usb:TNXA0002": "completed"}
+    for name, outcome in wanted.items():
+        port = ports.get(name, {})
+        print(f"   report:  {name} {shown(port.get('outcome'))}, exit "
+              f"{shown(port.get('exit_status'))}, reason {shown(port.get('reason'))}")
+        if port.get("outcome") != outcome:
+            run.fail(f"{name} is reported {shown(port.get('outcome'))}, expected {outcome}")
+    if HANG_UP not in str(ports.get("usb:TNXA0001", {}).get("reason")):
+        run.fail(f"the pulled adapter's reason does not say \"{HANG_UP}\"")
+    for serial in ("TNXA0001", "TNXA0002"):
+        port = ports.get(f"usb:{serial}", {})
+        identity = (port.get("device"), port.get("adapter_vid_pid"), port.get("adapter_serial"))
+        print(f"   adapter: usb:{serial} recorded as {' '.join(map(shown, identity))}")
+        if not str(identity[0]).startswith("/dev/ttyUSB") or identity[1:] != ("0403:6001",
+                                                                              serial):
+            run.fail(f"the report does not name usb:{serial}'s device and adapter: {identity}")
+    check_partial_module(run, "TNXA0001")
+    for tag in ("module", "usb-TNXA0002"):
+        lines = read_lines(run.path(f"{tag}.out"))
+        print(f"   module:  ({tag}) " + "; ".join(line for line in lines
+                                                  if line.startswith(("image", "verdict"))))
+        if not any("image arrived whole" in line for line in lines):
+            run.fail(f"the module {tag} did not get the whole image beside the pulled adapter")
+
+
 SCENARIOS = {
+    "usb-unplug": usb_unplug,
+    "usb-unplug-fleet": usb_unplug_fleet,
     "usb-update": usb_update,
     "usb-ports": usb_ports,
     "usb-serial-update": usb_serial_update,

@@ -1,0 +1,121 @@
+#!/usr/bin/env python3
+"""Pulls a USB adapter out of the running test machine once the update through it is under way.
+
+    pull-adapter.py QMP_SOCKET LINE_FILE BYTES DEVICE_ID
+
+Waits until LINE_FILE (the bytes QEMU passed from the adapter to its module's pty) holds at
+least BYTES bytes, then asks QEMU over its QMP socket to remove the device DEVICE_ID, as a
+technician pulls the plug. Prints what it did and when, and whether QEMU reported the device
+gone. Ends with 1 when the line never reached BYTES or QEMU refused, so that the scenario's
+verdict can tell a pull that did not happen from a program that did not notice it.
+"""
+
+import json
+import os
+import socket
+import sys
+import time
+
+WAIT_FOR_BYTES_S = 170
+ANSWER_TIMEOUT_S = 10
+
+
+def size_of(path):
+    try:
+        return os.path.getsize(path)
+    except OSError:
+        return 0
+
+
+def wait_for_bytes(path, wanted):
+    deadline = time.monotonic() + WAIT_FOR_BYTES_S
+    while time.monotonic() < deadline:
+        if size_of(path) >= wanted:
+            return True
+        time.sleep(0.02)
+    return False
+
+
+class Monitor:
+    """One QMP connection: commands out, answers and events in, one JSON object per line."""
+
+    def __init__(self, path):
+        self.socket = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.socket.settimeout(ANSWER_TIMEOUT_S)
+        self.socket.connect(path)
+        self.pending = b""
+        self.events = []
+        self.receive()  # the greeting
+
+    def receive(self):
+        while b"\n" not in self.pending:
+            chunk = self.socket.recv(4096)
+            if not chunk:
+                raise ConnectionError("QEMU closed its monitor")
+            self.pending += chunk
+        line, self.pending = self.pending.split(b"\n", 1)
+        return json.loads(line)
+
+    def execute(self, command, arguments=None):
+        message = {"execute": command}
+        if arguments:
+            message["arguments"] = arguments
+        self.socket.sendall(json.dumps(message).encode() + b"\r\n")
+        while True:
+            answer = self.receive()
+            if "event" in answer:
+                self.events.append(answer)
+                continue
+            return answer
+
+    def wait_for_event(self, name, seconds):
+        deadline = time.monotonic() + seconds
+        while not any(event.get("event") == name for event in self.events):
+            if time.monotonic() > deadline:
+                return False
+            self.events.append(self.receive())
+        return True
+
+
+def connect(path):
+    """The monitor, once QEMU has made its socket (it starts beside this helper)."""
+    deadline = time.monotonic() + ANSWER_TIMEOUT_S
+    while True:
+        try:
+            monitor = Monitor(path)
+            monitor.execute("qmp_capabilities")
+            return monitor
+        except (OSError, ValueError) as error:
+            if time.monotonic() > deadline:
+                print(f"pull: no QMP monitor at {path}: {error}")
+                return None
+            time.sleep(0.1)
+
+
+def main():
+    if len(sys.argv) != 5:
+        sys.exit(__doc__)
+    qmp_path, line_file, wanted, device = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
+    monitor = connect(qmp_path)
+    if monitor is None:
+        return 1
+    if not wait_for_bytes(line_file, wanted):
+        print(f"pull: the adapter's line never reached {wanted} bytes "
+              f"({size_of(line_file)} in {WAIT_FOR_BYTES_S} s): not pulled")
+        return 1
+    seen = size_of(line_file)
+    answer = monitor.execute("device_del", {"id": device})
+    if "error" in answer:
+        print(f"pull: QEMU refused device_del {device}: {answer['error']}")
+        return 1
+    print(f"pull: device_del {device} after {seen} bytes on its line")
+    try:
+        gone = monitor.wait_for_event("DEVICE_DELETED", ANSWER_TIMEOUT_S)
+    except (OSError, ValueError):
+        gone = False
+    print(f"pull: {'QEMU reported the device deleted' if gone else 'no DEVICE_DELETED event'}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
