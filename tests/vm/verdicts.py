@@ -494,6 +494,11 @@ def usb_ports(run):  # TNXA0001 with nothing behind it
         run.fail("no ttyS0 (the 16550 UART) in the list")
 
 
+def wine_usb_update(run):  # TNXA0001: --expect display-config.upd; COM11 = /dev/ttyUSB0
+    check_usb_common(run, "tarnix.exe 0x89 display-config.upd 0 COM11 under Wine, COM11 = "
+                          "/dev/ttyUSB0 (USB adapter TNXA0001, ftdi_sio)", "TNXA0001", "ttyUSB0")
+
+
 # --- An adapter pulled out in mid-update --------------------------------------------------------
 
 HANG_UP = "the port's device was disconnected or hung up"
@@ -629,6 +634,7 @@ SCENARIOS = {
     "service": service,
     "wine-update": wine_update,
     "wine-download": wine_download,
+    "wine-usb-update": wine_usb_update,
 }
 
 

@@ -1,7 +1,8 @@
 # The 32-bit Windows programs under Wine. The host's root, shared read-only, becomes the root of
 # a chroot that has the host's Wine; the writable share (/tmp/work there) holds the programs,
 # their files and the Wine prefix, which is created on the first boot and kept. COM1 is this
-# machine's /dev/ttyS0, the real serial driver. tarnix_wine names the run: update or download.
+# machine's /dev/ttyS0, the real serial driver. tarnix_wine names the run: update, download, or
+# usb-update (COM11 is the USB adapter's /dev/ttyUSB0, as Windows numbers USB adapters high).
 
 root=/host
 # The shares change only from this side while the machine runs, so the guest may cache them.
@@ -40,7 +41,20 @@ if [ ! -f "$root/tmp/work/prefix/system.reg" ]; then
     say "wine-prefix created in $(awk -v a="$started" -v b="$(seconds_since_boot)" 'BEGIN { printf "%.0f", b - a }') s"
 fi
 
+# wine_port COMn DEVICE: the COM port is the device, from the next Wine session on.
+wine_port() {
+    in_host_root "$wine" reg add 'HKLM\Software\Wine\Ports' /v "$1" /t REG_SZ /d "$2" /f \
+        </dev/null >/dev/null 2>&1 || say "the $1 registry entry could not be set"
+    in_host_root "$server" -w
+}
+
 case "${tarnix_wine:-}" in
+    usb-update)
+        load_usb_modules
+        wait_for_usb_ports 1
+        wine_port COM11 /dev/ttyUSB0
+        run_program tarnix in_host_root "$wine" tarnix.exe 0x89 display-config.upd 0 COM11
+        ;;
     update) run_program tarnix in_host_root "$wine" tarnix.exe 0x89 display-config.upd 0 1 ;;
     download) run_program tarnix-service in_host_root "$wine" tarnix-service.exe 1 info status download small.ttf ;;
     *) say "no such Wine run: ${tarnix_wine:-}" ;;
