@@ -9,10 +9,17 @@ namespace {
 const std::string PROGRAM_PREFIX = "tarnix: ";
 const std::string PROGRESS_PREFIX = PROGRAM_PREFIX + "progress ";
 
-// The line that begins at `at`, without its line end; empty when it has no line end yet.
+// The line that begins at `at`, without its line end (LF, or CR LF as a Windows program's
+// text-mode standard error writes it); empty when it has no line end yet.
 std::string WholeLineAt(const std::string& text, size_t at) {
     size_t end = text.find('\n', at);
-    return end == std::string::npos ? std::string() : text.substr(at, end - at);
+    if (end == std::string::npos) {
+        return std::string();
+    }
+    if (end > at && text[end - 1] == '\r') {
+        --end;
+    }
+    return text.substr(at, end - at);
 }
 
 }  // namespace

@@ -59,6 +59,9 @@ TEST(FleetStatus, ProgressFollowsTheLogAcrossChunks) {
     ScanLogProgress("tarnix: progress 100 %\ntarnix: completed: module 0x89 on COM1; 9 comm",
                     &progress);
     EXPECT_EQ(progress.percent, 100);
+    LogProgress windows;  // tarnix.exe ends its lines with CR LF
+    ScanLogProgress("tarnix: progress 7 %\r\n", &windows);
+    EXPECT_EQ(windows.percent, 7);
 }
 
 TEST(FleetStatus, ReasonIsWhatTheOutcomeLineSays) {
