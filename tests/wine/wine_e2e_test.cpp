@@ -116,6 +116,28 @@ TEST_F(WindowsProgram, PortThatCannotBeOpenedShowsTheSystemTextAndSendsNothing) 
     EXPECT_EQ(run.exitCode, 2);
 }
 
+// SetupAPI's port list (Wine's may be empty) as well-formed JSON, and a usb: port that no
+// adapter has: a port that cannot be opened, naming the serial number looked for.
+TEST_F(WindowsProgram, PortListAndAUsbPortThatNoAdapterHas) {
+    ProgramLaunch list;
+    list.program = BinaryPath("tarnix-ports");
+    list.args = {"--json"};
+    ProgramRun listed = RunProgram(list);
+    EXPECT_EQ(listed.exitCode, 0) << DescribeRun(listed);
+    EXPECT_EQ(listed.stdoutText.rfind("{\"ports\": [", 0), 0u) << listed.stdoutText;
+    ProgramLaunch launch;
+    launch.program = BinaryPath("tarnix");
+    launch.args = {"0x89", "x.upd", "0", "usb:NOPE"};
+    launch.stdinText.assign(1, '\n');
+    ProgramRun run = RunProgram(launch);
+    EXPECT_EQ(run.exitCode, 2) << DescribeRun(run);
+    EXPECT_EQ(AfterBanner(run.stdoutText), "COM port not opened !\n" + KEY_PROMPT);
+    EXPECT_NE(run.stderrText.find("COM open failed: usb:NOPE: no serial adapter with USB serial "
+                                  "number NOPE"),
+              std::string::npos)
+        << run.stderrText;
+}
+
 // Winsock: an update and an information query through ser2net on loopback.
 TEST_F(WindowsProgram, NetworkPortThroughSer2net) {
     if (!ServerUnavailable(ServerKind::Ser2net).empty()) {
