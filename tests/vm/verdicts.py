@@ -276,15 +276,20 @@ def check_frames_on_line(run):
     except OSError as error:
         run.fail(f"the module's line could not be read ({error.strerror}: {error.filename})")
         return
+    compare_frames(run, counts, offset, "the module's line")
+
+
+def compare_frames(run, counts, offset, line):
+    """The frames cut from the bytes on LINE against the module's own count of each command."""
     if counts is None:
-        run.fail(f"the module's line carried bytes outside the update frames (unframed {offset})")
+        run.fail(f"{line} carried bytes outside the update frames (unframed {offset})")
         return
     each = " ".join(f"{name} {count}" for name, count in counts.items())
-    print(f"   frames:  {sum(counts.values())} {each} on the module's line")
+    print(f"   frames:  {sum(counts.values())} {each} on {line}")
     for name, count in counts.items():
         counted = frames_count(run.module, name)
         if str(count) != counted:
-            run.fail(f"{name} frames on the line and in the module's count differ "
+            run.fail(f"{name} frames on {line} and in the module's count differ "
                      f"({count} on the line, {shown(counted)} counted)")
 
 
@@ -416,16 +421,7 @@ def check_usb_common(run, title, serial, device=None):
         data = b""
     counts, offset = count_frames(data)
     print(f"   bytes:   QEMU passed {len(data)} bytes from the adapter to the module's pty")
-    if counts is None:
-        run.fail(f"the adapter's line carried bytes outside the update frames (unframed {offset})")
-        return
-    each = " ".join(f"{name} {count}" for name, count in counts.items())
-    print(f"   frames:  {sum(counts.values())} {each} on the adapter's line")
-    for name, count in counts.items():
-        counted = frames_count(run.module, name)
-        if str(count) != counted:
-            run.fail(f"{name} frames on the adapter's line and in the module's count differ "
-                     f"({count} on the line, {shown(counted)} counted)")
+    compare_frames(run, counts, offset, "the adapter's line")
 
 
 def usb_update(run):  # TNXA0001: --expect display-config.upd
