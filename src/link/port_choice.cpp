@@ -210,12 +210,15 @@ SerialPortInfo IdentifyChosenPort(const PortChoice& choice,
     } else if (device.empty()) {
         device = ComPortDevicePath(choice.comNr);
     }
+    if (device.empty()) {
+        return {};
+    }
     // Windows lists "COM11" for what it opens as "\\.\COM11".
     if (device.rfind("\\\\.\\", 0) == 0) {
         device.erase(0, 4);
     }
     for (const SerialPortInfo& port : ports) {
-        if (!device.empty() && (port.device == device || port.stableName == device)) {
+        if (port.device == device || port.stableName == device) {
             return port;
         }
     }

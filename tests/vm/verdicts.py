@@ -171,12 +171,16 @@ class Run:
 
 # --- The checks ------------------------------------------------------------------------------
 
-def check_common(run, title, expected_exit):
-    """What every scenario shares: the guest's run, the verdict, the line."""
-    print(f"-- {title}")
+def check_powered_off(run):
     if run.qemu_status != 0:
         run.fail(f"the machine did not power off normally (status {run.qemu_status}; "
                  f"124: time limit); console: {run.path('console.log')}")
+
+
+def check_common(run, title, expected_exit):
+    """What every scenario shares: the guest's run, the verdict, the line."""
+    print(f"-- {title}")
+    check_powered_off(run)
     status, elapsed, uart = run.guest("exit"), run.guest("elapsed"), run.guest("uart")
     print(f"   program: exit {shown(status)} after {shown(elapsed)} s in the guest")
     if status != str(expected_exit):
@@ -374,9 +378,7 @@ def check_usb_common(run, title, serial, device=None):
     """What the USB update scenarios share: the guest's run, the verdict of the module behind
     the adapter SERIAL, the line settings QEMU put on its pty, the bytes on its line."""
     print(f"-- {title}")
-    if run.qemu_status != 0:
-        run.fail(f"the machine did not power off normally (status {run.qemu_status}; "
-                 f"124: time limit); console: {run.path('console.log')}")
+    check_powered_off(run)
     for port in usb_ports_seen(run)[:4]:
         print(f"   adapter: {port} (guest's sysfs)")
     usbserial = [line.replace("\r", "") for line in run.console
@@ -458,9 +460,7 @@ def usb_two_adapters(run):  # TNXA0001: nothing; TNXA0002: --expect display-conf
 
 def usb_ports(run):  # TNXA0001 with nothing behind it
     print("-- tarnix-ports --json: the 16550 UART and the USB adapter TNXA0001")
-    if run.qemu_status != 0:
-        run.fail(f"the machine did not power off normally (status {run.qemu_status}; "
-                 f"124: time limit); console: {run.path('console.log')}")
+    check_powered_off(run)
     status = run.guest("exit")
     print(f"   program: exit {shown(status)}")
     if status != "0":
@@ -548,9 +548,7 @@ def check_partial_module(run, serial):
 def usb_unplug(run):  # TNXA0001: --expect display-config.upd, pulled after 20000 bytes
     print("-- tarnix, record mode: 0x89 display-config.upd 0 ttyUSB0, the adapter pulled out "
           "in mid-update")
-    if run.qemu_status != 0:
-        run.fail(f"the machine did not power off normally (status {run.qemu_status}; "
-                 f"124: time limit); console: {run.path('console.log')}")
+    check_powered_off(run)
     check_pull(run)
     status, unplugged, ended = run.guest("exit"), run.guest("unplugged-at"), run.guest("ended-at")
     print(f"   program: exit {shown(status)}; ttyUSB0 gone at {shown(unplugged)} s, tarnix ended "
@@ -577,9 +575,7 @@ def usb_unplug(run):  # TNXA0001: --expect display-config.upd, pulled after 2000
 def usb_unplug_fleet(run):  # ttyS0, TNXA0001 (pulled), TNXA0002: --expect display-config.upd
     print("-- tarnix-fleet: display-config.upd into ttyS0, usb:TNXA0001 and usb:TNXA0002 at "
           "once; TNXA0001 pulled out in mid-update")
-    if run.qemu_status != 0:
-        run.fail(f"the machine did not power off normally (status {run.qemu_status}; "
-                 f"124: time limit); console: {run.path('console.log')}")
+    check_powered_off(run)
     check_pull(run)
     status = run.guest("exit")
     print(f"   fleet:   exit {shown(status)} after {shown(run.guest('elapsed'))} s in the guest")

@@ -29,24 +29,23 @@ in_host_root() {
 
 wine=/usr/lib/wine/wine
 server=/usr/lib/wine/wineserver32
-mkdir -p "$root/tmp/work/home"
-if [ ! -f "$root/tmp/work/prefix/system.reg" ]; then
-    say "wine-prefix creating"
-    started=$(seconds_since_boot)
-    in_host_root "$wine" wineboot -i </dev/null >/tmp/wineboot.log 2>&1
-    in_host_root "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d /dev/ttyS0 /f \
-        </dev/null >/dev/null 2>&1 || say "the COM1 registry entry could not be set"
-    # The server writes the registry when it ends by itself.
-    in_host_root "$server" -w
-    say "wine-prefix created in $(awk -v a="$started" -v b="$(seconds_since_boot)" 'BEGIN { printf "%.0f", b - a }') s"
-fi
 
-# wine_port COMn DEVICE: the COM port is the device, from the next Wine session on.
+# wine_port COMn DEVICE: the COM port is the device, from the next Wine session on (the server
+# writes the registry when it ends by itself).
 wine_port() {
     in_host_root "$wine" reg add 'HKLM\Software\Wine\Ports' /v "$1" /t REG_SZ /d "$2" /f \
         </dev/null >/dev/null 2>&1 || say "the $1 registry entry could not be set"
     in_host_root "$server" -w
 }
+
+mkdir -p "$root/tmp/work/home"
+if [ ! -f "$root/tmp/work/prefix/system.reg" ]; then
+    say "wine-prefix creating"
+    started=$(seconds_since_boot)
+    in_host_root "$wine" wineboot -i </dev/null >/tmp/wineboot.log 2>&1
+    wine_port COM1 /dev/ttyS0
+    say "wine-prefix created in $(awk -v a="$started" -v b="$(seconds_since_boot)" 'BEGIN { printf "%.0f", b - a }') s"
+fi
 
 case "${tarnix_wine:-}" in
     usb-update)
