@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "check_cli.h"
-#include "com_port.h"
 #include "hex_digits.h"
 #include "port_choice.h"
 

@@ -14,19 +14,20 @@
 #include <cerrno>
 #include <string>
 
-#include "com_port.h"
 #include "com_port_posix.h"
 #include "interrupts.h"
 #include "interrupts_posix.h"
+#include "port.h"
 #include "port_backend.h"
 #include "posix_io.h"
 
 namespace {
 
 constexpr int INVALID_HANDLE = -1;
-constexpr long READ_TIMEOUT_MS = 5000;
 
-int ComHandle = INVALID_HANDLE;
+int Fd(const Port& port) {
+    return static_cast<int>(port.handle);
+}
 
 // The failure of `call`, with the errno that it left.
 PortResult FailureOf(const char* call) {
@@ -44,11 +45,16 @@ speed_t SpeedConstant(long baud) {
     }
 }
 
-void ApplyLineSettings(termios* tio, speed_t speed) {
+void ApplyLineSettings(termios* tio, speed_t speed, int stopBits) {
     cfmakeraw(tio);
     tio->c_cflag &= ~(CSIZE | PARENB | PARODD | CRTSCTS);
     // CLOCAL: carrier and the other modem status lines are ignored.
-    tio->c_cflag |= CS8 | CSTOPB | CREAD | CLOCAL;
+    tio->c_cflag |= CS8 | CREAD | CLOCAL;
+    if (stopBits == 2) {
+        tio->c_cflag |= CSTOPB;
+    } else {
+        tio->c_cflag &= ~CSTOPB;
+    }
     tio->c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK);
     // Blocking reads of at least one byte; the time-out comes from poll().
     tio->c_cc[VMIN] = 1;
@@ -70,14 +76,15 @@ bool LineSettingsTook(const termios& wanted, const termios& actual) {
            cfgetispeed(&wanted) == cfgetispeed(&actual);
 }
 
-PortResult SetLineSettings(long baud) {
+PortResult SetLineSettings(const Port& port) {
+    const int fd = Fd(port);
     termios tio{};
-    if (tcgetattr(ComHandle, &tio) != 0) {
+    if (tcgetattr(fd, &tio) != 0) {
         return FailureOf("GetCommState");
     }
-    ApplyLineSettings(&tio, SpeedConstant(baud));
+    ApplyLineSettings(&tio, SpeedConstant(port.line.baud), port.line.stopBits);
     termios actual{};
-    if (tcsetattr(ComHandle, TCSANOW, &tio) != 0 || tcgetattr(ComHandle, &actual) != 0) {
+    if (tcsetattr(fd, TCSANOW, &tio) != 0 || tcgetattr(fd, &actual) != 0) {
         return FailureOf("SetCommState");
     }
     if (!LineSettingsTook(tio, actual)) {
@@ -88,9 +95,10 @@ PortResult SetLineSettings(long baud) {
 
 // The device was opened non-blocking so that a missing carrier cannot stall open();
 // from here on every call blocks, and poll() bounds the reads.
-PortResult MakeBlocking() {
-    int flags = fcntl(ComHandle, F_GETFL);
-    if (flags < 0 || fcntl(ComHandle, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+PortResult MakeBlocking(const Port& port) {
+    const int fd = Fd(port);
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         return FailureOf("SetCommTimeouts");
     }
     return PortSuccess();
@@ -116,14 +124,14 @@ int RefusalOf(int fd) {
 // Waits until a byte can be read (end Byte, with no byte yet) or the wait ends otherwise. A
 // hang-up (the device gone) ends it at once, and so does an interrupt. A signal that is no
 // interrupt (SIGCONT after a stop, ...) resumes the wait with the time that is left.
-PortWait WaitUntilReadable() {
-    const Deadline deadline = DeadlineAfter(READ_TIMEOUT_MS);
+PortWait WaitUntilReadable(const Port& port) {
+    const Deadline deadline = DeadlineAfter(port.line.replyTimeoutMs);
     for (;;) {
         if (TakeInterruptForWait()) {
             return {PortWaitEnd::Interrupted, 0, 0};
         }
         // The wake-up descriptor is ignored by poll() when it is -1.
-        pollfd fds[2] = {{ComHandle, POLLIN, 0}, {InterruptWakeDescriptor(), POLLIN, 0}};
+        pollfd fds[2] = {{Fd(port), POLLIN, 0}, {InterruptWakeDescriptor(), POLLIN, 0}};
         PollOutcome polled = PollRetrying(fds, 2, deadline, TakeInterruptForWait);
         switch (polled.end) {
             case PollEnd::Interrupted:
@@ -174,7 +182,7 @@ int DevicePathRefusalError() {
     return EINVAL;
 }
 
-PortResult OpenPortDevice(const char* devicePath) {
+PortResult OpenPortDevice(Port& port, const char* devicePath) {
     int fd = open(devicePath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return FailureOf("CreateFile");
@@ -188,42 +196,50 @@ PortResult OpenPortDevice(const char* devicePath) {
     // is not checked on purpose: the flock above already refuses other programs of ours, and
     // devices that lack the flag (some bridges) still work without it.
     ioctl(fd, TIOCEXCL);
-    ComHandle = fd;
+    port.handle = fd;
+    port.ops = &DEVICE_PORT_OPS;
     return PortSuccess();
 }
 
-PortResult ConfigurePortLine(long baud) {
-    PortResult result = SetLineSettings(baud);
-    return Succeeded(result) ? MakeBlocking() : result;
+PortResult ConfigurePortLine(Port& port) {
+    PortResult result = SetLineSettings(port);
+    return Succeeded(result) ? MakeBlocking(port) : result;
 }
 
-PortResult LowerPortModemLines() {
+PortResult LowerPortModemLines(Port& port) {
     int lines = TIOCM_DTR | TIOCM_RTS;
-    if (ioctl(ComHandle, TIOCMBIC, &lines) == 0 || IsMissingModemLines(errno)) {
+    if (ioctl(Fd(port), TIOCMBIC, &lines) == 0 || IsMissingModemLines(errno)) {
         return PortSuccess();
     }
     return FailureOf("EscapeCommFunction");
 }
 
-void TunePortLatency() {
-    RequestLowLatency(ComHandle);
+void TunePortLatency(Port& port) {
+    RequestLowLatency(Fd(port));
 }
 
-PortResult PurgePortInput() {
-    if (tcflush(ComHandle, TCIFLUSH) != 0) {
+void WaitMilliseconds(unsigned milliseconds) {
+    // A pause that a failure cut short cannot be made up; the next exchange goes on as usual.
+    (void)SleepMilliseconds(milliseconds);
+}
+
+namespace {
+
+PortResult PurgeDeviceInput(Port& port) {
+    if (tcflush(Fd(port), TCIFLUSH) != 0) {
         return FailureOf("PurgeComm");
     }
     return PortSuccess();
 }
 
-PortWait WaitForPortByte() {
+PortWait WaitForDeviceByte(Port& port) {
     for (;;) {
-        PortWait wait = WaitUntilReadable();
+        PortWait wait = WaitUntilReadable(port);
         if (wait.end != PortWaitEnd::Byte) {
             return wait;
         }
         uint8_t value = 0;
-        ReadOutcome received = ReadSome(ComHandle, &value, 1);
+        ReadOutcome received = ReadSome(Fd(port), &value, 1);
         if (received.end == ReadEnd::Data) {
             return {PortWaitEnd::Byte, value, 0};
         }
@@ -235,12 +251,16 @@ PortWait WaitForPortByte() {
     }
 }
 
+bool IsDeviceHangUpError(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV;
+}
+
 // Reads without waiting until nothing is left; a descriptor in blocking mode returns at once
 // with what poll() announced.
-PortDiscard DiscardPortInput() {
+PortDiscard DiscardDeviceInput(Port& port) {
     long discarded = 0;
     for (;;) {
-        pollfd pfd{ComHandle, POLLIN, 0};
+        pollfd pfd{Fd(port), POLLIN, 0};
         PollOutcome polled = PollRetrying(&pfd, 1, DeadlineAfter(0), nullptr);
         if (polled.end == PollEnd::Failed) {
             return {-1, false};
@@ -252,39 +272,39 @@ PortDiscard DiscardPortInput() {
             return {discarded, !(pfd.revents & POLLNVAL)};
         }
         uint8_t buffer[256];
-        ReadOutcome received = ReadSome(ComHandle, buffer, sizeof buffer);
+        ReadOutcome received = ReadSome(Fd(port), buffer, sizeof buffer);
         if (received.end == ReadEnd::Data) {
             discarded += static_cast<long>(received.count);
         } else if (received.end != ReadEnd::Interrupted) {
-            return {discarded, IsPortHangUpError(ReadError(received))};
+            return {discarded, IsDeviceHangUpError(ReadError(received))};
         }
     }
 }
 
-PortResult SendPortByte(uint8_t value) {
+PortResult SendDeviceByte(Port& port, uint8_t value) {
     size_t written = 0;
-    int error = WriteAll(ComHandle, &value, 1, &written);
+    int error = WriteAll(Fd(port), &value, 1, &written);
     return error == 0 ? PortSuccess() : PortFailure("TransmitCommChar", error);
 }
 
-PortResult WritePortBlock(const void* data, uint32_t length, uint32_t* written) {
+PortResult WriteDeviceBlock(Port& port, const void* data, uint32_t length, uint32_t* written) {
     *written = 0;
-    if (ComHandle == INVALID_HANDLE) {
+    if (Fd(port) == INVALID_HANDLE) {
         return PortFailure("WriteFile", EBADF);
     }
     size_t count = 0;
-    int error = WriteAll(ComHandle, data, length, &count);
+    int error = WriteAll(Fd(port), data, length, &count);
     *written = static_cast<uint32_t>(count);
     return error == 0 ? PortSuccess() : PortFailure("WriteFile", error);
 }
 
-bool PortIsOpen() {
-    return ComHandle != INVALID_HANDLE;
+bool DeviceIsOpen(const Port& port) {
+    return Fd(port) != INVALID_HANDLE;
 }
 
 // Only async-signal-safe calls: the second interrupt's handler closes the port with it.
-void ReleasePortAtOnce() {
-    int fd = ComHandle;
+void ReleaseDeviceAtOnce(Port& port) {
+    int fd = Fd(port);
     if (fd == INVALID_HANDLE) {
         return;
     }
@@ -294,14 +314,18 @@ void ReleasePortAtOnce() {
     // refuse every later open by another user while the other side keeps the terminal open.
     ioctl(fd, TIOCNXCL);
     close(fd);
-    ComHandle = INVALID_HANDLE;
+    port.handle = INVALID_HANDLE;
 }
 
-bool IsPortHangUpError(int error) {
-    return error == EIO || error == ENXIO || error == ENODEV;
-}
+}  // namespace
 
-void WaitMilliseconds(unsigned milliseconds) {
-    // A pause that a failure cut short cannot be made up; the next exchange goes on as usual.
-    (void)SleepMilliseconds(milliseconds);
-}
+// A device is closed at the end of a run as at once: its driver sends what is still queued.
+const PortOps DEVICE_PORT_OPS{.purgeInput = PurgeDeviceInput,
+                              .waitForByte = WaitForDeviceByte,
+                              .discardInput = DiscardDeviceInput,
+                              .sendByte = SendDeviceByte,
+                              .writeBlock = WriteDeviceBlock,
+                              .isOpen = DeviceIsOpen,
+                              .close = ReleaseDeviceAtOnce,
+                              .releaseAtOnce = ReleaseDeviceAtOnce,
+                              .isHangUpError = IsDeviceHangUpError};

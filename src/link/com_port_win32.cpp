@@ -7,18 +7,19 @@
 
 #include <string>
 
-#include "com_port.h"
 #include "interrupts.h"
 #include "interrupts_win32.h"
+#include "port.h"
 #include "port_backend.h"
 
 namespace {
 
 constexpr DWORD INPUT_QUEUE_SIZE = 32;
 constexpr DWORD OUTPUT_QUEUE_SIZE = 1024;
-constexpr DWORD FIRST_BYTE_TIMEOUT_MS = 5000;
 
-HANDLE ComHandle = INVALID_HANDLE_VALUE;
+HANDLE Handle(const Port& port) {
+    return reinterpret_cast<HANDLE>(port.handle);
+}
 
 // The failure of `call`, with the error that it left.
 PortResult FailureOf(const char* call) {
@@ -27,11 +28,11 @@ PortResult FailureOf(const char* call) {
 
 // Only the listed fields change; everything else (fTXContinueOnXoff, the XON/XOFF
 // characters, ...) keeps what the driver reported.
-void ApplyLineSettings(DCB* dcb, long baud) {
-    dcb->BaudRate = static_cast<DWORD>(baud);
-    dcb->ByteSize = 8;
+void ApplyLineSettings(DCB* dcb, const LineSettings& line) {
+    dcb->BaudRate = static_cast<DWORD>(line.baud);
+    dcb->ByteSize = static_cast<BYTE>(line.dataBits);
     dcb->Parity = NOPARITY;
-    dcb->StopBits = TWOSTOPBITS;
+    dcb->StopBits = line.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
     dcb->fBinary = TRUE;
     dcb->fParity = FALSE;
     dcb->fOutxCtsFlow = FALSE;
@@ -46,36 +47,36 @@ void ApplyLineSettings(DCB* dcb, long baud) {
     dcb->fAbortOnError = TRUE;
 }
 
-PortResult SetLineSettings(long baud) {
+PortResult SetLineSettings(const Port& port) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(ComHandle, &dcb)) {
+    if (!GetCommState(Handle(port), &dcb)) {
         return FailureOf("GetCommState");
     }
-    ApplyLineSettings(&dcb, baud);
-    if (!SetCommState(ComHandle, &dcb)) {
+    ApplyLineSettings(&dcb, port.line);
+    if (!SetCommState(Handle(port), &dcb)) {
         return FailureOf("SetCommState");
     }
     return PortSuccess();
 }
 
-PortResult SetQueueSizes() {
-    if (!SetupComm(ComHandle, INPUT_QUEUE_SIZE, OUTPUT_QUEUE_SIZE)) {
+PortResult SetQueueSizes(const Port& port) {
+    if (!SetupComm(Handle(port), INPUT_QUEUE_SIZE, OUTPUT_QUEUE_SIZE)) {
         return FailureOf("SetupComm");
     }
     return PortSuccess();
 }
 
 // A one-byte read returns at once when a byte is waiting, otherwise with the first byte
-// that arrives, and gives up with zero bytes after five seconds. Writes never time out.
-PortResult SetTimeouts() {
+// that arrives, and gives up with zero bytes after the reply time-out. Writes never time out.
+PortResult SetTimeouts(const Port& port) {
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = MAXDWORD;
     timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-    timeouts.ReadTotalTimeoutConstant = FIRST_BYTE_TIMEOUT_MS;
+    timeouts.ReadTotalTimeoutConstant = static_cast<DWORD>(port.line.replyTimeoutMs);
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = 0;
-    if (!SetCommTimeouts(ComHandle, &timeouts)) {
+    if (!SetCommTimeouts(Handle(port), &timeouts)) {
         return FailureOf("SetCommTimeouts");
     }
     return PortSuccess();
@@ -83,9 +84,9 @@ PortResult SetTimeouts() {
 
 // The read itself, ended early by the console handler when an interrupt comes. *error receives
 // the error of a failed read.
-bool ReadOneByte(uint8_t* value, DWORD* count, DWORD* error) {
+bool ReadOneByte(const Port& port, uint8_t* value, DWORD* count, DWORD* error) {
     BeginInterruptibleRead();
-    BOOL succeeded = ReadFile(ComHandle, value, 1, count, nullptr);
+    BOOL succeeded = ReadFile(Handle(port), value, 1, count, nullptr);
     *error = GetLastError();
     EndInterruptibleRead();
     return succeeded != FALSE;
@@ -109,49 +110,57 @@ int DevicePathRefusalError() {
 }
 
 // Exclusive (share mode 0) and synchronous.
-PortResult OpenPortDevice(const char* devicePath) {
-    ComHandle = CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
-    if (ComHandle == INVALID_HANDLE_VALUE) {
+PortResult OpenPortDevice(Port& port, const char* devicePath) {
+    HANDLE handle = CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
         return FailureOf("CreateFile");
     }
+    port.handle = reinterpret_cast<intptr_t>(handle);
+    port.ops = &DEVICE_PORT_OPS;
     return PortSuccess();
 }
 
-PortResult ConfigurePortLine(long baud) {
-    PortResult result = SetLineSettings(baud);
+PortResult ConfigurePortLine(Port& port) {
+    PortResult result = SetLineSettings(port);
     if (Succeeded(result)) {
-        result = SetQueueSizes();
+        result = SetQueueSizes(port);
     }
-    return Succeeded(result) ? SetTimeouts() : result;
+    return Succeeded(result) ? SetTimeouts(port) : result;
 }
 
 // RTS stays low through the line settings (RTS_CONTROL_DISABLE).
-PortResult LowerPortModemLines() {
-    if (!EscapeCommFunction(ComHandle, CLRDTR)) {
+PortResult LowerPortModemLines(Port& port) {
+    if (!EscapeCommFunction(Handle(port), CLRDTR)) {
         return FailureOf("EscapeCommFunction");
     }
     return PortSuccess();
 }
 
 // Nothing to ask: the read time-outs above already hand on each byte as it arrives.
-void TunePortLatency() {}
+void TunePortLatency(Port&) {}
 
-PortResult PurgePortInput() {
-    if (!PurgeComm(ComHandle, PURGE_RXCLEAR)) {
+void WaitMilliseconds(unsigned milliseconds) {
+    Sleep(milliseconds);
+}
+
+namespace {
+
+PortResult PurgeDeviceInput(Port& port) {
+    if (!PurgeComm(Handle(port), PURGE_RXCLEAR)) {
         return FailureOf("PurgeComm");
     }
     return PortSuccess();
 }
 
-PortWait WaitForPortByte() {
+PortWait WaitForDeviceByte(Port& port) {
     if (TakeInterruptForWait()) {
         return {PortWaitEnd::Interrupted, 0, 0};
     }
     uint8_t value = 0;
     DWORD count = 0;
     DWORD error = 0;
-    if (!ReadOneByte(&value, &count, &error)) {
+    if (!ReadOneByte(port, &value, &count, &error)) {
         if (error == ERROR_OPERATION_ABORTED && TakeInterruptForWait()) {
             return {PortWaitEnd::Interrupted, 0, 0};
         }
@@ -164,60 +173,68 @@ PortWait WaitForPortByte() {
     return {PortWaitEnd::Byte, value, 0};
 }
 
-PortDiscard DiscardPortInput() {
+PortDiscard DiscardDeviceInput(Port& port) {
     // ClearCommError is the one call that tells how much is waiting; it also clears a line
     // error that fAbortOnError has latched, so a run goes on after one rather than failing
     // every later read. A driver that cannot tell (some emulations) still gets its purge.
     DWORD errors = 0;
     COMSTAT status{};
-    DWORD waiting = ClearCommError(ComHandle, &errors, &status) ? status.cbInQue : 0;
-    if (!PurgeComm(ComHandle, PURGE_RXCLEAR)) {
+    DWORD waiting = ClearCommError(Handle(port), &errors, &status) ? status.cbInQue : 0;
+    if (!PurgeComm(Handle(port), PURGE_RXCLEAR)) {
         return {-1, false};
     }
     return {static_cast<long>(waiting), false};
 }
 
-PortResult SendPortByte(uint8_t value) {
-    if (!TransmitCommChar(ComHandle, static_cast<char>(value))) {
+PortResult SendDeviceByte(Port& port, uint8_t value) {
+    if (!TransmitCommChar(Handle(port), static_cast<char>(value))) {
         return FailureOf("TransmitCommChar");
     }
     return PortSuccess();
 }
 
 // With no write time-out a synchronous WriteFile returns only when the whole block is out.
-PortResult WritePortBlock(const void* data, uint32_t length, uint32_t* written) {
+PortResult WriteDeviceBlock(Port& port, const void* data, uint32_t length, uint32_t* written) {
     *written = 0;
-    if (ComHandle == INVALID_HANDLE_VALUE) {
+    if (Handle(port) == INVALID_HANDLE_VALUE) {
         return PortFailure("WriteFile", ERROR_INVALID_HANDLE);
     }
     DWORD count = 0;
-    BOOL succeeded = WriteFile(ComHandle, data, length, &count, nullptr);
+    BOOL succeeded = WriteFile(Handle(port), data, length, &count, nullptr);
     *written = count;
     return succeeded ? PortSuccess() : FailureOf("WriteFile");
 }
 
-bool PortIsOpen() {
-    return ComHandle != INVALID_HANDLE_VALUE;
+bool DeviceIsOpen(const Port& port) {
+    return Handle(port) != INVALID_HANDLE_VALUE;
 }
 
-void ReleasePortAtOnce() {
-    HANDLE handle = ComHandle;
+void ReleaseDeviceAtOnce(Port& port) {
+    HANDLE handle = Handle(port);
     if (handle == INVALID_HANDLE_VALUE) {
         return;
     }
     EscapeCommFunction(handle, CLRDTR);
     CloseHandle(handle);
-    ComHandle = INVALID_HANDLE_VALUE;
+    port.handle = reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE);
 }
 
 // The errors with which Windows reports a port whose device was removed (a USB adapter pulled
 // out): further calls on the handle fail the same way.
-bool IsPortHangUpError(int error) {
+bool IsDeviceHangUpError(int error) {
     DWORD code = static_cast<DWORD>(error);
     return code == ERROR_ACCESS_DENIED || code == ERROR_BAD_COMMAND || code == ERROR_GEN_FAILURE ||
            code == ERROR_DEVICE_NOT_CONNECTED || code == ERROR_DEVICE_REMOVED;
 }
 
-void WaitMilliseconds(unsigned milliseconds) {
-    Sleep(milliseconds);
-}
+}  // namespace
+
+const PortOps DEVICE_PORT_OPS{.purgeInput = PurgeDeviceInput,
+                              .waitForByte = WaitForDeviceByte,
+                              .discardInput = DiscardDeviceInput,
+                              .sendByte = SendDeviceByte,
+                              .writeBlock = WriteDeviceBlock,
+                              .isOpen = DeviceIsOpen,
+                              .close = ReleaseDeviceAtOnce,
+                              .releaseAtOnce = ReleaseDeviceAtOnce,
+                              .isHangUpError = IsDeviceHangUpError};

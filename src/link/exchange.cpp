@@ -2,15 +2,24 @@
 
 #include <chrono>
 
-#include "framing.h"
 #include "interrupts.h"
 
-unsigned long DiscardBeforeCommand() {
-    long discarded = DiscardPendingInput();
-    return discarded > 0 ? static_cast<unsigned long>(discarded) : 0;
+Verdict VerdictOf(const ExchangeResult& result) {
+    switch (result.ended) {
+        case ReceiveResult::Byte:
+            return result.reply == ACK ? Verdict::Acknowledged : Verdict::Rejected;
+        case ReceiveResult::Interrupted:
+            return Verdict::Interrupted;
+        default:
+            return Verdict::NoReply;
+    }
 }
 
-ExchangeResult AwaitReply(unsigned long discarded, bool waitAfterInterrupt) {
+unsigned long DiscardBeforeCommand(Port& port) {
+    return DiscardWaitingInput(port);
+}
+
+ExchangeResult AwaitReply(Port& port, unsigned long discarded, bool waitAfterInterrupt) {
     ExchangeResult result;
     result.discarded = discarded;
     if (!waitAfterInterrupt && InterruptRequested()) {
@@ -18,38 +27,38 @@ ExchangeResult AwaitReply(unsigned long discarded, bool waitAfterInterrupt) {
         return result;
     }
     auto sent = std::chrono::steady_clock::now();
-    result.ended = ReceiveByteChecked(&result.reply);
+    Received received = ReceiveByte(port, &result.notes);
+    result.ended = received.ended;
+    result.reply = received.value;
     result.waitedSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
     return result;
 }
 
-ExchangeResult Exchange(const std::function<uint32_t()>& send, bool waitAfterInterrupt) {
-    unsigned long discarded = DiscardBeforeCommand();
-    uint32_t written = send();
-    ExchangeResult result = AwaitReply(discarded, waitAfterInterrupt);
+ExchangeResult Exchange(Port& port, const Frame& frame, bool waitAfterInterrupt) {
+    unsigned long discarded = DiscardBeforeCommand(port);
+    PortNotes sendNotes;
+    uint32_t written = SendFrame(port, frame, &sendNotes);
+    ExchangeResult result = AwaitReply(port, discarded, waitAfterInterrupt);
     result.written = written;
+    result.notes.insert(result.notes.begin(), sendNotes.begin(), sendNotes.end());
     return result;
 }
 
-ExchangeResult ExchangeCommand(uint8_t cmd, uint8_t modNr) {
-    return Exchange([cmd, modNr] {
-        SendCommand(cmd, modNr);
-        return uint32_t{0};
-    });
+ExchangeResult ExchangeCommand(Port& port, uint8_t cmd, uint8_t modNr) {
+    return Exchange(port, CommandFrame(cmd, modNr));
 }
 
-ExchangeResult ExchangeDataLine(uint8_t modNr, char* line, size_t* length) {
-    return Exchange([modNr, line, length] { return SendDataLine(modNr, line, length); });
+ExchangeResult ExchangeDataLine(Port& port, uint8_t modNr, char* line, size_t* length) {
+    return Exchange(port, DataLineFrame(modNr, line, length));
 }
 
-ExchangeResult ExchangeServiceFrame(const std::vector<uint8_t>& frame) {
-    return Exchange(
-        [&frame] {
-            for (uint8_t byte : frame) {
-                SendByte(byte);
-            }
-            return uint32_t{0};
-        },
-        false);
+ExchangeResult ExchangeServiceFrame(Port& port, const std::vector<uint8_t>& frame) {
+    return Exchange(port, ByteFrame(frame), false);
+}
+
+PortNotes SendWithoutReply(Port& port, const Frame& frame) {
+    PortNotes notes;
+    SendFrame(port, frame, &notes);
+    return notes;
 }

@@ -1,12 +1,7 @@
 #include "framing.h"
 
-#include "com_port.h"
-
-void SendCommand(uint8_t cmd, uint8_t modNr) {
-    SendByte(STX);
-    SendByte(cmd);
-    SendByte(modNr);
-    SendByte(ETX);
+Frame CommandFrame(uint8_t cmd, uint8_t modNr) {
+    return {{STX, cmd, modNr, ETX}, {}};
 }
 
 size_t TextLengthWithoutLineEnd(const char* line, size_t length) {
@@ -19,18 +14,15 @@ size_t TextLengthWithoutLineEnd(const char* line, size_t length) {
     return length;
 }
 
-uint32_t SendDataLine(uint8_t modNr, char* line, size_t* length) {
-    SendByte(STX);
-    SendByte(CMD_DATA);
-    SendByte(modNr);
+Frame DataLineFrame(uint8_t modNr, char* line, size_t* length) {
     size_t textLength = TextLengthWithoutLineEnd(line, *length);
     line[textLength] = static_cast<char>(ETX);
     line[textLength + 1] = '\0';
     *length = textLength + 1;
-    uint32_t written = 0;
-    // A failed write is not reported here on purpose: the count says what went out (it feeds
-    // the progress line), and a frame that did not arrive whole surfaces as the missing or
-    // wrong reply that the caller reports with its line number.
-    WriteComBlock(line, static_cast<uint32_t>(*length), &written);
-    return written;
+    const uint8_t* payload = reinterpret_cast<const uint8_t*>(line);
+    return {{STX, CMD_DATA, modNr}, {payload, payload + *length}};
+}
+
+Frame ByteFrame(std::vector<uint8_t> bytes) {
+    return {std::move(bytes), {}};
 }

@@ -4,6 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
+
+#include "port.h"
 
 inline constexpr uint8_t STX = 0x02;
 inline constexpr uint8_t ETX = 0x03;
@@ -41,14 +44,16 @@ inline constexpr size_t DATA_LINE_SPARE_BYTES = 2;
 // line) keeps all its characters.
 size_t TextLengthWithoutLineEnd(const char* line, size_t length);
 
-// Sends STX, cmd, modNr, ETX. Reads no reply.
-void SendCommand(uint8_t cmd, uint8_t modNr);
+// STX, cmd, modNr, ETX: the frame of the update commands. Sent byte by byte.
+Frame CommandFrame(uint8_t cmd, uint8_t modNr);
 
-// Sends a Data command carrying one line of the update file: STX 'C' modNr, then the line's
-// text followed by ETX in one block write. `line` holds `*length` bytes as read from the file
+// A Data command carrying one line of the update file: STX 'C' modNr byte by byte, then the
+// line's text followed by ETX in one block. `line` holds `*length` bytes as read from the file
 // (a CR LF or LF line end, or none; NUL bytes are text like any other). Its line end is
 // replaced in place by ETX and a terminating zero, and *length becomes the payload's length,
-// so that the caller prints the line as sent. `line` must have room for DATA_LINE_SPARE_BYTES after
-// `*length`.
-// Returns the count of payload bytes written.
-uint32_t SendDataLine(uint8_t modNr, char* line, size_t* length);
+// so that the caller prints the line as sent. `line` must have room for DATA_LINE_SPARE_BYTES
+// after `*length`.
+Frame DataLineFrame(uint8_t modNr, char* line, size_t* length);
+
+// A service command's frame: all its bytes sent one by one.
+Frame ByteFrame(std::vector<uint8_t> bytes);

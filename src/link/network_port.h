@@ -8,6 +8,7 @@
 #include <string>
 
 #include "network_address.h"
+#include "port.h"
 #include "port_backend.h"
 
 // Why a network port could not be opened: the system's error number (0 when the far side
@@ -17,22 +18,15 @@ struct NetworkOpenFailure {
     std::string reason;
 };
 
-// Connects, and for RFC 2217 negotiates and sets the far side to `baud` 8N2, no flow control,
-// DTR and RTS off, each setting acknowledged within a bounded time. False, with nothing left
+// Connects, and for RFC 2217 negotiates and sets the far side to port.line (rate, 8N2), no
+// flow control, DTR and RTS off, each setting acknowledged within a bounded time. The
+// connection becomes the port's (port.network, NETWORK_PORT_OPS). False, with nothing left
 // open, when any of it fails.
-bool OpenNetworkConnection(const NetworkAddress& address, long baud, NetworkOpenFailure* failure);
+bool OpenNetworkConnection(Port& port, const NetworkAddress& address, NetworkOpenFailure* failure);
 
-// The steps of an open network port, as port_backend.h describes them for a device.
-PortResult PurgeNetworkInput();
-PortWait WaitForNetworkByte();
-PortDiscard DiscardNetworkInput();
-PortResult SendNetworkByte(uint8_t value);
-PortResult WriteNetworkBlock(const void* data, uint32_t length, uint32_t* written);
-bool NetworkPortIsOpen();
-// DTR off (RFC 2217), then the connection closed in order: the far side gets the end of what
+// The steps of an open network port, as port_backend.h describes them for a device. Its close
+// lowers DTR (RFC 2217), then closes the connection in order: the far side gets the end of what
 // was sent before it sees the connection end, so that the last command (Finish) still reaches
-// the module. Waits a bounded time for the far side to close as well.
-void CloseNetworkPort();
-// DTR off (RFC 2217), then the connection closed at once. Async-signal-safe.
-void ReleaseNetworkPortAtOnce();
-bool IsNetworkHangUpError(int error);
+// the module; it waits a bounded time for the far side to close as well. The release at once
+// sends the prepared DTR off and closes (async-signal-safe).
+extern const PortOps NETWORK_PORT_OPS;

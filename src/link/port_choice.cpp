@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "com_port.h"
 #include "port_backend.h"
 
 namespace {
@@ -130,24 +129,6 @@ bool ParseUsbForm(std::string_view text, std::string* serial, int* interfaceNumb
     return true;
 }
 
-// The port list names the adapter's device; that name is opened as if it had been given.
-int OpenUsbPort(const PortChoice& choice, long baud) {
-    UsbPortResolution found =
-        ResolveUsbPort(ListSerialPorts(), choice.usbSerial, choice.usbInterface);
-    PortChoice device;
-    if (found.failure.empty() && (!ParsePortChoice(found.device, PlatformPortForms(), &device) ||
-                                  !device.usbSerial.empty())) {
-        found.failure = found.device + " is no port name that can be opened";
-    }
-    if (!found.failure.empty()) {
-        fflush(stdout);
-        fprintf(stderr, "COM open failed: %s: %s\n", PortChoiceName(choice).c_str(),
-                found.failure.c_str());
-        return -1;
-    }
-    return OpenChosenPort(device, baud);
-}
-
 }  // namespace
 
 PortForms PlatformPortForms() {
@@ -185,19 +166,6 @@ std::string AcceptedPortForms(PortForms forms) {
     return accepted +
            ", a network port rfc2217://HOST:PORT or socket://HOST:PORT, or a USB adapter by "
            "its serial number usb:SERIAL or usb:SERIAL:N (interface N; see tarnix-ports)";
-}
-
-int OpenChosenPort(const PortChoice& choice, long baud) {
-    if (!choice.usbSerial.empty()) {
-        return OpenUsbPort(choice, baud);
-    }
-    if (choice.network.protocol != NetworkProtocol::None) {
-        return OpenNetworkPort(choice.network, baud);
-    }
-    if (!choice.devicePath.empty()) {
-        return OpenComDevice(choice.devicePath.c_str(), baud);
-    }
-    return OpenComPort(choice.comNr, baud);
 }
 
 SerialPortInfo IdentifyChosenPort(const PortChoice& choice,

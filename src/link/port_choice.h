@@ -51,11 +51,6 @@ bool ParsePortChoice(std::string_view text, PortForms forms, PortChoice* choice)
 // What the rule accepts, for the line that explains a refused port on standard error.
 std::string AcceptedPortForms(PortForms forms);
 
-// Opens the chosen port as OpenComPort / OpenComDevice do: 0, or -1 after reporting why. A
-// usb: port is looked up in the port list first; none or several matching is a port that
-// cannot be opened ("COM open failed: usb:SERIAL: ..." on standard error).
-int OpenChosenPort(const PortChoice& choice, long baud);
-
 // What a choice names among `ports`, for a record of what was updated, without opening it: the
 // port as the list describes it (found by its device or its stable name, so a by-id link is its
 // ttyUSB), else a port with only `device` set ("/dev/ttyS2"; on Windows "COM3"). Nothing for a

@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <thread>
 
-#include "com_port.h"
 #include "console_text.h"
 #include "exchange.h"
 #include "framing.h"
 #include "interrupts.h"
+#include "port_texts.h"
 
 namespace {
 
@@ -34,10 +34,10 @@ struct InfoQuery {
 
 // Reads the text up to its end marker, or 256 bytes when the module sends no marker. A
 // time-out reads as 0x00 and therefore ends the text like a marker.
-uint32_t ReceiveInfoText(uint8_t* text, bool* missed) {
+uint32_t ReceiveInfoText(ReplyReader* reader, uint8_t* text) {
     uint32_t count = 0;
     while (count < MAX_INFO_TEXT) {
-        uint8_t value = ReceiveServiceByte(missed);
+        uint8_t value = NextReplyByte(reader);
         if (value == END_MARKER_ZERO || value == END_MARKER_FF) {
             break;
         }
@@ -59,60 +59,60 @@ void ShowInfoText(const InfoQuery& query, const uint8_t* text, uint32_t count) {
 }
 
 // Both information queries: STX, command, ETX; reply STX, echo, text, marker, checksum.
-void ReadInfo(const InfoQuery& query, InfoReply* reply) {
-    InfoReply outcome;
-    ExchangeResult first = ExchangeServiceFrame({STX, query.command, ETX});
-    outcome.discarded = first.discarded;
-    for (uint8_t expected : {STX, query.command}) {
-        uint8_t value = expected == STX ? ReplyByte(first, &outcome.missedByte)
-                                        : ReceiveServiceByte(&outcome.missedByte);
+// The reply's STX and the echo of the command byte; false after printing a wrong one.
+bool ReceiveInfoFraming(ReplyReader* reader, const ExchangeResult& first, uint8_t command) {
+    for (uint8_t expected : {STX, command}) {
+        uint8_t value = expected == STX ? FirstReplyByte(reader, first) : NextReplyByte(reader);
         if (value != expected) {
             PrintWrongReply(value);
-            if (reply != nullptr) {
-                *reply = outcome;
-            }
-            return;
+            return false;
         }
     }
-    outcome.framed = true;
-    uint8_t text[MAX_INFO_TEXT];
-    outcome.textLength = ReceiveInfoText(text, &outcome.missedByte);
-    uint8_t receivedChecksum = ReceiveServiceByte(&outcome.missedByte);
-    outcome.checksumMatched = SumChecksum(text, outcome.textLength) == receivedChecksum;
-    if (!outcome.checksumMatched) {
-        printf("Checksum failure !!!\n");
+    return true;
+}
+
+InfoReply ReadInfo(Port& port, const InfoQuery& query) {
+    InfoReply outcome;
+    ExchangeResult first = ExchangeServiceFrame(port, {STX, query.command, ETX});
+    outcome.discarded = first.discarded;
+    ReplyReader reader{port};
+    outcome.framed = ReceiveInfoFraming(&reader, first, query.command);
+    if (outcome.framed) {
+        uint8_t text[MAX_INFO_TEXT];
+        outcome.textLength = ReceiveInfoText(&reader, text);
+        uint8_t receivedChecksum = NextReplyByte(&reader);
+        outcome.checksumMatched = SumChecksum(text, outcome.textLength) == receivedChecksum;
+        if (!outcome.checksumMatched) {
+            printf("Checksum failure !!!\n");
+        }
+        ShowInfoText(query, text, outcome.textLength);
     }
-    ShowInfoText(query, text, outcome.textLength);
-    if (reply != nullptr) {
-        *reply = outcome;
-    }
+    outcome.missedByte = reader.missed;
+    return outcome;
 }
 
 }  // namespace
 
-uint8_t ReceiveServiceByte(bool* missed) {
+uint8_t NextReplyByte(ReplyReader* reader) {
     if (InterruptRequested()) {
-        *missed = true;
+        reader->missed = true;
         return 0;
     }
-    uint8_t value = 0;
-    if (ReceiveByteChecked(&value) != ReceiveResult::Byte) {
-        *missed = true;
+    PortNotes notes;
+    Received received = ReceiveByte(reader->port, &notes);
+    PrintPortNotes(notes);
+    if (received.ended != ReceiveResult::Byte) {
+        reader->missed = true;
     }
-    return value;
+    return received.value;
 }
 
-uint8_t ReplyByte(const ExchangeResult& exchange, bool* missed) {
+uint8_t FirstReplyByte(ReplyReader* reader, const ExchangeResult& exchange) {
+    PrintPortNotes(exchange.notes);
     if (exchange.ended != ReceiveResult::Byte) {
-        *missed = true;
+        reader->missed = true;
     }
     return exchange.reply;
-}
-
-void AddDiscarded(unsigned long* discarded, const ExchangeResult& exchange) {
-    if (discarded != nullptr) {
-        *discarded += exchange.discarded;
-    }
 }
 
 uint8_t SumChecksum(const uint8_t* data, uint32_t length) {
@@ -123,51 +123,49 @@ uint8_t SumChecksum(const uint8_t* data, uint32_t length) {
     return sum;
 }
 
-void ReadVeloxInfo(InfoReply* reply) {
-    ReadInfo({CMD_VELOX_INFO, "VELOX-Version :\n", "No VELOX-Info available !\n"}, reply);
+InfoReply ReadVeloxInfo(Port& port) {
+    return ReadInfo(port, {CMD_VELOX_INFO, "VELOX-Version :\n", "No VELOX-Info available !\n"});
 }
 
-void ReadFlashInfo(InfoReply* reply) {
-    ReadInfo({CMD_FLASH_INFO, nullptr, "No Flash-Info available !\n"}, reply);
+InfoReply ReadFlashInfo(Port& port) {
+    return ReadInfo(port, {CMD_FLASH_INFO, nullptr, "No Flash-Info available !\n"});
 }
 
-int ReadStatusValue(bool* answered, unsigned long* discarded) {
-    ExchangeResult first = ExchangeServiceFrame({STX, CMD_STATUS});
-    AddDiscarded(discarded, first);
-    bool missed = false;
-    bool isStatusReply = ReplyByte(first, &missed) == STATUS_REPLY;
-    int value = 0;
+StatusReply ReadStatusValue(Port& port) {
+    StatusReply status;
+    ExchangeResult first = ExchangeServiceFrame(port, {STX, CMD_STATUS});
+    status.discarded = first.discarded;
+    ReplyReader reader{port};
+    bool isStatusReply = FirstReplyByte(&reader, first) == STATUS_REPLY;
     if (isStatusReply) {
         for (int shift = 0; shift < 24; shift += 8) {
-            value |= ReceiveServiceByte(&missed) << shift;
+            status.value |= NextReplyByte(&reader) << shift;
         }
     }
-    if (answered != nullptr) {
-        *answered = isStatusReply && !missed;
-    }
-    return value;
+    status.answered = isStatusReply && !reader.missed;
+    return status;
 }
 
-int SendParameterCommand(int value, unsigned long* discarded) {
-    if (PurgeComInput() != 0) {
-        return -1;
+CommandReply SendParameterCommand(Port& port, int value) {
+    PortNotes purged = PurgeInput(port);
+    PrintPortNotes(purged);
+    if (!purged.empty()) {
+        return {};
     }
     const auto parameter = static_cast<uint8_t>(value & 0xFF);
     ExchangeResult exchange = ExchangeServiceFrame(
-        {STX, CMD_PARAMETER, uint8_t{0}, uint8_t{0}, parameter, parameter, ETX});
-    AddDiscarded(discarded, exchange);
-    bool missed = false;
-    uint8_t reply = ReplyByte(exchange, &missed);
-    if (reply == ACK) {
-        return 0;
+        port, {STX, CMD_PARAMETER, uint8_t{0}, uint8_t{0}, parameter, parameter, ETX});
+    PrintPortNotes(exchange.notes);
+    CommandReply reply{Acknowledged(exchange), exchange.discarded};
+    if (!reply.acknowledged) {
+        printf("\nAcknowledge not received : 0x%02X !!!\n", exchange.reply);
     }
-    printf("\nAcknowledge not received : 0x%02X !!!\n", reply);
-    return -1;
+    return reply;
 }
 
-int ReadResultByte() {
-    bool missed = false;  // a missed byte reads as 0: an undefined failure
-    uint8_t result = ReceiveServiceByte(&missed);
+int ReadResultByte(Port& port) {
+    ReplyReader reader{port};  // a missed byte reads as 0: an undefined failure
+    uint8_t result = NextReplyByte(&reader);
     switch (result) {
         case RESULT_SUCCESS:
         case RESULT_SUCCESS_ALT:

@@ -1,23 +1,30 @@
 #pragma once
 // Service operations on the open port: the two information queries, the status query, the
 // parameter command, the result-byte reader, the additive checksum and the console pause.
-// Each operation is one request and its reply (its command goes through the one exchange of
-// exchange.h, which first discards what is waiting; `discarded` counts that), prints its own
-// diagnostics, and keeps no state between calls. None of the commands carries a module number.
+// Each operation is one request and its reply on the port it is given (its command goes
+// through the one exchange of exchange.h, which first discards what is waiting; `discarded`
+// counts that), prints its own diagnostics, and keeps no state between calls. None of the commands
+// carries a module number.
 
 #include <cstdint>
 
 #include "exchange.h"
+#include "port.h"
 
-// Reads one reply byte as ReceiveByte does (0 when none arrived) and sets *missed when no byte
-// arrived: a time-out, a failed read, no port, or an interrupt. After an interrupt nothing more
-// is read: every later call misses at once, so that an operation ends without its waits.
-uint8_t ReceiveServiceByte(bool* missed);
+// Reads the bytes of one reply after its first: each waits as a reply byte does and prints what
+// the port has to say. `missed` is set once a byte did not arrive (a time-out, a failed read,
+// no port, an interrupt); it then read as 0. After an interrupt nothing more is read: every
+// later byte misses at once, so that an operation ends without its waits.
+struct ReplyReader {
+    Port& port;
+    bool missed = false;
+};
 
-// The first reply byte of a command's exchange (exchange.h), the same way: *missed set when
-// none arrived. AddDiscarded adds the stray bytes it discarded to *discarded (may be null).
-uint8_t ReplyByte(const ExchangeResult& exchange, bool* missed);
-void AddDiscarded(unsigned long* discarded, const ExchangeResult& exchange);
+uint8_t NextReplyByte(ReplyReader* reader);
+
+// A reader that goes on after the first reply byte of `exchange` (its port notes printed): the
+// byte, and `missed` set when it did not arrive.
+uint8_t FirstReplyByte(ReplyReader* reader, const ExchangeResult& exchange);
 
 // 8-bit additive checksum: the sum of the first `length` bytes modulo 256 (0 for none).
 uint8_t SumChecksum(const uint8_t* data, uint32_t length);
@@ -35,27 +42,36 @@ struct InfoReply {
 // under "VELOX-Version :", "No VELOX-Info available !" for an empty text, "Checksum failure
 // !!!" before the text when its checksum does not match, and "Falscher Rückgabewert" when
 // the first or second reply byte is wrong (the rest of the reply then stays unread).
-// `reply` may be null.
-void ReadVeloxInfo(InfoReply* reply = nullptr);
+InfoReply ReadVeloxInfo(Port& port);
 
 // Flash information query: STX '#' ETX. As ReadVeloxInfo, but the text has no heading and an
 // empty text prints "No Flash-Info available !".
-void ReadFlashInfo(InfoReply* reply = nullptr);
+InfoReply ReadFlashInfo(Port& port);
 
-// Status query: STX 'S' (no ETX). Returns the 24-bit value sent after 'U', least significant
-// byte first, or 0 without reading further when the reply does not begin with 'U'. Prints
-// nothing. `answered` (may be null) tells a refused query from a genuine value of 0: it is true
-// only when 'U' and all three value bytes arrived.
-int ReadStatusValue(bool* answered = nullptr, unsigned long* discarded = nullptr);
+struct StatusReply {
+    int value = 0;          // the 24-bit value sent after 'U', least significant byte first
+    bool answered = false;  // 'U' and all three value bytes arrived
+    unsigned long discarded = 0;
+};
+
+// Status query: STX 'S' (no ETX). The value is 0 without reading further when the reply does
+// not begin with 'U'; `answered` tells a refused query from a genuine value of 0. Prints
+// nothing but what the port has to say.
+StatusReply ReadStatusValue(Port& port);
+
+struct CommandReply {
+    bool acknowledged = false;
+    unsigned long discarded = 0;
+};
 
 // Parameter command: discards pending input, then STX '$' 00 00 p p ETX with p the low byte
-// of `value`. 0 when the module acknowledges; -1 when the purge fails (nothing is sent) or
-// after printing the reply that arrived instead of ACK.
-int SendParameterCommand(int value, unsigned long* discarded = nullptr);
+// of `value`. Acknowledged when the module sends ACK; not when the purge fails (nothing is
+// sent) or after printing the reply that arrived instead of ACK.
+CommandReply SendParameterCommand(Port& port, int value);
 
 // Reads one programming result byte: 0x55 and 0xAA are success (0, silent); 0x01, 0xFF and
 // anything else (a time-out reads as 0) print their failure message and give 1.
-int ReadResultByte();
+int ReadResultByte(Port& port);
 
 // Waits `ticks` milliseconds of wall-clock time, less when an interrupt comes; for 0 or less
 // prompts "Press ENTER to continue !" and reads one character from standard input.

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "com_port.h"
 #include "exchange.h"
 #include "framing.h"
 #include "interrupts.h"
 #include "module_info.h"
+#include "port_texts.h"
 #include "progress.h"
 
 namespace {
@@ -22,6 +22,7 @@ constexpr const char* PROGRAM = "tarnix-service";
 
 // What one download carries from the file to the line.
 struct DownloadSource {
+    Port* port = nullptr;
     const char* path = nullptr;
     ConfigFile* file = nullptr;
     uint32_t size = 0;
@@ -94,19 +95,14 @@ void PrintDownloadProgress(uint32_t sent, uint32_t size) {
 
 bool SendDownloadHeader(DownloadSource* source) {
     auto header = BuildDownloadHeader(source->size);
-    ExchangeResult exchange = Exchange([&header] {
-        SendByte(STX);
-        SendByte(CMD_DOWNLOAD);
-        uint32_t written = 0;
-        // The write's result is not examined on purpose: a header that did not go out whole
-        // gets no ACK, and the reply check below reports it as "1. Acknowledge not received".
-        WriteComBlock(header.data(), static_cast<uint32_t>(header.size()), &written);
-        return written;
-    });
+    // A header that did not go out whole gets no ACK, and the reply check below reports it as
+    // "1. Acknowledge not received".
+    ExchangeResult exchange =
+        Exchange(*source->port, {{STX, CMD_DOWNLOAD}, {header.begin(), header.end()}});
+    PrintPortNotes(exchange.notes);
     source->discarded += exchange.discarded;
-    uint8_t reply = exchange.reply;
-    if (reply != ACK) {
-        printf("1. Acknowledge not received : 0x%02X\n", reply);
+    if (!Acknowledged(exchange)) {
+        printf("1. Acknowledge not received : 0x%02X\n", exchange.reply);
         return false;
     }
     return true;
@@ -116,10 +112,12 @@ bool SendDownloadHeader(DownloadSource* source) {
 DownloadOutcome SendBlock(const uint8_t* block, uint32_t count, uint32_t* sent, uint32_t* mark,
                           DownloadSource* source) {
     uint32_t size = source->size;
-    unsigned long discarded = DiscardBeforeCommand();
+    Port& port = *source->port;
+    unsigned long discarded = DiscardBeforeCommand(port);
     uint32_t written = 0;
-    if (!WriteComBlock(block, count, &written)) {
-        printf("Write to COM port failed with error %d.\n", LastComError());
+    PortResult write = WriteBlock(port, block, count, &written);
+    if (!Succeeded(write)) {
+        printf("Write to COM port failed with error %d.\n", write.error);
         return DownloadOutcome::PortWriteFailed;
     }
     if (written != count) {
@@ -131,12 +129,12 @@ DownloadOutcome SendBlock(const uint8_t* block, uint32_t count, uint32_t* sent, 
         PrintDownloadProgress(*sent, size);
         *mark += size / 100;
     }
-    SendByte(SumChecksum(block, count));
-    ExchangeResult exchange = AwaitReply(discarded, true);
+    PrintPortNotes(SendWithoutReply(port, ByteFrame({SumChecksum(block, count)})));
+    ExchangeResult exchange = AwaitReply(port, discarded, true);
+    PrintPortNotes(exchange.notes);
     source->discarded += exchange.discarded;
-    uint8_t reply = exchange.reply;
-    if (reply != ACK) {
-        printf("\n2. Acknowledge not received : 0x%02X\n", reply);
+    if (!Acknowledged(exchange)) {
+        printf("\n2. Acknowledge not received : 0x%02X\n", exchange.reply);
         return DownloadOutcome::BlockRejected;
     }
     return DownloadOutcome::Completed;
@@ -252,12 +250,14 @@ DownloadOutcome SendBlocks(DownloadSource* source) {
 }
 
 DownloadOutcome CloseDownload(DownloadSource* source) {
-    SendByte(ETX);
+    PrintPortNotes(SendWithoutReply(*source->port, ByteFrame({ETX})));
     printf("\rWriting primary configuration... done   \n");
     printf("Writing Timestamp... ");
     fflush(stdout);
-    if (WriteTimestamp(source->timeText.c_str(), source->fileName.c_str(), &source->discarded) !=
-        0) {
+    CommandReply timestamp =
+        WriteTimestamp(*source->port, source->timeText.c_str(), source->fileName.c_str());
+    source->discarded += timestamp.discarded;
+    if (!timestamp.acknowledged) {
         return DownloadOutcome::TimestampRejected;
     }
     printf("\rWriting Timestamp... done\n");
@@ -283,44 +283,38 @@ DownloadOutcome RunDownload(DownloadSource* source) {
     return CloseDownload(source);
 }
 
-DownloadOutcome Download(const char* path, unsigned long* discarded) {
+DownloadResult Download(Port& port, const char* path) {
     if (path == nullptr || path[0] == '\0') {
-        return DownloadOutcome::NoPath;
+        return {DownloadOutcome::NoPath, 0};
     }
     std::string name = ConfigFileName(path);
     if (!IsSendableFileName(name)) {
         printf("File name contains a line feed, nothing sent: %s\n", path);
-        return DownloadOutcome::NameNotSendable;
+        return {DownloadOutcome::NameNotSendable, 0};
     }
     if (RefuseNameTooLong(path, name)) {
-        return DownloadOutcome::NameNotSendable;
+        return {DownloadOutcome::NameNotSendable, 0};
     }
     DownloadSource source;
+    source.port = &port;
     source.path = path;
     source.file = OpenConfigFile(path);
     if (source.file == nullptr) {
         PrintFileError("Open", path);
-        return DownloadOutcome::OpenFailed;
+        return {DownloadOutcome::OpenFailed, 0};
     }
     DownloadOutcome outcome = RunDownload(&source);
     CloseConfigFile(source.file);
-    if (discarded != nullptr) {
-        *discarded += source.discarded;
-    }
-    return outcome;
+    return {outcome, source.discarded};
 }
 
 }  // namespace
 
-int DownloadPrimaryConfig(const char* path, DownloadOutcome* outcome, unsigned long* discarded) {
-    DownloadOutcome result = Download(path, discarded);
-    if (outcome != nullptr) {
-        *outcome = result;
-    }
-    return 0;
+DownloadResult DownloadPrimaryConfig(Port& port, const char* path) {
+    return Download(port, path);
 }
 
-int WriteTimestamp(const char* timeText, const char* fileName, unsigned long* discarded) {
+CommandReply WriteTimestamp(Port& port, const char* timeText, const char* fileName) {
     // Reserved first and filled byte by byte: GCC 12 warns falsely about the inserts into a
     // small vector (-Warray-bounds) in the mingw build.
     std::vector<uint8_t> frame;
@@ -337,19 +331,13 @@ int WriteTimestamp(const char* timeText, const char* fileName, unsigned long* di
     frame.push_back(0);  // the time text's only end mark on the line
     frame.push_back(SumChecksum(frame.data() + 2, static_cast<uint32_t>(frame.size() - 2)));
     frame.push_back(ETX);
-    ExchangeResult exchange = Exchange([&frame] {
-        for (uint8_t byte : frame) {
-            SendByte(byte);
-        }
-        return uint32_t{0};
-    });
-    AddDiscarded(discarded, exchange);
-    uint8_t reply = exchange.reply;
-    if (reply == ACK) {
-        return 0;
+    ExchangeResult exchange = Exchange(port, ByteFrame(std::move(frame)));
+    PrintPortNotes(exchange.notes);
+    CommandReply reply{Acknowledged(exchange), exchange.discarded};
+    if (!reply.acknowledged) {
+        printf("Acknowledge not received : 0x%02X\n", exchange.reply);
     }
-    printf("Acknowledge not received : 0x%02X\n", reply);
-    return -1;
+    return reply;
 }
 
 int GetLastWriteTime(ConfigFile* file, std::string* timeText) {

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "config_file.h"
+#include "module_info.h"
+#include "port.h"
 
 inline constexpr uint32_t DOWNLOAD_BLOCK_SIZE = 256;
 inline constexpr size_t DOWNLOAD_HEADER_SIZE = 8;
@@ -31,19 +33,21 @@ enum class DownloadOutcome {
     Interrupted,  // stopped between two blocks by an interrupt; nothing more was sent
 };
 
-// Downloads the file named by `path` and writes its timestamp. Always returns 0: the outcome
-// is printed, and stored in *outcome when that is not null. The file is closed on every path;
-// the port is neither purged nor closed. Stray bytes discarded before its commands and blocks
-// are added to *discarded (may be null). After the header, a failure leaves the download
-// command without its closing ETX.
-int DownloadPrimaryConfig(const char* path, DownloadOutcome* outcome = nullptr,
-                          unsigned long* discarded = nullptr);
+struct DownloadResult {
+    DownloadOutcome outcome = DownloadOutcome::NoPath;
+    unsigned long discarded = 0;  // stray bytes discarded before its commands and blocks
+};
+
+// Downloads the file named by `path` over `port` and writes its timestamp. Every outcome is
+// printed and returned. The file is closed on every path; the port is neither purged nor
+// closed. After the header, a failure leaves the download command without its closing ETX.
+DownloadResult DownloadPrimaryConfig(Port& port, const char* path);
 
 // Timestamp command: STX '"', the file name, LF, the time text and its terminating zero, the
-// 8-bit sum of the bytes after '"', ETX. 0 when the module acknowledges, otherwise -1 after
-// printing "Acknowledge not received : 0x%02X". Note the order of the arguments: the file
+// 8-bit sum of the bytes after '"', ETX. Acknowledged when the module sends ACK, otherwise
+// "Acknowledge not received : 0x%02X" is printed. Note the order of the arguments: the file
 // name is sent first.
-int WriteTimestamp(const char* timeText, const char* fileName, unsigned long* discarded = nullptr);
+CommandReply WriteTimestamp(Port& port, const char* timeText, const char* fileName);
 
 // Formats the file's last-write time in local time as "DD/MM/YYYY  hh:mm" into *timeText.
 // 1 on success, 0 when the time cannot be obtained.

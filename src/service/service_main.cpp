@@ -4,11 +4,12 @@
 #include <cstdio>
 #include <string>
 
-#include "com_port.h"
 #include "exit_status.h"
 #include "interrupts.h"
 #include "module_info.h"
+#include "port.h"
 #include "port_choice.h"
+#include "port_texts.h"
 #include "primary_config.h"
 #include "run_report.h"
 #include "service_cli.h"
@@ -17,53 +18,52 @@
 
 namespace {
 
-constexpr long SERVICE_BAUD = 115200;
 constexpr const char* PROGRAM = "tarnix-service";
 
-bool ReadInfoSucceeded(void (*query)(InfoReply*), unsigned long* discarded) {
-    InfoReply reply;
-    query(&reply);
-    *discarded += reply.discarded;
+// Whether one operation succeeded, judged by what it observed, and the stray bytes its
+// exchanges discarded.
+struct OperationResult {
+    bool succeeded = false;
+    unsigned long discarded = 0;
+};
+
+OperationResult InfoResult(const InfoReply& reply) {
     // A missed byte reads as 0x00, which an end marker or the checksum of an empty text accept.
-    return reply.framed && reply.checksumMatched && !reply.missedByte;
+    return {reply.framed && reply.checksumMatched && !reply.missedByte, reply.discarded};
 }
 
-bool ReadStatusSucceeded(unsigned long* discarded) {
-    bool answered = false;
-    int value = ReadStatusValue(&answered, discarded);
-    if (answered) {
-        printf("Status value : %d (0x%06X)\n", value, static_cast<unsigned>(value));
+OperationResult StatusResult(const StatusReply& status) {
+    if (status.answered) {
+        printf("Status value : %d (0x%06X)\n", status.value, static_cast<unsigned>(status.value));
     }
-    return answered;
+    return {status.answered, status.discarded};
 }
 
-bool DownloadSucceeded(const std::string& path, unsigned long* discarded) {
-    DownloadOutcome outcome = DownloadOutcome::NoPath;
-    DownloadPrimaryConfig(path.c_str(), &outcome, discarded);
-    return outcome == DownloadOutcome::Completed;
+OperationResult DownloadResultOf(const DownloadResult& download) {
+    return {download.outcome == DownloadOutcome::Completed, download.discarded};
 }
 
-// Runs one operation and tells whether it succeeded, judged by what it observed; the stray
-// bytes its exchanges discarded are added to *discarded.
-bool RunOperation(const ServiceOperation& operation, unsigned long* discarded) {
+OperationResult RunOperation(Port& port, const ServiceOperation& operation) {
     switch (operation.kind) {
         case ServiceOperationKind::Info:
-            return ReadInfoSucceeded(ReadVeloxInfo, discarded);
+            return InfoResult(ReadVeloxInfo(port));
         case ServiceOperationKind::Flash:
-            return ReadInfoSucceeded(ReadFlashInfo, discarded);
+            return InfoResult(ReadFlashInfo(port));
         case ServiceOperationKind::Status:
-            return ReadStatusSucceeded(discarded);
-        case ServiceOperationKind::Param:
-            return SendParameterCommand(operation.value, discarded) == 0;
+            return StatusResult(ReadStatusValue(port));
+        case ServiceOperationKind::Param: {
+            CommandReply reply = SendParameterCommand(port, operation.value);
+            return {reply.acknowledged, reply.discarded};
+        }
         case ServiceOperationKind::Result:
-            return ReadResultByte() == 0;
+            return {ReadResultByte(port) == 0, 0};
         case ServiceOperationKind::Download:
-            return DownloadSucceeded(operation.path, discarded);
+            return DownloadResultOf(DownloadPrimaryConfig(port, operation.path.c_str()));
         case ServiceOperationKind::Pause:
             Pause(operation.value);
-            return true;
+            return {true, 0};
     }
-    return false;
+    return {};
 }
 
 void ReportNotRun(const char* what, size_t skipped) {
@@ -81,20 +81,23 @@ struct ServiceRun {
     size_t completed = 0;  // operations that succeeded
     size_t stoppedAt = 0;  // index of the operation that failed or was not begun
     unsigned long discarded = 0;
+    bool hungUp = false;  // the port's device or far side went away
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 };
 
 // Stops at the first failure: the bytes of a wrong reply may still be on their way and would
 // be taken for the answer to the next command. Stops before the next operation after an
 // interrupt.
-int RunOperations(const std::vector<ServiceOperation>& operations, ServiceRun* run) {
+int RunOperations(Port& port, const std::vector<ServiceOperation>& operations, ServiceRun* run) {
     for (size_t i = 0; i < operations.size(); ++i) {
         run->stoppedAt = i;
         if (StopAtSafePoint()) {
             ReportNotRun("interrupted", operations.size() - i);
             return EXIT_OPERATION_FAILED;
         }
-        if (!RunOperation(operations[i], &run->discarded)) {
+        OperationResult result = RunOperation(port, operations[i]);
+        run->discarded += result.discarded;
+        if (!result.succeeded) {
             std::string what = std::string(ServiceOperationName(operations[i].kind)) + " failed";
             ReportNotRun(what.c_str(), operations.size() - i - 1);
             return EXIT_OPERATION_FAILED;
@@ -134,7 +137,7 @@ void ReportOutcome(const ServiceCommandLine& commandLine, const ServiceRun& run,
     std::string outcome = status == EXIT_ALL_SUCCEEDED && !InterruptRequested()
                               ? std::string("completed")
                               : DescribeStop(commandLine, run);
-    if (ComPortHungUp()) {
+    if (run.hungUp) {
         outcome += ", the port's device was disconnected";
     }
     char figures[96];
@@ -145,7 +148,7 @@ void ReportOutcome(const ServiceCommandLine& commandLine, const ServiceRun& run,
 }
 
 void ReportRunEnd(const ServiceRun& run) {
-    ReportRunFacts(WORDS, run.discarded, ComPortHungUp());
+    ReportRunFacts(WORDS, run.discarded, run.hungUp);
     if (InterruptRequested()) {
         ReportInterrupt(WORDS, InterruptName(), true);
     }
@@ -155,7 +158,7 @@ void ReportRunEnd(const ServiceRun& run) {
 
 int main(int argc, char** argv) {
     EnsureStandardDescriptors();
-    InstallInterruptHandlers(PROGRAM, ReleaseComPortAtOnce);
+    InstallInterruptHandlers(PROGRAM, ReleasePortOnInterrupt);
     ServiceCommandLine commandLine;
     std::string error;
     if (!ParseServiceCommandLine(argc, argv, PlatformPortForms(), &commandLine, &error)) {
@@ -170,18 +173,20 @@ int main(int argc, char** argv) {
         printf("%s %s (%s)\n", PROGRAM, TARNIX_VERSION, TARNIX_PLATFORM_NAME);
         return EXIT_ALL_SUCCEEDED;
     }
-    if (OpenChosenPort(commandLine.port, SERVICE_BAUD) != 0) {
-        // A port that failed during configuration is still held.
-        if (IsComPortOpen()) {
-            CloseComPort();
-        }
+    PortOpening opening = OpenPort(commandLine.port, MODULE_LINE);
+    if (!opening.port) {
+        PrintOpenFailure(opening.failure);
         fprintf(stderr, "%s: not done: the port could not be opened: %s\n", PROGRAM,
                 PortChoiceName(commandLine.port).c_str());
         return EXIT_PORT_NOT_OPENED;
     }
+    Port& port = *opening.port;
+    PrintPortOpened(port);
+    ReleaseOnSecondInterrupt(&port);
     ServiceRun run;
-    int status = RunOperations(commandLine.operations, &run);
-    CloseComPort();
+    int status = RunOperations(port, commandLine.operations, &run);
+    run.hungUp = port.hungUp;
+    PrintPortNotes(ClosePort(port));
     ReportRunEnd(run);
     ReportOutcome(commandLine, run, status);
     if (InterruptRequested()) {

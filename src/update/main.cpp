@@ -1,6 +1,6 @@
-#include "com_port.h"
 #include "command_line.h"
 #include "interrupts.h"
+#include "port.h"
 #include "port_choice.h"
 #include "run_update.h"
 #include "standard_streams.h"
@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
         PrintHelp(PlatformPortForms());
         return EXIT_UPDATE_COMPLETED;
     }
-    InstallInterruptHandlers("tarnix", ReleaseComPortAtOnce);
+    InstallInterruptHandlers("tarnix", ReleasePortOnInterrupt);
     RaiseTimerResolution();
     int status = RunUpdateProgram(argc, argv);
     RestoreTimerResolution();

@@ -7,13 +7,15 @@
 #include <cstdio>
 #include <cstring>
 
-#include "com_port.h"
 #include "command_line.h"
+#include "exchange.h"
 #include "framing.h"
 #include "interrupts.h"
 #include "open_file_dialog.h"
 #include "outcome_line.h"
+#include "port.h"
 #include "port_choice.h"
+#include "port_texts.h"
 #include "run_report.h"
 #include "standard_streams.h"
 #include "transfer.h"
@@ -21,7 +23,6 @@
 
 namespace {
 
-constexpr long LINE_BAUD_RATE = 115200;
 constexpr const char* PROGRAM = "tarnix";
 
 void PrintBanner() {
@@ -66,13 +67,13 @@ FILE* OpenUpdateFile(const char* fileName, uint32_t* size) {
     return stream;
 }
 
-UpdateResult TransferFile(const RunSettings& settings) {
+UpdateResult TransferFile(Port& port, const RunSettings& settings) {
     UpdateResult result;
     if (StopAtSafePoint()) {
         NoteFailure(&result, UpdateOutcome::Interrupted, 0);
         return result;
     }
-    PurgeComInput();
+    PrintPortNotes(PurgeInput(port));
     UpdateSource source;
     source.fileName = settings.fileName.c_str();
     source.progressLines = ProgressLinesRequested();
@@ -81,23 +82,23 @@ UpdateResult TransferFile(const RunSettings& settings) {
         NoteFailure(&result, UpdateOutcome::FileRefused, 0);
         return result;
     }
-    result = settings.progMode == PROG_MODE_LINES ? TransferLines(source, settings.modNr)
-                                                  : TransferRecords(source, settings.modNr);
+    result = settings.progMode == PROG_MODE_LINES ? TransferLines(port, source, settings.modNr)
+                                                  : TransferRecords(port, source, settings.modNr);
     fclose(source.stream);
     return result;
 }
 
 // Whatever happened after the port was opened, the module is released and the port closed.
-UpdateResult UpdateOnOpenPort(const RunSettings& settings) {
+UpdateResult UpdateOnOpenPort(Port& port, const RunSettings& settings) {
     UpdateResult result;
     if (settings.fileName.empty()) {
         NoteFailure(&result, UpdateOutcome::NoFile, 0);
     } else {
-        result = TransferFile(settings);
+        result = TransferFile(port, settings);
     }
-    SendCommand(CMD_FINISH, settings.modNr);
+    PrintPortNotes(SendWithoutReply(port, CommandFrame(CMD_FINISH, settings.modNr)));
     result.commands++;
-    CloseComPort();
+    PrintPortNotes(ClosePort(port));
     return result;
 }
 
@@ -128,20 +129,33 @@ const RunWords WORDS{.program = PROGRAM,
                      .hangUpEffect = "; update stopped",
                      .released = "module released"};
 
-UpdateResult RunOnChosenPort(const RunSettings& settings, bool* portOpened) {
-    *portOpened = false;
+// What a run on the chosen port did, and what became of the port.
+struct PortRun {
     UpdateResult result;
+    bool opened = false;
+    bool hungUp = false;  // the port's device or far side went away
+};
+
+PortRun RunOnChosenPort(const RunSettings& settings) {
+    PortRun run;
     if (InterruptRequested()) {
-        NoteFailure(&result, UpdateOutcome::Interrupted, 0);  // nothing opened: nothing to release
-        return result;
+        NoteFailure(&run.result, UpdateOutcome::Interrupted, 0);  // nothing opened to release
+        return run;
     }
-    if (OpenChosenPort(settings.port, LINE_BAUD_RATE) < 0) {
+    PortOpening opening = OpenPort(settings.port, MODULE_LINE);
+    if (!opening.port) {
+        PrintOpenFailure(opening.failure);
         printf("COM port not opened !\n");
-        NoteFailure(&result, UpdateOutcome::PortNotOpened, 0);
-        return result;
+        NoteFailure(&run.result, UpdateOutcome::PortNotOpened, 0);
+        return run;
     }
-    *portOpened = true;
-    return UpdateOnOpenPort(settings);
+    Port& port = *opening.port;
+    PrintPortOpened(port);
+    ReleaseOnSecondInterrupt(&port);
+    run.opened = true;
+    run.result = UpdateOnOpenPort(port, settings);
+    run.hungUp = port.hungUp;
+    return run;
 }
 
 // The run's outcome in plain words, with the figures to compare between runs.
@@ -149,19 +163,6 @@ void ReportOutcome(const RunSettings& settings, const UpdateResult& result, doub
     ReportOutcomeLine(WORDS,
                       DescribeUpdateOutcome(result, settings.modNr, PortChoiceName(settings.port),
                                             elapsedSeconds, InterruptName()));
-}
-
-int ExitStatusFor(const UpdateResult& result) {
-    switch (result.outcome) {
-        case UpdateOutcome::Completed:
-            return EXIT_UPDATE_COMPLETED;
-        case UpdateOutcome::PortNotOpened:
-            return EXIT_PORT_NOT_OPENED;
-        case UpdateOutcome::Interrupted:
-            return ExitStatusForSignal(InterruptSignal());
-        default:
-            return EXIT_UPDATE_NOT_DONE;
-    }
 }
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
@@ -180,15 +181,15 @@ int RunUpdateProgram(int argc, const char* const* argv) {
     if (settings.askForFile) {
         settings.fileName = ShowOpenFileDialog("Kelvra Tarnix - Open UPD-File", "*.upd");
     }
-    bool portOpened = false;
-    UpdateResult result = RunOnChosenPort(settings, &portOpened);
-    ReportRunFacts(WORDS, result.discarded, portOpened && ComPortHungUp());
-    result = ExplainStop(result, InterruptRequested(), portOpened && ComPortHungUp());
+    PortRun run = RunOnChosenPort(settings);
+    bool portOpened = run.opened;
+    ReportRunFacts(WORDS, run.result.discarded, run.hungUp);
+    UpdateResult result = ExplainStop(run.result, InterruptRequested(), run.hungUp);
     if (InterruptRequested()) {
         // The user wants the program gone, not a question.
         ReportInterrupt(WORDS, InterruptName(), portOpened);
         ReportOutcome(settings, result, SecondsSince(start));
-        return ExitStatusFor(result);
+        return UpdateExitStatus(result, InterruptSignal());
     }
     ReportOutcome(settings, result, SecondsSince(start));
     WaitForKey();
@@ -196,5 +197,5 @@ int RunUpdateProgram(int argc, const char* const* argv) {
         ReportInterrupt(WORDS, InterruptName(), portOpened);
         return ExitStatusForSignal(InterruptSignal());
     }
-    return ExitStatusFor(result);
+    return UpdateExitStatus(result, InterruptSignal());
 }

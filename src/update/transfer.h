@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "port.h"
 #include "update_outcome.h"
 
 struct UpdateSource {
@@ -25,5 +26,5 @@ struct UpdateSource {
 // and after a hang-up of the port without sending anything more (not even End). The result
 // says how the transfer ended, with its figures; it is Completed only when Start, every command
 // and End were acknowledged.
-UpdateResult TransferLines(const UpdateSource& source, uint8_t modNr);
-UpdateResult TransferRecords(const UpdateSource& source, uint8_t modNr);
+UpdateResult TransferLines(Port& port, const UpdateSource& source, uint8_t modNr);
+UpdateResult TransferRecords(Port& port, const UpdateSource& source, uint8_t modNr);

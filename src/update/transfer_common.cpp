@@ -7,12 +7,12 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "com_port.h"
 #include "exchange.h"
 #include "file_stamp.h"
 #include "framing.h"
 #include "interrupts.h"
 #include "outcome_line.h"
+#include "port_texts.h"
 #include "progress.h"
 #include "update_outcome.h"
 
@@ -287,43 +287,44 @@ bool TransferMustStop(TransferRun* run) {
         NoteFailure(&run->result, UpdateOutcome::Interrupted, run->line.number);
         return true;
     }
-    if (ComPortHungUp()) {
+    if (run->port.hungUp) {
         NoteFailure(&run->result, UpdateOutcome::HungUp, run->line.number);
         return true;
     }
     return false;
 }
 
-uint8_t SendCommandForReply(TransferRun* run, uint8_t cmd) {
-    ExchangeResult exchange = ExchangeCommand(cmd, run->modNr);
+ExchangeResult SendCommandForReply(TransferRun* run, uint8_t cmd) {
+    ExchangeResult exchange = ExchangeCommand(run->port, cmd, run->modNr);
+    PrintPortNotes(exchange.notes);
     CountExchange(&run->result, cmd, exchange, run->line.number);
-    return exchange.reply;
+    return exchange;
 }
 
-uint8_t SendDataLineForReply(TransferRun* run, uint32_t* written) {
+ExchangeResult SendDataLineForReply(TransferRun* run) {
     UpdateLine& line = run->line;
-    ExchangeResult exchange = ExchangeDataLine(run->modNr, line.text, &line.length);
+    ExchangeResult exchange = ExchangeDataLine(run->port, run->modNr, line.text, &line.length);
+    PrintPortNotes(exchange.notes);
     CountExchange(&run->result, CMD_DATA, exchange, line.number);
-    *written = exchange.written;
-    return exchange.reply;
+    return exchange;
 }
 
 bool StartModuleUpdate(TransferRun* run) {
     if (TransferMustStop(run)) {
         return false;
     }
-    uint8_t reply = SendCommandForReply(run, CMD_START);
-    if (reply != ACK) {
-        printf("Return Value start : 0x%02X\n", reply);
+    ExchangeResult exchange = SendCommandForReply(run, CMD_START);
+    if (!Acknowledged(exchange)) {
+        printf("Return Value start : 0x%02X\n", exchange.reply);
         return false;
     }
     return true;
 }
 
 bool EndModuleUpdate(TransferRun* run) {
-    uint8_t reply = SendCommandForReply(run, CMD_END);
-    if (reply != ACK) {
-        printf("Return Value Ende : 0x%02X\n", reply);
+    ExchangeResult exchange = SendCommandForReply(run, CMD_END);
+    if (!Acknowledged(exchange)) {
+        printf("Return Value Ende : 0x%02X\n", exchange.reply);
         return false;
     }
     return true;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <span>
 
+#include "exchange.h"
 #include "file_change.h"
 #include "framing.h"
 #include "transfer.h"
@@ -64,6 +65,7 @@ long ProgressPercent(uint32_t total, uint32_t size);
 
 // One transfer under way, in either mode: what it reads, what it has sent, what it did.
 struct TransferRun {
+    Port& port;
     const UpdateSource& source;
     uint8_t modNr = 0;
     UpdateLine line;
@@ -99,9 +101,8 @@ bool TransferMustStop(TransferRun* run);
 bool StartModuleUpdate(TransferRun* run);
 bool EndModuleUpdate(TransferRun* run);
 
-// Sends a command without payload and reads its reply byte.
-uint8_t SendCommandForReply(TransferRun* run, uint8_t cmd);
+// Sends a command without payload and reads its reply; what the port had to say is printed.
+ExchangeResult SendCommandForReply(TransferRun* run, uint8_t cmd);
 
-// Sends the line in hand as a Data command and reads its reply; *written gets the count
-// written.
-uint8_t SendDataLineForReply(TransferRun* run, uint32_t* written);
+// Sends the line in hand as a Data command and reads its reply, likewise.
+ExchangeResult SendDataLineForReply(TransferRun* run);

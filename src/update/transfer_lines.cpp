@@ -1,6 +1,5 @@
 // Line mode: every line of the file becomes one Data command, unparsed.
 
-#include "com_port.h"
 #include "framing.h"
 #include "transfer_common.h"
 
@@ -27,12 +26,12 @@ bool ForwardAllLines(TransferRun* run) {
             PrintDone(run);
             break;
         }
-        uint32_t written = 0;
-        uint8_t reply = SendDataLineForReply(run, &written);
-        run->total += written;
+        ExchangeResult exchange = SendDataLineForReply(run);
+        run->total += exchange.written;
         PrintProgress(run);
-        if (reply != ACK) {
-            ReportLine(line, "\nReturn Value Daten: 0x%02X\t line number %i\n", reply, line.number);
+        if (!Acknowledged(exchange)) {
+            ReportLine(line, "\nReturn Value Daten: 0x%02X\t line number %i\n", exchange.reply,
+                       line.number);
             return false;
         }
     }
@@ -41,8 +40,8 @@ bool ForwardAllLines(TransferRun* run) {
 
 }  // namespace
 
-UpdateResult TransferLines(const UpdateSource& source, uint8_t modNr) {
-    TransferRun run{.source = source, .modNr = modNr, .line = {}, .result = {}};
+UpdateResult TransferLines(Port& port, const UpdateSource& source, uint8_t modNr) {
+    TransferRun run{.port = port, .source = source, .modNr = modNr, .line = {}, .result = {}};
     PrintLoading(source);
     if (StartModuleUpdate(&run)) {
         ExpectFileSize(&run.line, source.size, 0);

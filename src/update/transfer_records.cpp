@@ -1,7 +1,6 @@
 // Record mode: the Intel HEX records after the header go to the module as Data commands, and
 // Program commands close the blocks where the record plan says (record_plan.h).
 
-#include "com_port.h"
 #include "framing.h"
 #include "record_plan.h"
 #include "transfer_common.h"
@@ -30,13 +29,13 @@ const char* ProgramRejection(RecordKind kind) {
 }
 
 Step ProgramBlock(TransferRun* run, RecordKind kind) {
-    uint8_t reply = SendCommandForReply(run, CMD_PROGRAM);
+    ExchangeResult exchange = SendCommandForReply(run, CMD_PROGRAM);
     if (kind == RecordKind::Data) {
-        WaitMilliseconds(1);  // the module needs a moment after programming a full block
+        WaitMilliseconds(run->port.line.blockPauseMs);  // the module's moment after a full block
     }
-    if (reply != ACK) {
+    if (!Acknowledged(exchange)) {
         const UpdateLine& line = run->line;
-        ReportLine(line, ProgramRejection(kind), reply, line.number);
+        ReportLine(line, ProgramRejection(kind), exchange.reply, line.number);
         return Step::Stop;
     }
     return Step::Continue;
@@ -46,19 +45,19 @@ Step ProgramBlock(TransferRun* run, RecordKind kind) {
 // rejection message.
 Step SendRecord(TransferRun* run, RecordKind kind) {
     const UpdateLine& line = run->line;
-    uint32_t written = 0;
-    uint8_t reply = SendDataLineForReply(run, &written);
-    if (reply != ACK) {
+    ExchangeResult exchange = SendDataLineForReply(run);
+    bool accepted = Acknowledged(exchange);
+    if (!accepted) {
         ReportLine(line,
                    kind == RecordKind::Data ? "Return Value Daten: 0x%02X\t line number %i\n"
                                             : "Return Value Adr.: 0x%02X\t line number %i\n",
-                   reply, line.number);
+                   exchange.reply, line.number);
     }
     if (kind == RecordKind::Data) {
-        run->total += written;
+        run->total += exchange.written;
         PrintProgress(run);
     }
-    return reply == ACK ? Step::Continue : Step::Stop;
+    return accepted ? Step::Continue : Step::Stop;
 }
 
 Step HandleRecordLine(RecordTransfer* transfer) {
@@ -133,7 +132,7 @@ void ForwardRecordsBetweenStartAndEnd(RecordTransfer* transfer, const UpdateHead
     WatchFileContent(&run->line, run->source.stream, header.bytes);
     PrintFirstProgress(run);
     ForwardAllRecords(transfer);
-    if (ComPortHungUp()) {
+    if (run->port.hungUp) {
         NoteFailure(&run->result, UpdateOutcome::HungUp, run->line.number);
         return;
     }
@@ -142,9 +141,10 @@ void ForwardRecordsBetweenStartAndEnd(RecordTransfer* transfer, const UpdateHead
 
 }  // namespace
 
-UpdateResult TransferRecords(const UpdateSource& source, uint8_t modNr) {
-    RecordTransfer transfer{.run = {.source = source, .modNr = modNr, .line = {}, .result = {}},
-                            .block = {}};
+UpdateResult TransferRecords(Port& port, const UpdateSource& source, uint8_t modNr) {
+    RecordTransfer transfer{
+        .run = {.port = port, .source = source, .modNr = modNr, .line = {}, .result = {}},
+        .block = {}};
     UpdateHeaderCheck header = CheckUpdateHeader(source.stream);
     if (!header.valid) {
         NoteFailure(&transfer.run.result, UpdateOutcome::HeaderCheck, 0);

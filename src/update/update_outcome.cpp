@@ -5,6 +5,7 @@
 
 #include "framing.h"
 #include "outcome_line.h"
+#include "run_update.h"
 
 namespace {
 
@@ -110,15 +111,29 @@ void CountExchange(UpdateResult* result, uint8_t cmd, const ExchangeResult& exch
         result->replies++;
         result->replySeconds += exchange.waitedSeconds;
     }
-    if (!UpdateCompleted(*result) || exchange.ended == ReceiveResult::Interrupted ||
-        ReplyWas(exchange, ACK)) {
+    Verdict verdict = VerdictOf(exchange);
+    if (!UpdateCompleted(*result) || verdict == Verdict::Interrupted ||
+        verdict == Verdict::Acknowledged) {
         return;
     }
     result->outcome =
-        exchange.ended == ReceiveResult::Byte ? UpdateOutcome::Rejected : UpdateOutcome::NoReply;
+        verdict == Verdict::Rejected ? UpdateOutcome::Rejected : UpdateOutcome::NoReply;
     result->failedCommand = cmd;
     result->reply = exchange.reply;
     result->lineNumber = lineNumber;
+}
+
+int UpdateExitStatus(const UpdateResult& result, int interruptSignal) {
+    switch (result.outcome) {
+        case UpdateOutcome::Completed:
+            return EXIT_UPDATE_COMPLETED;
+        case UpdateOutcome::PortNotOpened:
+            return EXIT_PORT_NOT_OPENED;
+        case UpdateOutcome::Interrupted:
+            return ExitStatusForSignal(interruptSignal);
+        default:
+            return EXIT_UPDATE_NOT_DONE;
+    }
 }
 
 UpdateResult ExplainStop(UpdateResult result, bool interrupted, bool hungUp) {

@@ -52,6 +52,10 @@ void CountExchange(UpdateResult* result, uint8_t cmd, const ExchangeResult& exch
 // port that was never opened stays the reason.
 UpdateResult ExplainStop(UpdateResult result, bool interrupted, bool hungUp);
 
+// The exit status for a run's result: 0 completed, 2 port not opened, 128 + n interrupted by
+// signal `interruptSignal`, 1 for every other failure.
+int UpdateExitStatus(const UpdateResult& result, int interruptSignal);
+
 // The outcome line without program name, e.g. "completed: module 0x89 on COM1; ...".
 // `interruptName` names the interrupt for UpdateOutcome::Interrupted.
 std::string DescribeUpdateOutcome(const UpdateResult& result, uint8_t modNr,

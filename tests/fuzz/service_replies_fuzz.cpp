@@ -18,10 +18,11 @@
 #include <thread>
 #include <vector>
 
-#include "com_port.h"
 #include "fuzz_input.h"
 #include "fuzz_pty.h"
 #include "module_info.h"
+#include "port.h"
+#include "port_choice.h"
 
 namespace {
 
@@ -110,29 +111,27 @@ void PlayModule(const FuzzPty& pty, const std::vector<Step>& steps) {
     }
 }
 
-void RunQuery(const Step& step) {
+void RunQuery(Port& port, const Step& step) {
     InfoReply info;
     switch (step.query) {
         case Query::Velox:
-            ReadVeloxInfo(&info);
+            info = ReadVeloxInfo(port);
             break;
         case Query::Flash:
-            ReadFlashInfo(&info);
+            info = ReadFlashInfo(port);
             break;
         case Query::Status: {
-            bool answered = false;
-            int value = ReadStatusValue(&answered);
-            FUZZ_CHECK(value >= 0 && value <= 0xFFFFFF);
-            FUZZ_CHECK(answered || value == 0);
+            StatusReply status = ReadStatusValue(port);
+            FUZZ_CHECK(status.value >= 0 && status.value <= 0xFFFFFF);
+            FUZZ_CHECK(status.answered || status.value == 0);
             return;
         }
         case Query::Param: {
-            int result = SendParameterCommand(step.value);
-            FUZZ_CHECK(result == 0 || result == -1);
+            SendParameterCommand(port, step.value);
             return;
         }
         case Query::Result: {
-            int result = ReadResultByte();
+            int result = ReadResultByte(port);
             FUZZ_CHECK(result == 0 || result == 1);
             return;
         }
@@ -154,18 +153,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<Step> steps = PlanSteps(data, std::min(size, MAX_REPLY_INPUT));
     FuzzPty pty;
     OpenFuzzPty(&pty);
-    FUZZ_CHECK(OpenComDevice(pty.name, 115200) == 0);
+    PortChoice choice;
+    choice.devicePath = pty.name;
+    PortOpening opening = OpenPort(choice, MODULE_LINE);
+    FUZZ_CHECK(opening.port != nullptr);
     const auto start = std::chrono::steady_clock::now();
     std::thread module(PlayModule, std::cref(pty), std::cref(steps));
     for (const Step& step : steps) {
-        RunQuery(step);
+        RunQuery(*opening.port, step);
     }
     StopFuzzModule(pty);
     module.join();
     // A missed reply byte of the status query, the parameter command or the result byte shows
     // only in the time the run took.
     FUZZ_CHECK(std::chrono::steady_clock::now() - start < REPLY_TIMEOUT);
-    CloseComPort();
+    ClosePort(*opening.port);
     CloseFuzzPty(&pty);
     return 0;
 }

@@ -12,16 +12,17 @@
 #include <thread>
 #include <vector>
 
-#include "com_port.h"
 #include "fuzz_input.h"
 #include "fuzz_pty.h"
+#include "port.h"
+#include "port_choice.h"
 #include "transfer.h"
 #include "update_file.h"
 #include "update_outcome.h"
 
 namespace {
 
-// Every command starts with STX and sends it with SendByte before its reply is read.
+// Every command starts with STX, sent on its own before its reply is read.
 constexpr uint8_t STX_BYTE = 0x02;
 constexpr uint8_t ACK_BYTE = 0x06;
 // Bounds the round trips per input (one per line), so that each input stays fast.
@@ -45,8 +46,8 @@ void AcknowledgeEverything(const FuzzPty& pty) {
 }
 
 // The one place that follows the transfers' signatures.
-UpdateResult Transfer(bool lineMode, const UpdateSource& source) {
-    return lineMode ? TransferLines(source, 0x89) : TransferRecords(source, 0x89);
+UpdateResult Transfer(Port& port, bool lineMode, const UpdateSource& source) {
+    return lineMode ? TransferLines(port, source, 0x89) : TransferRecords(port, source, 0x89);
 }
 
 void GiveValidCrc(std::vector<uint8_t>* file) {
@@ -81,9 +82,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     FuzzPty pty;
     OpenFuzzPty(&pty);
-    FUZZ_CHECK(OpenComDevice(pty.name, 115200) == 0);
+    PortChoice choice;
+    choice.devicePath = pty.name;
+    PortOpening opening = OpenPort(choice, MODULE_LINE);
+    FUZZ_CHECK(opening.port != nullptr);
     std::thread module(AcknowledgeEverything, std::cref(pty));
-    UpdateResult result = Transfer(lineMode, source);
+    UpdateResult result = Transfer(*opening.port, lineMode, source);
     bool completed = UpdateCompleted(result);
     StopFuzzModule(pty);
     module.join();
@@ -96,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(header.valid || !completed);
     }
     fclose(stream);
-    CloseComPort();
+    ClosePort(*opening.port);
     CloseFuzzPty(&pty);
     return 0;
 }

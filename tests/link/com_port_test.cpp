@@ -1,4 +1,4 @@
-#include "com_port.h"
+#include "port.h"
 
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -24,10 +24,9 @@ TEST_F(ComPort, OpensRawEightDataBitsNoParityTwoStopBitsAtASupportedRate) {
                  {38400, 9600, B9600},  // unsupported rates fall back to 9600
                  {115201, 9600, B9600}};
     for (const auto& rate : rates) {
-        EXPECT_EQ(OpenPort(rate.requested), "Opened " + slavePath_ + " with " +
-                                                std::to_string(rate.effective) +
-                                                " Baud succesfully !\n");
-        EXPECT_EQ(EffectiveBaudRate(rate.requested), rate.effective);
+        EXPECT_EQ(OpenSlave(rate.requested), "Opened " + slavePath_ + " with " +
+                                                 std::to_string(rate.effective) +
+                                                 " Baud succesfully !\n");
         termios tio{};
         ASSERT_EQ(tcgetattr(slave_, &tio), 0);
         EXPECT_EQ(cfgetospeed(&tio), rate.speed) << rate.requested;
@@ -43,7 +42,7 @@ TEST_F(ComPort, OpensRawEightDataBitsNoParityTwoStopBitsAtASupportedRate) {
 }
 
 TEST_F(ComPort, HoldsThePortExclusively) {
-    OpenPort();
+    OpenSlave();
     int other = open(slavePath_.c_str(), O_RDWR | O_NOCTTY);
     if (other >= 0) {  // root may open it despite TIOCEXCL; the lock still refuses
         EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
@@ -83,11 +82,15 @@ TEST_F(ComPort, FailedOpenNamesTheDeviceAndTheNextStep) {
         if (failure.device.empty() && access("/dev/ttyS7", F_OK) == 0) {
             continue;  // this machine has a COM8
         }
+        PortChoice choice;
+        choice.comNr = 8;
+        choice.devicePath = failure.device;
+        PortOpening opening = OpenPort(choice, MODULE_LINE);
+        EXPECT_FALSE(opening.port);
+        EXPECT_EQ(opening.failure.kind, OpenFailureKind::Device);
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        EXPECT_EQ(failure.device.empty() ? OpenComPort(8, 115200)
-                                         : OpenComDevice(failure.device.c_str(), 115200),
-                  -1);
+        PrintOpenFailure(opening.failure);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
         std::string error = testing::internal::GetCapturedStderr();
         EXPECT_EQ(error.rfind(failure.start, 0), 0u) << error;
@@ -97,8 +100,7 @@ TEST_F(ComPort, FailedOpenNamesTheDeviceAndTheNextStep) {
         if (!failure.device.empty()) {  // a device path gets no COM-number hint
             EXPECT_EQ(error.find("COM", 1), std::string::npos) << error;
         }
-        EXPECT_EQ(LastComError(), failure.error) << error;
-        EXPECT_FALSE(IsComPortOpen());
+        EXPECT_EQ(opening.failure.error, failure.error) << error;
     }
     close(holder);
 }
@@ -112,69 +114,105 @@ TEST(ComPortAccess, RefusedPermissionPointsToTheDialoutGroup) {
     ASSERT_GE(fd, 0);
     close(fd);
     chmod(path, 0);
+    PortChoice choice;
+    choice.devicePath = path;
+    PortOpening opening = OpenPort(choice, MODULE_LINE);
+    EXPECT_FALSE(opening.port);
     testing::internal::CaptureStderr();
-    EXPECT_EQ(OpenComDevice(path, 115200), -1);
+    PrintOpenFailure(opening.failure);
     std::string denied = testing::internal::GetCapturedStderr();
     unlink(path);
     EXPECT_NE(denied.find("Permission denied"), std::string::npos) << denied;
     EXPECT_NE(denied.find("'dialout' group"), std::string::npos) << denied;
 }
 
-TEST_F(ComPort, ReceivesAWaitingByteAndSendsBytesInOrder) {
-    OpenPort();
+TEST_F(ComPort, ReceivesAWaitingByteAndSendsAFrameInOrder) {
+    OpenSlave();
     WriteToLine({0x06, 0x00});
-    EXPECT_EQ(ReceiveByte(), 0x06);
-    uint8_t value = 0xFF;
-    EXPECT_EQ(ReceiveByteChecked(&value), ReceiveResult::Byte);  // a received 0x00 is a byte
-    EXPECT_EQ(value, 0x00);
-    SendByte(0x02);
-    SendByte(0x00);
-    uint32_t written = 0;
-    ASSERT_TRUE(WriteComBlock("\x03\x0A", 2, &written));
-    EXPECT_EQ(written, 2u);
+    PortNotes notes;
+    EXPECT_EQ(ReceiveByte(*port_, &notes).value, 0x06);
+    Received zero = ReceiveByte(*port_, &notes);
+    EXPECT_EQ(zero.ended, ReceiveResult::Byte);  // a received 0x00 is a byte
+    EXPECT_EQ(zero.value, 0x00);
+    EXPECT_EQ(SendFrame(*port_, {{0x02, 0x00}, {0x03, 0x0A}}, &notes), 2u);
     EXPECT_EQ(ReadFromLine(4), (std::vector<uint8_t>{0x02, 0x00, 0x03, 0x0A}));
+    EXPECT_TRUE(notes.empty());
 }
 
 // Purging leaves nothing behind (else the discard would count 6); discarding counts.
 TEST_F(ComPort, PurgeAndDiscardDropPendingInput) {
-    OpenPort();
+    OpenSlave();
     WriteToLine({0x15, 0x15, 0x15});
     WaitUntilReadable();
-    EXPECT_EQ(PurgeComInput(), 0);
+    EXPECT_TRUE(PurgeInput(*port_).empty());
     WriteToLine({0x06, 0x15, 0x06});
     WaitUntilReadable();
-    EXPECT_EQ(DiscardPendingInput(), 3);
-    EXPECT_EQ(DiscardPendingInput(), 0);
+    EXPECT_EQ(DiscardWaitingInput(*port_), 3u);
+    EXPECT_EQ(DiscardWaitingInput(*port_), 0u);
     WriteToLine({0x06});
-    EXPECT_EQ(ReceiveByte(), 0x06);
-    EXPECT_FALSE(ComPortHungUp());
+    PortNotes notes;
+    EXPECT_EQ(ReceiveByte(*port_, &notes).value, 0x06);
+    EXPECT_FALSE(port_->hungUp);
 }
 
 TEST_F(ComPort, HangUpIsAReadFailureNotATimeOut) {
-    OpenPort();
+    OpenSlave();
     close(slave_);
     slave_ = -1;
     CloseMaster();
+    PortNotes notes;
+    Received received = ReceiveByte(*port_, &notes);
+    EXPECT_EQ(received.ended, ReceiveResult::HungUp);
+    EXPECT_EQ(received.value, 0);
     testing::internal::CaptureStdout();
-    uint8_t value = 0xFF;
-    EXPECT_EQ(ReceiveByteChecked(&value), ReceiveResult::HungUp);
-    EXPECT_EQ(value, 0);
+    PrintPortNotes(notes);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Read on COM-port failed with error 5.\n");
-    EXPECT_TRUE(ComPortHungUp());
+    EXPECT_TRUE(port_->hungUp);
 }
 
-TEST(ClosedComPort, EveryOperationSaysSo) {
-    ASSERT_FALSE(IsComPortOpen());
+// A second pseudo-terminal beside the test's own.
+struct SecondPty : PtyPeer {
+    void TestBody() override {}
+    using PtyPeer::OpenSlave;
+    using PtyPeer::port_;
+    using PtyPeer::SetUp;
+    using PtyPeer::TearDown;
+    using PtyPeer::WriteToLine;
+};
+
+// Two ports open at once, each with its own state: a hang-up of one leaves the other whole.
+TEST_F(ComPort, TwoPortsInOneProcessKeepTheirOwnState) {
+    SecondPty other;
+    other.SetUp();
+    OpenSlave();
+    other.OpenSlave();
+    ASSERT_TRUE(other.port_);
+    other.WriteToLine({0x06});
+    close(slave_);
+    slave_ = -1;
+    CloseMaster();
+    PortNotes notes;
+    EXPECT_EQ(ReceiveByte(*port_, &notes).ended, ReceiveResult::HungUp);
+    Received fromOther = ReceiveByte(*other.port_, &notes);
+    EXPECT_EQ(fromOther.ended, ReceiveResult::Byte);
+    EXPECT_EQ(fromOther.value, 0x06);
+    EXPECT_TRUE(port_->hungUp);
+    EXPECT_FALSE(other.port_->hungUp);
+    other.TearDown();
+}
+
+TEST_F(ComPort, EveryOperationOnAClosedPortSaysSo) {
+    OpenSlave();
+    EXPECT_TRUE(ClosePort(*port_).empty());
+    PortNotes notes;
+    SendFrame(*port_, {{0x02}, {'x'}}, &notes);
+    EXPECT_EQ(ReceiveByte(*port_, &notes).ended, ReceiveResult::NotOpen);
+    PortNotes purged = PurgeInput(*port_);
+    PortNotes closed = ClosePort(*port_);
+    notes.insert(notes.end(), purged.begin(), purged.end());
+    notes.insert(notes.end(), closed.begin(), closed.end());
     testing::internal::CaptureStdout();
-    SendByte(0x02);
-    uint8_t value = 0xFF;
-    EXPECT_EQ(ReceiveByteChecked(&value), ReceiveResult::NotOpen);
-    EXPECT_EQ(value, 0);
-    EXPECT_EQ(PurgeComInput(), -1);
-    CloseComPort();
-    uint32_t written = 99;
-    EXPECT_FALSE(WriteComBlock("x", 1, &written));
-    EXPECT_EQ(written, 0u);
+    PrintPortNotes(notes);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "COM port not opened !\nCOM port not opened !\nCOM port not opened !\n"
               "COM port not opened !\n");

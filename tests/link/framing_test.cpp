@@ -1,87 +1,49 @@
 #include "framing.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 
-#include "pty_peer.h"
-
 namespace {
-
-using Framing = PtyPeer;
 
 std::vector<uint8_t> Bytes(const std::string& text) {
     return {text.begin(), text.end()};
 }
 
-struct SentLine {
-    uint32_t written;
-    std::string bufferAfter;  // the line buffer as the caller prints it
-};
+TEST(Framing, CommandIsStxCommandModNrEtxSentByteByByte) {
+    EXPECT_EQ(CommandFrame(CMD_FINISH, 0x89).head, (std::vector<uint8_t>{0x02, 0x46, 0x89, 0x03}));
+    EXPECT_EQ(CommandFrame(CMD_START, 0x03).head, (std::vector<uint8_t>{0x02, 0x42, 0x03, 0x03}));
+    EXPECT_TRUE(CommandFrame(CMD_END, 0x89).block.empty());
+}
 
-class DataLine : public PtyPeer {
-protected:
-    SentLine Send(const std::string& line) {
+// A Data command: STX 'C' ModNr byte by byte, the line's text and ETX as one block; the line
+// buffer is left as the caller prints it (the text and ETX).
+TEST(Framing, DataLineReplacesTheLineEndWithEtx) {
+    const struct {
+        std::string line;
+        std::string payload;
+    } cases[] = {
+        {":00000001FF\r\n", ":00000001FF\x03"},  // CR LF
+        {"abc\n", "abc\x03"},                    // LF
+        {"abc", "abc\x03"},                      // none: the last character stays
+        {"x", "x\x03"},                          // a single character
+        {std::string(299, 'z'), std::string(299, 'z') + "\x03"},
+        {"\r\n", "\x03"},  // empty lines
+        {"\n", "\x03"},
+        {std::string("\0ab\r\n", 5), std::string("\0ab\x03", 4)},  // NUL is text
+        {"a\rb\n", "a\rb\x03"},                                    // a CR inside the text stays
+    };
+    for (const auto& c : cases) {
         char buffer[320] = {};
-        line.copy(buffer, line.size());
-        size_t length = line.size();
-        uint32_t written = SendDataLine(0x89, buffer, &length);
-        return {written, std::string(buffer, length)};
+        c.line.copy(buffer, c.line.size());
+        size_t length = c.line.size();
+        Frame frame = DataLineFrame(0x89, buffer, &length);
+        EXPECT_EQ(frame.head, Bytes("\x02"
+                                    "C\x89"));
+        EXPECT_EQ(frame.block, Bytes(c.payload));
+        EXPECT_EQ(std::string(buffer, length), c.payload);
+        EXPECT_EQ(buffer[length], '\0');
     }
-};
-
-TEST_F(Framing, CommandIsStxCommandModNrEtx) {
-    OpenPort();
-    SendCommand(CMD_FINISH, 0x89);
-    SendCommand(CMD_START, 0x03);
-    EXPECT_EQ(ReadFromLine(8),
-              (std::vector<uint8_t>{0x02, 0x46, 0x89, 0x03, 0x02, 0x42, 0x03, 0x03}));
-}
-
-TEST_F(DataLine, CrLfLineEndBecomesEtx) {
-    OpenPort();
-    SentLine sent = Send(":00000001FF\r\n");  // 13 characters
-    EXPECT_EQ(sent.written, 12u);
-    EXPECT_EQ(sent.bufferAfter, ":00000001FF\x03");
-    EXPECT_EQ(ReadFromLine(15), Bytes("\x02"
-                                      "C\x89:00000001FF\x03"));
-}
-
-TEST_F(DataLine, LfLineEndBecomesEtx) {
-    OpenPort();
-    SentLine sent = Send("abc\n");
-    EXPECT_EQ(sent.written, 4u);
-    EXPECT_EQ(ReadFromLine(7), Bytes("\x02"
-                                     "C\x89"
-                                     "abc\x03"));
-}
-
-TEST_F(DataLine, LineWithoutLineEndKeepsItsLastCharacter) {
-    OpenPort();
-    EXPECT_EQ(Send("abc").written, 4u);
-    EXPECT_EQ(Send("x").written, 2u);
-    EXPECT_EQ(Send(std::string(299, 'z')).written, 300u);
-    std::vector<uint8_t> expected = Bytes(
-        "\x02"
-        "C\x89"
-        "abc\x03\x02"
-        "C\x89x\x03\x02"
-        "C\x89");
-    std::vector<uint8_t> longPayload = Bytes(std::string(299, 'z') + "\x03");
-    expected.insert(expected.end(), longPayload.begin(), longPayload.end());
-    EXPECT_EQ(ReadFromLine(expected.size()), expected);
-}
-
-TEST_F(DataLine, EmptyLinesAndNulBytesAreSentAsTheyStand) {
-    OpenPort();
-    EXPECT_EQ(Send("\r\n").written, 1u);
-    EXPECT_EQ(Send("\n").written, 1u);
-    EXPECT_EQ(Send(std::string("\0ab\r\n", 5)).written, 4u);
-    std::vector<uint8_t> expected =
-        Bytes(std::string("\x02"
-                          "C\x89\x03\x02"
-                          "C\x89\x03\x02"
-                          "C\x89\0ab\x03",
-                          15));
-    EXPECT_EQ(ReadFromLine(expected.size()), expected);
 }
 
 }  // namespace

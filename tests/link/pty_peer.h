@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "com_port.h"
+#include "port.h"
+#include "port_choice.h"
+#include "port_texts.h"
 
 class PtyPeer : public testing::Test {
 protected:
@@ -29,10 +31,8 @@ protected:
     }
 
     void TearDown() override {
-        if (IsComPortOpen()) {
-            testing::internal::CaptureStdout();
-            CloseComPort();
-            testing::internal::GetCapturedStdout();
+        if (port_ && PortIsOpen(*port_)) {
+            ClosePort(*port_);
         }
         CloseMaster();
         if (slave_ >= 0) {
@@ -47,12 +47,26 @@ protected:
         }
     }
 
-    // Opens the slave through the port layer and returns what it printed.
-    std::string OpenPort(long baud = 115200) {
+    // Opens the slave through the port layer (closing the port the test had open) and returns
+    // what the program prints for it.
+    std::string OpenSlave(long baud = 115200) {
+        if (port_) {
+            ClosePort(*port_);
+        }
+        PortChoice choice;
+        choice.devicePath = slavePath_;
         testing::internal::CaptureStdout();
-        int result = OpenComDevice(slavePath_.c_str(), baud);
+        testing::internal::CaptureStderr();
+        PortOpening opening = ::OpenPort(choice, LineAtRate(baud));
+        if (opening.port) {
+            PrintPortOpened(*opening.port);
+        } else {
+            PrintOpenFailure(opening.failure);
+        }
         std::string printed = testing::internal::GetCapturedStdout();
-        EXPECT_EQ(result, 0) << printed;
+        std::string error = testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(opening.port) << printed << error;
+        port_ = std::move(opening.port);
         return printed;
     }
 
@@ -86,6 +100,7 @@ protected:
         ASSERT_EQ(poll(&pfd, 1, 2000), 1);
     }
 
+    std::unique_ptr<Port> port_;
     int master_ = -1;
     int slave_ = -1;
     std::string slavePath_;

@@ -2,7 +2,6 @@
 
 #include <chrono>
 
-#include "com_port.h"
 #include "pty_peer.h"
 
 namespace {
@@ -10,10 +9,14 @@ namespace {
 using ReadTimeout = PtyPeer;
 
 TEST_F(ReadTimeout, SilentLineTimesOutAfterFiveSeconds) {
-    OpenPort();
+    OpenSlave();
     auto start = std::chrono::steady_clock::now();
+    PortNotes notes;
+    Received received = ReceiveByte(*port_, &notes);
+    EXPECT_EQ(received.ended, ReceiveResult::TimedOut);
+    EXPECT_EQ(received.value, 0);
     testing::internal::CaptureStdout();
-    EXPECT_EQ(ReceiveByte(), 0);
+    PrintPortNotes(notes);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "TIMEOUT !!!\n");
     auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(4990));

@@ -2,7 +2,7 @@
 // every 100 microseconds while the module's side drains the line slowly, so writes block, come
 // back cut short or fail with EINTR. Every byte must still arrive, once and in order.
 
-#include "com_port.h"
+#include "port.h"
 
 #include <poll.h>
 #include <pthread.h>
@@ -38,31 +38,32 @@ std::vector<uint8_t> Pattern(size_t count) {
 struct StormCase {
     const char* name;
     size_t count;
-    void (*send)(const std::vector<uint8_t>& bytes);
+    void (*send)(Port& port, const std::vector<uint8_t>& bytes);
 };
 
 void PrintTo(const StormCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-void SendAsBlock(const std::vector<uint8_t>& bytes) {
+void SendAsBlock(Port& port, const std::vector<uint8_t>& bytes) {
     uint32_t written = 0;
-    EXPECT_TRUE(WriteComBlock(bytes.data(), static_cast<uint32_t>(bytes.size()), &written))
-        << "error " << LastComError();
+    PortResult result =
+        WriteBlock(port, bytes.data(), static_cast<uint32_t>(bytes.size()), &written);
+    EXPECT_TRUE(Succeeded(result)) << "error " << result.error;
     EXPECT_EQ(written, bytes.size());
 }
 
-void SendByteByByte(const std::vector<uint8_t>& bytes) {
-    for (uint8_t byte : bytes) {
-        SendByte(byte);  // a failure prints "TransmitCommChar failed"
-    }
+void SendByteByByte(Port& port, const std::vector<uint8_t>& bytes) {
+    PortNotes notes;
+    SendFrame(port, {bytes, {}}, &notes);
+    EXPECT_TRUE(notes.empty()) << "a send failed with error " << notes.front().error;
 }
 
 class WriteLoops : public PtyPeer, public testing::WithParamInterface<StormCase> {
 protected:
     void SetUp() override {
         PtyPeer::SetUp();
-        OpenPort();
+        OpenSlave();
     }
 
     void TearDown() override {
@@ -130,7 +131,7 @@ TEST_P(WriteLoops, DeliverEveryByteInOrderThroughASignalStorm) {
     testing::internal::CaptureStdout();
     StartSlowReader(bytes.size());
     StartStorm();
-    GetParam().send(bytes);
+    GetParam().send(*port_, bytes);
     StopStorm();
     std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_GT(signalsCaught.load(), 0u);

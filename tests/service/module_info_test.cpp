@@ -33,21 +33,22 @@ TEST_F(ParameterCommand, DiscardsPendingInputAndSendsTheLowByteTwice) {
         WriteToLine({ACK});
     });
     testing::internal::CaptureStdout();
-    int result = SendParameterCommand(0x1234);
+    CommandReply reply = SendParameterCommand(*port_, 0x1234);
     std::string printed = testing::internal::GetCapturedStdout();
     module.join();
 
-    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(reply.acknowledged);
+    EXPECT_EQ(reply.discarded, 0u);  // purged before, not discarded
     EXPECT_EQ(printed, "");
     EXPECT_EQ(sent, (std::vector<uint8_t>{0x02, 0x24, 0x00, 0x00, 0x34, 0x34, 0x03}));
 }
 
 TEST_F(ParameterCommand, StopsAtAFailedPurgeWithoutSending) {
+    ClosePort(*port_);
     testing::internal::CaptureStdout();
-    CloseComPort();
-    int result = SendParameterCommand(7);
+    CommandReply reply = SendParameterCommand(*port_, 7);
     std::string printed = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(result, -1);
+    EXPECT_FALSE(reply.acknowledged);
     EXPECT_EQ(printed, "COM port not opened !\n");
     EXPECT_TRUE(LineIsQuiet());
 }

@@ -106,11 +106,10 @@ TEST(ConfigFile, RefusesADirectory) {
 }
 
 TEST(DownloadPrimaryConfig, EmptyPathDoesNothing) {
-    DownloadOutcome outcome = DownloadOutcome::Completed;
+    Port closed;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(DownloadPrimaryConfig("", &outcome), 0);
+    EXPECT_EQ(DownloadPrimaryConfig(closed, "").outcome, DownloadOutcome::NoPath);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(outcome, DownloadOutcome::NoPath);
 }
 
 using DownloadOnPty = ServiceOnPty;
@@ -125,15 +124,13 @@ TEST_F(DownloadOnPty, FileEndingBeforeItsSizeIsReportedNotCompleted) {
         EXPECT_EQ(truncate(path.c_str(), 0), 0);
         WriteToLine({ACK});
     });
-    DownloadOutcome outcome = DownloadOutcome::Completed;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    int result = DownloadPrimaryConfig(path.c_str(), &outcome);
+    DownloadOutcome outcome = DownloadPrimaryConfig(*port_, path.c_str()).outcome;
     std::string printed = testing::internal::GetCapturedStdout();
     testing::internal::GetCapturedStderr();
     module.join();
 
-    EXPECT_EQ(result, 0);
     EXPECT_EQ(outcome, DownloadOutcome::FileReadFailed);
     EXPECT_EQ(header, (Bytes{0x02, 0x20, 0x00, 0x00, 0x10, 0xE8, 0x03, 0x00, 0x00, 0xFB}));
     std::string tail =

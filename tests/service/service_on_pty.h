@@ -7,7 +7,7 @@ class ServiceOnPty : public PtyPeer {
 protected:
     void SetUp() override {
         PtyPeer::SetUp();
-        OpenPort();
+        OpenSlave();
     }
 
     // True when nothing more arrives within a fifth of a second.

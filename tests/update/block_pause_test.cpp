@@ -56,12 +56,12 @@ TEST_F(BlockPause, NextCommandWaitsAMillisecondAfterAFullBlock) {
                              MakeDataRecord(16, PatternBytes(16, 2)), MakeEndRecord()});
     FILE* stream = fmemopen(file.data(), file.size(), "rb");
     ASSERT_NE(stream, nullptr);
-    OpenPort();
+    OpenSlave();
     ProgramGap gap;
     std::thread module(PlayModule, master_, &gap);
     testing::internal::CaptureStdout();
     bool completed = UpdateCompleted(
-        TransferRecords({stream, static_cast<uint32_t>(file.size()), "f.upd"}, 0x89));
+        TransferRecords(*port_, {stream, static_cast<uint32_t>(file.size()), "f.upd"}, 0x89));
     std::string printed = testing::internal::GetCapturedStdout();
     module.join();
     fclose(stream);
