@@ -24,7 +24,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int POLL_MILLISECONDS = 100;
 
 struct PortRun {
-    PortResult result;
+    FleetPortRecord result;
     FleetProcess process;
     Clock::time_point started;
     LogProgress progress;
@@ -117,7 +117,7 @@ void FollowLog(PortRun* run, const FleetOutput& output) {
 }
 
 void Conclude(PortRun* run, int exitStatus, const FleetOutput& output) {
-    PortResult& result = run->result;
+    FleetPortRecord& result = run->result;
     FollowLog(run, output);
     std::string log = ReadWholeFile(result.log);
     result.exitStatus = exitStatus;
@@ -181,7 +181,7 @@ void DrawLiveLines(const std::vector<PortRun>& runs, const FleetOutput& output, 
 // The device and adapter behind the port, as they were at the start: an adapter pulled out
 // during the run is still named in the report.
 void IdentifyPort(const std::string& port, const std::vector<SerialPortInfo>& known,
-                  PortResult* result) {
+                  FleetPortRecord* result) {
     PortChoice choice;
     if (!ParsePortChoice(port, PlatformPortForms(), &choice)) {
         return;
@@ -282,7 +282,7 @@ bool WriteTextFile(const std::string& path, const std::string& text) {
     return static_cast<bool>(out.flush());
 }
 
-std::string OutcomeText(const PortResult& result) {
+std::string OutcomeText(const FleetPortRecord& result) {
     std::string text = OutcomeName(result.outcome);
     return result.reason.empty() || result.outcome == PortOutcome::Interrupted
                ? text
@@ -291,10 +291,10 @@ std::string OutcomeText(const PortResult& result) {
 
 }  // namespace
 
-std::string DescribeFleetTable(const std::vector<PortResult>& results) {
+std::string DescribeFleetTable(const std::vector<FleetPortRecord>& results) {
     size_t portWidth = 4;
     size_t outcomeWidth = 7;
-    for (const PortResult& result : results) {
+    for (const FleetPortRecord& result : results) {
         portWidth = std::max(portWidth, result.port.size());
         outcomeWidth = std::max(outcomeWidth, OutcomeText(result).size());
     }
@@ -302,7 +302,7 @@ std::string DescribeFleetTable(const std::vector<PortResult>& results) {
     int ow = static_cast<int>(outcomeWidth);
     std::string table =
         Format("%-*s  %-*s  %4s  %8s  %s\n", pw, "PORT", ow, "OUTCOME", "EXIT", "SECONDS", "LOG");
-    for (const PortResult& result : results) {
+    for (const FleetPortRecord& result : results) {
         table += Format("%-*s  %-*s  %4d  %8.1f  %s\n", pw, result.port.c_str(), ow,
                         OutcomeText(result).c_str(), result.exitStatus, result.seconds,
                         result.log.c_str());
@@ -310,10 +310,10 @@ std::string DescribeFleetTable(const std::vector<PortResult>& results) {
     return table;
 }
 
-int FleetExitStatus(const std::vector<PortResult>& results) {
+int FleetExitStatus(const std::vector<FleetPortRecord>& results) {
     bool allCompleted = true;
     bool noneOpened = !results.empty();
-    for (const PortResult& result : results) {
+    for (const FleetPortRecord& result : results) {
         allCompleted = allCompleted && result.outcome == PortOutcome::Completed;
         noneOpened = noneOpened && result.outcome == PortOutcome::NotOpened;
     }
@@ -384,7 +384,7 @@ bool Prepare(const FleetCommandLine& commandLine, const std::string& tarnix, std
 
 // The table on standard output, unless the event lines have it; then on standard error.
 int Finish(const FleetCommandLine& commandLine, const FleetRunFacts& facts,
-           const std::vector<PortResult>& results, bool eventsOnStdout) {
+           const std::vector<FleetPortRecord>& results, bool eventsOnStdout) {
     fprintf(eventsOnStdout ? stderr : stdout, "\n%s", DescribeFleetTable(results).c_str());
     if (!commandLine.jsonFile.empty() &&
         !WriteTextFile(commandLine.jsonFile, FleetReportJson(facts, results))) {
@@ -423,7 +423,7 @@ int RunFleet(const FleetCommandLine& commandLine) {
     if (output.events != nullptr && !output.eventsOnStdout) {
         fclose(output.events);
     }
-    std::vector<PortResult> results;
+    std::vector<FleetPortRecord> results;
     for (const PortRun& run : runs) {
         results.push_back(run.result);
     }

@@ -176,11 +176,11 @@ TEST(LastOutcomeFigures, ReadsTheFiguresOfTheLastOutcomeLine) {
 
 TEST(FleetReport, GivesNullForWhatIsAbsentAndUtcTimes) {
     EXPECT_EQ(IsoUtcTime(1796825318), "2026-12-09T14:08:38Z");
-    PortResult failed;
+    FleetPortRecord failed;
     failed.port = "COM3";
     failed.outcome = PortOutcome::NotOpened;
     failed.startTime = failed.endTime = 0;
-    PortResult done = failed;
+    FleetPortRecord done = failed;
     done.reason = "why";
     done.figures = {.found = true, .commands = 5, .dataBytes = 6};
     std::string json = FleetReportJson({}, {failed, done});
