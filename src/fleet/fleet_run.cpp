@@ -38,6 +38,8 @@ struct FleetOutput {
     bool live = false;
     FILE* events = nullptr;  // none when null
     bool eventsOnStdout = false;
+    // The event lines or the report (--json -) have standard output: no status lines there.
+    bool stdoutTaken = false;
     double estimateSeconds = 0;  // tarnix-check's for the file
     Clock::time_point started;
 };
@@ -246,7 +248,7 @@ bool PollPort(PortRun* run, const FleetOutput& output) {
         return false;
     }
     Conclude(run, exitStatus, output);
-    if (!output.live && !output.eventsOnStdout) {
+    if (!output.live && !output.stdoutTaken) {
         printf("%s\n", StatusLine(*run, output.estimateSeconds).c_str());
         fflush(stdout);
     }
@@ -354,6 +356,7 @@ FleetRunFacts GatherRunFacts(const FleetCommandLine& commandLine, const FileChec
 // The events file opened ("-": standard output); false when it cannot be.
 bool OpenEvents(const FleetCommandLine& commandLine, FleetOutput* output) {
     output->eventsOnStdout = commandLine.eventsFile == "-";
+    output->stdoutTaken = output->eventsOnStdout || commandLine.jsonFile == "-";
     if (output->eventsOnStdout) {
         output->events = stdout;
     } else if (!commandLine.eventsFile.empty()) {
@@ -363,8 +366,8 @@ bool OpenEvents(const FleetCommandLine& commandLine, FleetOutput* output) {
             return false;
         }
     }
-    // Event lines on standard output leave no room for the live lines.
-    output->live = OutputIsTerminal() && !output->eventsOnStdout;
+    // Event lines or a report on standard output leave no room for the live lines.
+    output->live = OutputIsTerminal() && !output->stdoutTaken;
     output->started = Clock::now();
     return true;
 }
@@ -382,13 +385,23 @@ bool Prepare(const FleetCommandLine& commandLine, const std::string& tarnix, std
     return true;
 }
 
-// The table on standard output, unless the event lines have it; then on standard error.
+// The report in its file, or on standard output for "-".
+bool WriteReport(const std::string& path, const std::string& json) {
+    if (path == "-") {
+        return fputs(json.c_str(), stdout) >= 0 && fflush(stdout) == 0;
+    }
+    return WriteTextFile(path, json);
+}
+
+// The table on standard output, unless the event lines or the report have it; then on
+// standard error.
 int Finish(const FleetCommandLine& commandLine, const FleetRunFacts& facts,
-           const std::vector<FleetPortRecord>& results, bool eventsOnStdout) {
-    fprintf(eventsOnStdout ? stderr : stdout, "\n%s", DescribeFleetTable(results).c_str());
+           const std::vector<FleetPortRecord>& results, bool stdoutTaken) {
+    fprintf(stdoutTaken ? stderr : stdout, "\n%s", DescribeFleetTable(results).c_str());
     if (!commandLine.jsonFile.empty() &&
-        !WriteTextFile(commandLine.jsonFile, FleetReportJson(facts, results))) {
-        fprintf(stderr, "tarnix-fleet: cannot write %s\n", commandLine.jsonFile.c_str());
+        !WriteReport(commandLine.jsonFile, FleetReportJson(facts, results))) {
+        std::string where = commandLine.jsonFile == "-" ? "standard output" : commandLine.jsonFile;
+        fprintf(stderr, "tarnix-fleet: cannot write %s\n", where.c_str());
         return EXIT_FLEET_NOT_ALL;
     }
     return FleetExitStatus(results);
@@ -427,5 +440,5 @@ int RunFleet(const FleetCommandLine& commandLine) {
     for (const PortRun& run : runs) {
         results.push_back(run.result);
     }
-    return Finish(commandLine, facts, results, output.eventsOnStdout);
+    return Finish(commandLine, facts, results, output.stdoutTaken);
 }

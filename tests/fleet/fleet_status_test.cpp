@@ -117,6 +117,9 @@ TEST(FleetCommandLine, RefusesWhatTarnixWouldMisread) {
     EXPECT_FALSE(parses({"-v", "f.upd", "1"}));
     EXPECT_FALSE(parses({"f.upd"}));
     EXPECT_FALSE(parses({"--verbose", "f.upd", "1"}));
+    EXPECT_FALSE(parses({"--json", "a", "--json", "b", "f.upd", "1"}));
+    EXPECT_TRUE(parses({"--json", "-", "--events", "e", "f.upd", "1"}));
+    EXPECT_FALSE(parses({"--json", "-", "--events", "-", "f.upd", "1"}));
 }
 
 struct LeftCase {
