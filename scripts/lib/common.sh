@@ -3,6 +3,10 @@
 
 TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
+# apt-get waits for the package manager's lock (another installation, unattended upgrades)
+# instead of failing at once.
+APT_LOCK_WAIT=(-o DPkg::Lock::Timeout=600)
+
 # Installs the Debian packages that are missing, when run as root; otherwise names them.
 ensure_packages() {
     local missing=()
@@ -18,8 +22,9 @@ ensure_packages() {
         return 1
     fi
     echo "Installing ${missing[*]} ..."
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    apt-get "${APT_LOCK_WAIT[@]}" update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get "${APT_LOCK_WAIT[@]}" install -y -qq \
+        --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 ensure_build_tools() {

@@ -18,18 +18,14 @@ struct CheckCommandLine {
     std::vector<std::string> files;
 };
 
-// The value of the option `arg` (argv[*i]) of the bench programs: after '=' in "--name=value",
-// otherwise the next argument, which *i then moves on to. False when none is left.
-bool TakeOptionValue(int argc, const char* const* argv, int* i, const std::string& arg,
-                     std::string* value);
-
 // Reads "0" or "1" as tarnix's ProgMode. False for anything else.
 bool ParseModeArgument(const std::string& text, CheckMode* mode);
 
-// Reads a time in milliseconds (reply latency, host time): a number from 0 to 10000.
+// Reads a time in milliseconds (reply latency, host time): a plain decimal number ("16",
+// "0.1") from 0 to 10000.
 bool ParseMillisecondsArgument(const std::string& text, double* milliseconds);
 
-// False, with *error set, for a malformed command line. "--help" and "--version" need no
-// file.
+// False, with *error set, for a malformed command line (options.h: also an option with a
+// value given twice). "--help" and "--version" need no file.
 bool ParseCheckCommandLine(int argc, const char* const* argv, CheckCommandLine* commandLine,
                            std::string* error);

@@ -4,8 +4,6 @@
 
 #include "update_check.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -15,6 +13,7 @@
 
 #include "hex_digits.h"
 #include "record_plan.h"
+#include "regular_file.h"
 #include "transfer_common.h"
 #include "update_file.h"
 
@@ -438,21 +437,21 @@ FileCheck CheckUpdateFile(const std::string& path, const CheckOptions& options) 
     FileCheck refused;
     refused.file = path;
     refused.mode = options.mode;
-    // As tarnix does: fopen() of a FIFO would wait for a writer for ever.
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0) {
-        AddFault(&refused, 0, std::string("cannot open: ") + strerror(errno));
-        return refused;
+    // By tarnix's own rule (OpenRegularFile), so that what is refused here tarnix refuses too.
+    RegularFile file = OpenRegularFile(path.c_str());
+    switch (file.refusal) {
+        case FileRefusal::None:
+            break;
+        case FileRefusal::NotFound:
+        case FileRefusal::NotOpened:
+            AddFault(&refused, 0, std::string("cannot open: ") + strerror(file.error));
+            return refused;
+        case FileRefusal::NotRegular:
+        case FileRefusal::NotRegularWhenOpened:
+            AddFault(&refused, 0, "not a regular file: tarnix refuses it");
+            return refused;
     }
-    if (!S_ISREG(status.st_mode)) {
-        AddFault(&refused, 0, "not a regular file: tarnix refuses it");
-        return refused;
-    }
-    FILE* stream = fopen(path.c_str(), "rb");
-    if (stream == nullptr) {
-        AddFault(&refused, 0, std::string("cannot open: ") + strerror(errno));
-        return refused;
-    }
+    FILE* stream = file.stream;
     FileCheck check = CheckStream(path, stream, options);
     fclose(stream);
     return check;

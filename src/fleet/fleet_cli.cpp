@@ -4,6 +4,7 @@
 
 #include "check_cli.h"
 #include "hex_digits.h"
+#include "options.h"
 #include "port_choice.h"
 
 namespace {
@@ -16,7 +17,12 @@ bool IsModNr(const std::string& text) {
     return std::all_of(text.begin() + 2, text.end(), [](char c) { return HexDigitValue(c) >= 0; });
 }
 
-bool ApplyOption(const std::string& name, const std::string& value, FleetCommandLine* line) {
+const OptionSpec FLEET_OPTIONS[] = {
+    {"--help", false, "-h"}, {"--version"},       {"--no-check"},   {"--modnr", true},
+    {"--mode", true},        {"--log-dir", true}, {"--json", true}, {"--events", true},
+};
+
+bool ApplyValue(const std::string& name, const std::string& value, FleetCommandLine* line) {
     if (name == "--modnr") {
         line->modNr = value;
         return IsModNr(value);
@@ -32,6 +38,21 @@ bool ApplyOption(const std::string& name, const std::string& value, FleetCommand
         line->jsonFile = value;
     }
     return !value.empty();
+}
+
+bool ApplyFleetOption(const std::string& name, const std::string& value, FleetCommandLine* line,
+                      std::string* error) {
+    if (name == "--help") {
+        line->help = true;
+    } else if (name == "--version") {
+        line->version = true;
+    } else if (name == "--no-check") {
+        line->check = false;
+    } else if (!ApplyValue(name, value, line)) {
+        *error = "bad value '" + value + "' for " + name;
+        return false;
+    }
+    return true;
 }
 
 // Each port by tarnix's own rule, so that what the fleet passes on is what tarnix will open.
@@ -58,39 +79,22 @@ bool CheckPorts(const std::vector<std::string>& ports, std::string* error) {
 
 bool ParseFleetCommandLine(int argc, const char* const* argv, FleetCommandLine* commandLine,
                            std::string* error) {
+    auto apply = [commandLine](const std::string& name, const std::string& value,
+                               std::string* fault) {
+        return ApplyFleetOption(name, value, commandLine, fault);
+    };
     std::vector<std::string> operands;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        std::string name = arg.substr(0, arg.find('='));
-        std::string value;
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            operands.push_back(arg);
-        } else if (arg == "--") {
-            optionsEnded = true;
-        } else if (arg == "--help" || arg == "-h") {
-            commandLine->help = true;
-        } else if (arg == "--version") {
-            commandLine->version = true;
-        } else if (arg == "--no-check") {
-            commandLine->check = false;
-        } else if (name == "--modnr" || name == "--mode" || name == "--log-dir" ||
-                   name == "--json" || name == "--events") {
-            if (!TakeOptionValue(argc, argv, &i, arg, &value)) {
-                *error = "option '" + name + "' needs a value";
-                return false;
-            }
-            if (!ApplyOption(name, value, commandLine)) {
-                *error = "bad value '" + value + "' for " + name;
-                return false;
-            }
-        } else {
-            *error = "unknown option '" + arg + "'";
-            return false;
-        }
+    if (!ReadCommandLine(argc, argv, FLEET_OPTIONS, apply, &operands, error)) {
+        return false;
     }
     if (commandLine->help || commandLine->version) {
         return true;
+    }
+    // Standard output holds one of them whole: event lines and a report mixed would serve
+    // neither reader.
+    if (commandLine->jsonFile == "-" && commandLine->eventsFile == "-") {
+        *error = "--json - and --events - cannot both write to standard output";
+        return false;
     }
     if (operands.size() < 2) {
         *error = operands.empty() ? "no file and no port" : "no port";

@@ -10,7 +10,7 @@
 namespace {
 
 const char USAGE[] =
-    "Usage: tarnix-fleet [--modnr 0xNN] [--mode 0|1] [--log-dir DIR] [--json FILE]\n"
+    "Usage: tarnix-fleet [--modnr 0xNN] [--mode 0|1] [--log-dir DIR] [--json FILE|-]\n"
     "                    [--events FILE|-] [--no-check] FILE PORT...\n"
     "Checks FILE as tarnix-check does, then loads it into the module on every PORT at once,\n"
     "running one tarnix (the one installed beside tarnix-fleet) per port.\n"
@@ -20,8 +20,9 @@ const char USAGE[] =
     "  --log-dir DIR   where each tarnix's output goes, as DIR/<port>.log (default: a new\n"
     "                  folder tarnix-fleet-YYYYMMDD-HHMMSS under the current one)\n"
     "  --json FILE     also write the final report as JSON to FILE (format 2)\n"
-    "  --events FILE   write one JSON line per start, progress and end as the run goes\n"
     "                  (-: standard output, then no live lines and the table on stderr)\n"
+    "  --events FILE   write one JSON line per start, progress and end as the run goes\n"
+    "                  (-: standard output, as for --json; not both on standard output)\n"
     "  --no-check      do not check FILE first\n"
     "  --help, -h      show this text\n"
     "  --version       show the version\n"

@@ -17,6 +17,7 @@
 
 #include "exit_status.h"
 #include "fleet_process.h"
+#include "posix_io.h"
 
 extern char** environ;
 
@@ -122,8 +123,8 @@ bool ProcessEnded(FleetProcess* process, int* exitStatus) {
         return true;
     }
     int status = 0;
-    pid_t result = waitpid(static_cast<pid_t>(process->id), &status, WNOHANG);
-    if (result == 0 || (result < 0 && errno == EINTR)) {
+    pid_t result = WaitPidRetrying(static_cast<pid_t>(process->id), &status, WNOHANG);
+    if (result == 0) {
         return false;
     }
     if (result < 0) {

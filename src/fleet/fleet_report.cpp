@@ -67,7 +67,7 @@ std::string FigureMembers(const OutcomeFigures& figures) {
 }
 
 // The port, outcome and exit status lead, in this order, as in format 1.
-std::string PortJson(const PortResult& result) {
+std::string PortJson(const FleetPortRecord& result) {
     std::string json = "{";
     json += JsonStringMember("port", result.port);
     json += RawMember("outcome", JsonQuote(OutcomeName(result.outcome)));
@@ -112,7 +112,7 @@ std::string IsoUtcTime(std::time_t time) {
     return text;
 }
 
-std::string FleetReportJson(const FleetRunFacts& run, const std::vector<PortResult>& results) {
+std::string FleetReportJson(const FleetRunFacts& run, const std::vector<FleetPortRecord>& results) {
     std::string json = "{";
     json += FileMembers(run.file);
     json += ", ";
@@ -133,7 +133,7 @@ std::string ProgressEventJson(const std::string& port, long percent, std::time_t
     return EventJson("progress", port, RawMember("percent", std::to_string(percent)), time);
 }
 
-std::string EndEventJson(const PortResult& result, std::time_t time) {
+std::string EndEventJson(const FleetPortRecord& result, std::time_t time) {
     std::string members = RawMember("outcome", JsonQuote(OutcomeName(result.outcome)));
     members += RawMember("exit_status", std::to_string(result.exitStatus));
     return EventJson("end", result.port, members, time);

@@ -14,7 +14,8 @@
 // figures, and a null reason where there is none.
 inline constexpr int FLEET_REPORT_FORMAT = 2;
 
-struct PortResult {
+// One port of a fleet run, as the table, the report and the end event show it.
+struct FleetPortRecord {
     std::string port;
     std::string log;
     std::string logPath;  // the log's absolute path
@@ -57,9 +58,9 @@ struct FleetRunFacts {
 std::string IsoUtcTime(std::time_t time);
 
 // The whole report, one object with a "ports" array.
-std::string FleetReportJson(const FleetRunFacts& run, const std::vector<PortResult>& results);
+std::string FleetReportJson(const FleetRunFacts& run, const std::vector<FleetPortRecord>& results);
 
 // One event line each, newline included.
 std::string StartEventJson(const std::string& port, std::time_t time);
 std::string ProgressEventJson(const std::string& port, long percent, std::time_t time);
-std::string EndEventJson(const PortResult& result, std::time_t time);
+std::string EndEventJson(const FleetPortRecord& result, std::time_t time);

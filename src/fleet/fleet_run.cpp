@@ -24,7 +24,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int POLL_MILLISECONDS = 100;
 
 struct PortRun {
-    PortResult result;
+    FleetPortRecord result;
     FleetProcess process;
     Clock::time_point started;
     LogProgress progress;
@@ -38,6 +38,8 @@ struct FleetOutput {
     bool live = false;
     FILE* events = nullptr;  // none when null
     bool eventsOnStdout = false;
+    // The event lines or the report (--json -) have standard output: no status lines there.
+    bool stdoutTaken = false;
     double estimateSeconds = 0;  // tarnix-check's for the file
     Clock::time_point started;
 };
@@ -117,7 +119,7 @@ void FollowLog(PortRun* run, const FleetOutput& output) {
 }
 
 void Conclude(PortRun* run, int exitStatus, const FleetOutput& output) {
-    PortResult& result = run->result;
+    FleetPortRecord& result = run->result;
     FollowLog(run, output);
     std::string log = ReadWholeFile(result.log);
     result.exitStatus = exitStatus;
@@ -181,7 +183,7 @@ void DrawLiveLines(const std::vector<PortRun>& runs, const FleetOutput& output, 
 // The device and adapter behind the port, as they were at the start: an adapter pulled out
 // during the run is still named in the report.
 void IdentifyPort(const std::string& port, const std::vector<SerialPortInfo>& known,
-                  PortResult* result) {
+                  FleetPortRecord* result) {
     PortChoice choice;
     if (!ParsePortChoice(port, PlatformPortForms(), &choice)) {
         return;
@@ -246,7 +248,7 @@ bool PollPort(PortRun* run, const FleetOutput& output) {
         return false;
     }
     Conclude(run, exitStatus, output);
-    if (!output.live && !output.eventsOnStdout) {
+    if (!output.live && !output.stdoutTaken) {
         printf("%s\n", StatusLine(*run, output.estimateSeconds).c_str());
         fflush(stdout);
     }
@@ -282,7 +284,7 @@ bool WriteTextFile(const std::string& path, const std::string& text) {
     return static_cast<bool>(out.flush());
 }
 
-std::string OutcomeText(const PortResult& result) {
+std::string OutcomeText(const FleetPortRecord& result) {
     std::string text = OutcomeName(result.outcome);
     return result.reason.empty() || result.outcome == PortOutcome::Interrupted
                ? text
@@ -291,10 +293,10 @@ std::string OutcomeText(const PortResult& result) {
 
 }  // namespace
 
-std::string DescribeFleetTable(const std::vector<PortResult>& results) {
+std::string DescribeFleetTable(const std::vector<FleetPortRecord>& results) {
     size_t portWidth = 4;
     size_t outcomeWidth = 7;
-    for (const PortResult& result : results) {
+    for (const FleetPortRecord& result : results) {
         portWidth = std::max(portWidth, result.port.size());
         outcomeWidth = std::max(outcomeWidth, OutcomeText(result).size());
     }
@@ -302,7 +304,7 @@ std::string DescribeFleetTable(const std::vector<PortResult>& results) {
     int ow = static_cast<int>(outcomeWidth);
     std::string table =
         Format("%-*s  %-*s  %4s  %8s  %s\n", pw, "PORT", ow, "OUTCOME", "EXIT", "SECONDS", "LOG");
-    for (const PortResult& result : results) {
+    for (const FleetPortRecord& result : results) {
         table += Format("%-*s  %-*s  %4d  %8.1f  %s\n", pw, result.port.c_str(), ow,
                         OutcomeText(result).c_str(), result.exitStatus, result.seconds,
                         result.log.c_str());
@@ -310,10 +312,10 @@ std::string DescribeFleetTable(const std::vector<PortResult>& results) {
     return table;
 }
 
-int FleetExitStatus(const std::vector<PortResult>& results) {
+int FleetExitStatus(const std::vector<FleetPortRecord>& results) {
     bool allCompleted = true;
     bool noneOpened = !results.empty();
-    for (const PortResult& result : results) {
+    for (const FleetPortRecord& result : results) {
         allCompleted = allCompleted && result.outcome == PortOutcome::Completed;
         noneOpened = noneOpened && result.outcome == PortOutcome::NotOpened;
     }
@@ -354,6 +356,7 @@ FleetRunFacts GatherRunFacts(const FleetCommandLine& commandLine, const FileChec
 // The events file opened ("-": standard output); false when it cannot be.
 bool OpenEvents(const FleetCommandLine& commandLine, FleetOutput* output) {
     output->eventsOnStdout = commandLine.eventsFile == "-";
+    output->stdoutTaken = output->eventsOnStdout || commandLine.jsonFile == "-";
     if (output->eventsOnStdout) {
         output->events = stdout;
     } else if (!commandLine.eventsFile.empty()) {
@@ -363,8 +366,8 @@ bool OpenEvents(const FleetCommandLine& commandLine, FleetOutput* output) {
             return false;
         }
     }
-    // Event lines on standard output leave no room for the live lines.
-    output->live = OutputIsTerminal() && !output->eventsOnStdout;
+    // Event lines or a report on standard output leave no room for the live lines.
+    output->live = OutputIsTerminal() && !output->stdoutTaken;
     output->started = Clock::now();
     return true;
 }
@@ -382,13 +385,23 @@ bool Prepare(const FleetCommandLine& commandLine, const std::string& tarnix, std
     return true;
 }
 
-// The table on standard output, unless the event lines have it; then on standard error.
+// The report in its file, or on standard output for "-".
+bool WriteReport(const std::string& path, const std::string& json) {
+    if (path == "-") {
+        return fputs(json.c_str(), stdout) >= 0 && fflush(stdout) == 0;
+    }
+    return WriteTextFile(path, json);
+}
+
+// The table on standard output, unless the event lines or the report have it; then on
+// standard error.
 int Finish(const FleetCommandLine& commandLine, const FleetRunFacts& facts,
-           const std::vector<PortResult>& results, bool eventsOnStdout) {
-    fprintf(eventsOnStdout ? stderr : stdout, "\n%s", DescribeFleetTable(results).c_str());
+           const std::vector<FleetPortRecord>& results, bool stdoutTaken) {
+    fprintf(stdoutTaken ? stderr : stdout, "\n%s", DescribeFleetTable(results).c_str());
     if (!commandLine.jsonFile.empty() &&
-        !WriteTextFile(commandLine.jsonFile, FleetReportJson(facts, results))) {
-        fprintf(stderr, "tarnix-fleet: cannot write %s\n", commandLine.jsonFile.c_str());
+        !WriteReport(commandLine.jsonFile, FleetReportJson(facts, results))) {
+        std::string where = commandLine.jsonFile == "-" ? "standard output" : commandLine.jsonFile;
+        fprintf(stderr, "tarnix-fleet: cannot write %s\n", where.c_str());
         return EXIT_FLEET_NOT_ALL;
     }
     return FleetExitStatus(results);
@@ -423,9 +436,9 @@ int RunFleet(const FleetCommandLine& commandLine) {
     if (output.events != nullptr && !output.eventsOnStdout) {
         fclose(output.events);
     }
-    std::vector<PortResult> results;
+    std::vector<FleetPortRecord> results;
     for (const PortRun& run : runs) {
         results.push_back(run.result);
     }
-    return Finish(commandLine, facts, results, output.eventsOnStdout);
+    return Finish(commandLine, facts, results, output.stdoutTaken);
 }

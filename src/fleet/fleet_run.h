@@ -10,10 +10,10 @@
 #include "fleet_status.h"
 
 // The final table, one line per port, with a heading.
-std::string DescribeFleetTable(const std::vector<PortResult>& results);
+std::string DescribeFleetTable(const std::vector<FleetPortRecord>& results);
 
 // 0 only when every port completed; 2 when no port could be opened; 1 otherwise.
-int FleetExitStatus(const std::vector<PortResult>& results);
+int FleetExitStatus(const std::vector<FleetPortRecord>& results);
 
 // Runs the fleet as the command line asks and returns the exit status.
 int RunFleet(const FleetCommandLine& commandLine);

@@ -10,6 +10,7 @@
 
 #include "config_file.h"
 #include "file_stamp.h"
+#include "posix_io.h"
 
 struct ConfigFile {
     int fd = -1;
@@ -54,19 +55,12 @@ bool GetConfigFileSize(ConfigFile* file, uint64_t* size) {
 }
 
 bool ReadConfigFileBlock(ConfigFile* file, uint8_t* buffer, uint32_t capacity, uint32_t* count) {
-    *count = 0;
-    while (*count < capacity) {
-        ssize_t result = read(file->fd, buffer + *count, capacity - *count);
-        if (result < 0 && errno == EINTR) {
-            continue;
-        }
-        if (result < 0) {
-            return false;
-        }
-        if (result == 0) {
-            break;
-        }
-        *count += static_cast<uint32_t>(result);
+    size_t taken = 0;
+    int error = ReadFull(file->fd, buffer, capacity, &taken);
+    *count = static_cast<uint32_t>(taken);
+    if (error != 0) {
+        errno = error;  // for PrintConfigFileError's perror()
+        return false;
     }
     return true;
 }

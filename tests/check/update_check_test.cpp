@@ -327,6 +327,10 @@ TEST_F(CheckProgram, ExitStatusSaysWhetherEveryFileIsSound) {
                                                  {"--mode", "2", example},
                                                  {"--latency", "x", example},
                                                  {"--host-time", "-1", example},
+                                                 {"--host-time", "-0", example},
+                                                 {"--latency", " 1", example},
+                                                 {"--latency", "0x10", example},
+                                                 {"--latency=1", "--latency=2", example},
                                                  {"--frobnicate", example}}) {
         launch.args = args;
         EXPECT_EQ(RunProgram(launch).exitCode, 64);

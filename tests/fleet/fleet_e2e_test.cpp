@@ -251,6 +251,22 @@ TEST_F(Fleet, NoPortOpenedExitsTwo) {
               std::string::npos);
 }
 
+// "--json -": standard output holds the report alone, for a pipe into a JSON reader; the port
+// lines stay off it and the table goes to standard error.
+TEST_F(Fleet, ReportOnStandardOutputIsTheReportAlone) {
+    std::vector<ModuleProcess> modules{StartModule(dir_, {"--expect", EXAMPLE})};
+    std::vector<std::string> command = FleetCommand(EXAMPLE, modules);
+    command[4] = "-";  // the value of --json
+    ProgramRun fleet = RunFleet(command);
+    FinishModule(&modules[0]);
+    EXPECT_EQ(fleet.exitCode, 0) << DescribeRun(fleet);
+    EXPECT_TRUE(IsJson(fleet.stdoutText)) << fleet.stdoutText;
+    EXPECT_NE(ReportEntry(fleet.stdoutText, modules[0].port).find("\"outcome\": \"completed\""),
+              std::string::npos)
+        << fleet.stdoutText;
+    EXPECT_NE(fleet.stderrText.find("PORT "), std::string::npos) << fleet.stderrText;
+}
+
 // A port name that is not UTF-8 once made the whole report unreadable to any JSON parser.
 TEST_F(Fleet, ReportIsValidUtf8AndGivesBackAPortNameThatIsNot) {
     if (!PythonAvailable()) {

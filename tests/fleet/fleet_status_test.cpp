@@ -117,6 +117,9 @@ TEST(FleetCommandLine, RefusesWhatTarnixWouldMisread) {
     EXPECT_FALSE(parses({"-v", "f.upd", "1"}));
     EXPECT_FALSE(parses({"f.upd"}));
     EXPECT_FALSE(parses({"--verbose", "f.upd", "1"}));
+    EXPECT_FALSE(parses({"--json", "a", "--json", "b", "f.upd", "1"}));
+    EXPECT_TRUE(parses({"--json", "-", "--events", "e", "f.upd", "1"}));
+    EXPECT_FALSE(parses({"--json", "-", "--events", "-", "f.upd", "1"}));
 }
 
 struct LeftCase {
@@ -176,11 +179,11 @@ TEST(LastOutcomeFigures, ReadsTheFiguresOfTheLastOutcomeLine) {
 
 TEST(FleetReport, GivesNullForWhatIsAbsentAndUtcTimes) {
     EXPECT_EQ(IsoUtcTime(1796825318), "2026-12-09T14:08:38Z");
-    PortResult failed;
+    FleetPortRecord failed;
     failed.port = "COM3";
     failed.outcome = PortOutcome::NotOpened;
     failed.startTime = failed.endTime = 0;
-    PortResult done = failed;
+    FleetPortRecord done = failed;
     done.reason = "why";
     done.figures = {.found = true, .commands = 5, .dataBytes = 6};
     std::string json = FleetReportJson({}, {failed, done});

@@ -72,8 +72,9 @@ std::vector<std::string> ShortRecordFile() {
 }
 
 // The same run against a plain module, against one whose replies are slow (a USB adapter's
-// default latency timer), and against one with a NAK waiting in the port's input before the
-// program opens it: purged with the opening, not read as the reply to Start nor met as a stray.
+// default latency timer: the bytes on the line are the same), and against one with a NAK waiting in
+// the port's input before the program opens it: purged with the opening, not read as the reply to
+// Start nor met as a stray.
 TEST_F(UpdateProgram, RecordModePutsExactlyTheseBytesOnTheLineAndPrintsProgress) {
     std::vector<std::string> lines = ShortRecordFile();
     std::string content = BuildUpdateFile(256, lines);
@@ -102,8 +103,10 @@ TEST_F(UpdateProgram, RecordModePutsExactlyTheseBytesOnTheLineAndPrintsProgress)
                               "; 9 commands, " + std::to_string(3 * 44 + lines[2].size() + 1) +
                               " data bytes, ";
         EXPECT_EQ(run.stderrText.rfind(outcome, 0), 0u) << run.stderrText;
-        EXPECT_EQ(run.stderrText.find("latency timer") != std::string::npos, config == &slow)
-            << run.stderrText;
+        // Whether the latency hint follows depends on the measured replies, and so on how busy
+        // the machine is: DescribeUpdateOutcome's own test gives it numbers. Here, only that
+        // the replies were counted.
+        EXPECT_NE(run.stderrText.find(", mean reply "), std::string::npos) << run.stderrText;
         EXPECT_EQ(run.stderrText.find("unexpected byte"), std::string::npos) << run.stderrText;
         EXPECT_EQ(!run.module.sent.empty() && run.module.sent[0] == 0x15, config == &byteWaiting);
     }

@@ -5,6 +5,7 @@
 // returns why it ended; none prints.
 
 #include <poll.h>
+#include <sys/types.h>
 #include <time.h>
 
 #include <cstddef>
@@ -13,6 +14,14 @@
 // receives the count written, also on failure. Returns 0, or the errno that ended the write (EIO
 // when the device took nothing).
 int WriteAll(int fd, const void* data, size_t length, size_t* written);
+
+// Reads until `capacity` bytes are in or the file ends, continuing after a partial read and
+// after a signal. *count receives the count read, also on failure. Returns 0, or the errno
+// that ended the read.
+int ReadFull(int fd, void* buffer, size_t capacity, size_t* count);
+
+// waitpid(), resumed after a signal; its result, with errno as waitpid() left it.
+pid_t WaitPidRetrying(pid_t pid, int* status, int options);
 
 enum class ReadEnd {
     Data,         // `count` bytes were read

@@ -2,6 +2,7 @@
 
 #include "posix_io.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,6 +21,33 @@ int WriteAll(int fd, const void* data, size_t length, size_t* written) {
         *written += static_cast<size_t>(result);
     }
     return 0;
+}
+
+int ReadFull(int fd, void* buffer, size_t capacity, size_t* count) {
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    *count = 0;
+    while (*count < capacity) {
+        ssize_t result = read(fd, bytes + *count, capacity - *count);
+        if (result < 0 && errno == EINTR) {
+            continue;
+        }
+        if (result < 0) {
+            return errno;
+        }
+        if (result == 0) {
+            break;
+        }
+        *count += static_cast<size_t>(result);
+    }
+    return 0;
+}
+
+pid_t WaitPidRetrying(pid_t pid, int* status, int options) {
+    pid_t result = 0;
+    do {
+        result = waitpid(pid, status, options);
+    } while (result < 0 && errno == EINTR);
+    return result;
 }
 
 ReadOutcome ReadSome(int fd, void* buffer, size_t capacity) {

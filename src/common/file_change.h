@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 
 // The size and times of an open file, as the platform gives them. Equal stamps: nothing was
 // written. Different ones: something may have been (also a touch, a rename, a new link).
@@ -31,3 +33,32 @@ inline void AddToContentHash(ContentHash* hash, const void* data, size_t count) 
     }
     hash->bytes += count;
 }
+
+// An open file as the change check reads it again; each function is false when it fails.
+struct FileRereader {
+    std::function<bool(FileStamp* stamp)> readStamp;
+    std::function<bool()> rewind;
+    std::function<bool(uint8_t* buffer, size_t wanted, size_t* count)> read;
+};
+
+// The rereader of a stdio stream (ReadOpenFileStamp, fseek, fread).
+FileRereader StreamRereader(FILE* stream);
+
+// What was sent of a file so far: the file's stamp when it last held it, and its bytes.
+struct SentFile {
+    FileStamp stamp;
+    ContentHash sent;
+};
+
+enum class ChangeCheck {
+    BetweenReads,  // read again only when the stamp moved: cheap enough before every read
+    AtEnd,         // read again whatever the stamp says: a stamp can stay over a rewrite
+};
+
+// True when the file no longer begins with the bytes sent (also when it can no longer be read
+// that far). Between reads a stamp that is the one last seen, or none to be had, means
+// nothing was written: false, nothing read. A new stamp (a touch as well as a rewrite) is kept
+// in sent->stamp and the file's start read again and compared. After a comparison that found
+// the bytes sent, the reading position is just after them: the caller goes on from there in
+// the file as it is now.
+bool FileChangedWhileSent(const FileRereader& file, SentFile* sent, ChangeCheck when);
