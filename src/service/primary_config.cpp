@@ -28,8 +28,7 @@ struct DownloadSource {
     uint32_t size = 0;
     std::string timeText;
     std::string fileName;
-    FileStamp stamp;              // the file's stamp when it last held what was sent
-    ContentHash sent;             // the bytes sent so far
+    SentFile sentFile;            // the bytes sent so far, and the file's stamp then
     unsigned long discarded = 0;  // stray bytes discarded before the commands and blocks
 };
 
@@ -75,8 +74,8 @@ DownloadOutcome DescribeSource(DownloadSource* source) {
         return DownloadOutcome::SizeInvalid;
     }
     source->size = static_cast<uint32_t>(size);
-    if (!GetConfigFileStamp(source->file, &source->stamp)) {
-        source->stamp = FileStamp{};  // the comparison of the content at the end remains
+    if (!GetConfigFileStamp(source->file, &source->sentFile.stamp)) {
+        source->sentFile.stamp = FileStamp{};  // the comparison of the content at the end remains
     }
     if (GetLastWriteTime(source->file, &source->timeText) == 0) {
         printf("GetLastWriteTime failed !\n");
@@ -149,41 +148,30 @@ void PrintFileNotAsSent(const char* path, const std::string& reason) {
 
 const char* const FILE_CHANGED = "the file changed while it was being sent";
 
-// Reads the file again from its start, as many bytes as `expected` counts, and compares them
-// with it. The reading position is left just after those bytes.
-bool ConfigFileStartMatches(ConfigFile* file, const ContentHash& expected) {
-    if (!RewindConfigFile(file)) {
-        return false;
-    }
-    ContentHash again;
-    uint8_t buffer[4096];
-    while (again.bytes < expected.bytes) {
-        uint64_t left = expected.bytes - again.bytes;
-        uint32_t wanted = left < sizeof buffer ? static_cast<uint32_t>(left) : sizeof buffer;
-        uint32_t count = 0;
-        if (!ReadConfigFileBlock(file, buffer, wanted, &count) || count == 0) {
-            return false;
-        }
-        AddToContentHash(&again, buffer, count);
-    }
-    return again == expected;
+// The configuration file as the change check reads it again.
+FileRereader ConfigFileRereader(ConfigFile* file) {
+    return {.readStamp = [file](FileStamp* stamp) { return GetConfigFileStamp(file, stamp); },
+            .rewind = [file] { return RewindConfigFile(file); },
+            .read =
+                [file](uint8_t* buffer, size_t wanted, size_t* count) {
+                    uint32_t got = 0;
+                    bool read =
+                        ReadConfigFileBlock(file, buffer, static_cast<uint32_t>(wanted), &got);
+                    *count = got;
+                    return read;
+                }};
 }
 
-// Between two blocks. A stamp that is still the one last seen means nothing was written; a
-// new one (a touch as well as a rewrite) has the bytes sent so far compared with the file.
-// When they are still its start, the download goes on in the file as it is now.
+// Between two blocks: when the bytes sent so far are still the file's start, the download goes
+// on in the file as it is now.
 bool SentPartStillInFile(DownloadSource* source) {
-    FileStamp now;
-    if (!GetConfigFileStamp(source->file, &now) || now == source->stamp) {
-        return true;
-    }
-    source->stamp = now;
-    return ConfigFileStartMatches(source->file, source->sent);
+    return !FileChangedWhileSent(ConfigFileRereader(source->file), &source->sentFile,
+                                 ChangeCheck::BetweenReads);
 }
 
 // After the size announced in the header: the file must end there, as a file that grows is
 // refused by tarnix, and hold what was sent, before the download is closed.
-DownloadOutcome CheckFileAsSent(const DownloadSource& source) {
+DownloadOutcome CheckFileAsSent(DownloadSource& source) {
     uint8_t extra = 0;
     uint32_t count = 0;
     if (!ReadConfigFileBlock(source.file, &extra, 1, &count)) {
@@ -196,7 +184,8 @@ DownloadOutcome CheckFileAsSent(const DownloadSource& source) {
                            "the file grew beyond its " + std::to_string(source.size) + " bytes");
         return DownloadOutcome::FileReadFailed;
     }
-    if (!ConfigFileStartMatches(source.file, source.sent)) {
+    if (FileChangedWhileSent(ConfigFileRereader(source.file), &source.sentFile,
+                             ChangeCheck::AtEnd)) {
         PrintFileNotAsSent(source.path, FILE_CHANGED);
         return DownloadOutcome::FileReadFailed;
     }
@@ -221,7 +210,7 @@ DownloadOutcome ReadNextBlock(DownloadSource* source, uint32_t sent, uint8_t* bl
                static_cast<unsigned long>(source->size), source->path);
         return DownloadOutcome::FileReadFailed;
     }
-    AddToContentHash(&source->sent, block, *count);
+    AddToContentHash(&source->sentFile.sent, block, *count);
     return DownloadOutcome::Completed;
 }
 

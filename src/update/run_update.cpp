@@ -1,7 +1,5 @@
 #include "run_update.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -16,6 +14,7 @@
 #include "port.h"
 #include "port_choice.h"
 #include "port_texts.h"
+#include "regular_file.h"
 #include "run_report.h"
 #include "standard_streams.h"
 #include "transfer.h"
@@ -39,32 +38,26 @@ void ReportFileRefused(const char* fileName, const char* reason) {
     fprintf(stderr, "%s: %s: %s\n", PROGRAM, fileName, reason);
 }
 
-// Only a regular file has a size to show progress against and an end to reach. Anything else
-// is refused before it is opened: fopen() of a FIFO would wait for a writer for ever. The
-// check is repeated on the open stream, in case the name was replaced in between.
+const char* RefusalReason(const RegularFile& file) {
+    switch (file.refusal) {
+        case FileRefusal::NotRegular:
+            return "not a regular file";
+        case FileRefusal::NotRegularWhenOpened:
+            return "not a regular file, or its size cannot be known";
+        default:
+            return strerror(file.error);
+    }
+}
+
 FILE* OpenUpdateFile(const char* fileName, uint32_t* size) {
-    struct stat status {};
-    if (stat(fileName, &status) != 0) {
-        ReportFileRefused(fileName, strerror(errno));
-        return nullptr;
-    }
-    if (!S_ISREG(status.st_mode)) {
-        ReportFileRefused(fileName, "not a regular file");
-        return nullptr;
-    }
-    FILE* stream = fopen(fileName, "rb");
-    if (stream == nullptr) {
-        ReportFileRefused(fileName, strerror(errno));
-        return nullptr;
-    }
-    if (fstat(fileno(stream), &status) != 0 || !S_ISREG(status.st_mode)) {
-        fclose(stream);
-        ReportFileRefused(fileName, "not a regular file, or its size cannot be known");
+    RegularFile file = OpenRegularFile(fileName);
+    if (file.stream == nullptr) {
+        ReportFileRefused(fileName, RefusalReason(file));
         return nullptr;
     }
     // The module protocol counts in 32 bits.
-    *size = static_cast<uint32_t>(status.st_size);
-    return stream;
+    *size = static_cast<uint32_t>(file.size);
+    return file.stream;
 }
 
 UpdateResult TransferFile(Port& port, const RunSettings& settings) {

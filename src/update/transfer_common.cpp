@@ -24,60 +24,36 @@ void ExpectFileSize(UpdateLine* line, uint32_t fileSize, uint32_t alreadyRead) {
 
 void WatchFileContent(UpdateLine* line, FILE* stream, std::span<const uint8_t> readBefore) {
     line->watched = true;
-    if (!ReadOpenFileStamp(stream, &line->stamp)) {
-        line->stamp = FileStamp{};
+    line->read = SentFile{};
+    if (!ReadOpenFileStamp(stream, &line->read.stamp)) {
+        line->read.stamp = FileStamp{};
     }
-    line->readSoFar = ContentHash{};
-    AddToContentHash(&line->readSoFar, readBefore.data(), readBefore.size());
+    AddToContentHash(&line->read.sent, readBefore.data(), readBefore.size());
 }
 
 namespace {
 
-// Reads the file again from its start, as many bytes as `expected` counts, and compares them
-// with it. The stream is left just after those bytes.
-bool FileStartMatches(FILE* stream, const ContentHash& expected) {
-    if (fseek(stream, 0, SEEK_SET) != 0) {
-        return false;
-    }
-    ContentHash again;
-    uint8_t buffer[4096];
-    while (again.bytes < expected.bytes) {
-        size_t wanted = sizeof buffer;
-        if (expected.bytes - again.bytes < wanted) {
-            wanted = static_cast<size_t>(expected.bytes - again.bytes);
-        }
-        size_t count = fread(buffer, 1, wanted, stream);
-        if (count == 0) {
-            return false;
-        }
-        AddToContentHash(&again, buffer, count);
-    }
-    return again == expected;
-}
-
-// Between two reads. A stamp that is still the one last seen means nothing was written; a new
-// one (a touch as well as a rewrite) has the bytes read so far compared with the file. When
-// they are still its start, reading goes on where it was, in the file as it is now.
+// Between two reads: a file whose stamp moved has the bytes read so far compared with it.
+// When they are still its start, reading goes on where it was, in the file as it is now.
 bool ReadSoFarStillInFile(FILE* stream, UpdateLine* line) {
-    FileStamp now;
-    if (!ReadOpenFileStamp(stream, &now) || now == line->stamp) {
-        return true;
-    }
-    line->stamp = now;
-    if (!FileStartMatches(stream, line->readSoFar)) {
+    FileStamp before = line->read.stamp;
+    if (FileChangedWhileSent(StreamRereader(stream), &line->read, ChangeCheck::BetweenReads)) {
         return false;
     }
-    // The character read ahead was taken from the file but is not yet in the hash.
-    for (uint64_t i = line->readSoFar.bytes; i < line->position; ++i) {
-        getc(stream);
+    if (line->read.stamp != before) {
+        // Read again up to what was hashed; the character read ahead is not yet in the hash.
+        for (uint64_t i = line->read.sent.bytes; i < line->position; ++i) {
+            getc(stream);
+        }
     }
     return true;
 }
 
 // At the end of the file: it must hold exactly what was read, nothing changed and nothing
 // more. The end-of-file indicator is set again, as the callers' loops expect.
-bool WholeFileStillAsRead(FILE* stream, const UpdateLine& line) {
-    return FileStartMatches(stream, line.readSoFar) && getc(stream) == EOF;
+bool WholeFileStillAsRead(FILE* stream, UpdateLine* line) {
+    return !FileChangedWhileSent(StreamRereader(stream), &line->read, ChangeCheck::AtEnd) &&
+           getc(stream) == EOF;
 }
 
 // The next character: the one read ahead first, then the stream. A character past the
@@ -161,9 +137,9 @@ LineRead CheckWatchedContent(FILE* stream, UpdateLine* line, LineRead read) {
     if (!line->watched || read == LineRead::ReadError) {
         return read;
     }
-    AddToContentHash(&line->readSoFar, line->text, line->length);
+    AddToContentHash(&line->read.sent, line->text, line->length);
     bool atEnd = feof(stream) && line->ahead == EOF;
-    if (atEnd && !WholeFileStillAsRead(stream, *line)) {
+    if (atEnd && !WholeFileStillAsRead(stream, line)) {
         line->fault = ReadFault::Changed;
         return LineRead::ReadError;
     }

@@ -36,8 +36,7 @@ struct UpdateLine {
     ReadFault fault = ReadFault::None;
     int error = 0;          // errno of a stream error
     bool watched = false;   // set by WatchFileContent
-    FileStamp stamp;        // the file's stamp when it last held what was read
-    ContentHash readSoFar;  // every line handed out, and what was read before them
+    SentFile read;          // every line handed out, and what was read before them
 };
 
 enum class LineRead { Line, EndOfFile, ReadError };
