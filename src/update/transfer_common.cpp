@@ -270,6 +270,28 @@ bool TransferMustStop(TransferRun* run) {
     return false;
 }
 
+bool ForwardEachLine(TransferRun* run, const std::function<LineStep()>& handle) {
+    FILE* stream = run->source.stream;
+    while (!feof(stream)) {
+        if (TransferMustStop(run)) {
+            return false;
+        }
+        LineRead read = ReadUpdateLine(stream, &run->line);
+        if (read == LineRead::ReadError) {
+            PrintReadError(run);
+            return false;
+        }
+        if (read == LineRead::EndOfFile) {
+            PrintDone(run);
+            break;
+        }
+        if (handle() == LineStep::Stop) {
+            return false;
+        }
+    }
+    return true;
+}
+
 ExchangeResult SendCommandForReply(TransferRun* run, uint8_t cmd) {
     ExchangeResult exchange = ExchangeCommand(run->port, cmd, run->modNr);
     PrintPortNotes(exchange.notes);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <span>
 
 #include "exchange.h"
@@ -34,9 +35,9 @@ struct UpdateLine {
     bool sizeKnown = false;  // set by ExpectFileSize
     uint32_t fileSize = 0;
     ReadFault fault = ReadFault::None;
-    int error = 0;          // errno of a stream error
-    bool watched = false;   // set by WatchFileContent
-    SentFile read;          // every line handed out, and what was read before them
+    int error = 0;         // errno of a stream error
+    bool watched = false;  // set by WatchFileContent
+    SentFile read;         // every line handed out, and what was read before them
 };
 
 enum class LineRead { Line, EndOfFile, ReadError };
@@ -85,6 +86,17 @@ void PrintReadError(TransferRun* run);
 // Prints a message about the line, then the line buffer as it stands and a line end.
 __attribute__((format(printf, 2, 3))) void ReportLine(const UpdateLine& line, const char* format,
                                                       ...);
+
+// What the handling of one line decided.
+enum class LineStep { Continue, Stop };
+
+// The read loop of both modes: reads the file line by line and hands each line to `handle`,
+// until the end of the file. False when `handle` stopped, the transfer had to stop
+// (TransferMustStop), or a line could not be read (the file ending before the size taken at
+// its opening, or changing, included; reported). A last line without a line end sets the
+// end-of-file indicator as it is read, so the loop ends after it without the done line: the
+// done line belongs to the read that finds nothing more.
+bool ForwardEachLine(TransferRun* run, const std::function<LineStep()>& handle);
 
 // True when the transfer must stop before its next command: an interrupt has arrived (the
 // safe point takes it, interrupts.h) or the port hung up; noted as the failure.

@@ -14,7 +14,7 @@ struct RecordTransfer {
     BlockState block;
 };
 
-enum class Step { Continue, Stop };
+using Step = LineStep;
 
 // The message of a rejected Program command names the record that made it go out.
 const char* ProgramRejection(RecordKind kind) {
@@ -81,34 +81,6 @@ Step HandleRecordLine(RecordTransfer* transfer) {
     return Step::Continue;
 }
 
-// Forwards the records until the end of the file. False when anything was rejected, a record
-// did not fit the line buffer, or a line could not be read (the file ending before the size
-// taken at its opening, or changing, included). A last line without a line end sets the
-// end-of-file indicator as it is read, so the loop ends after it without the done line: the
-// done line belongs to the read that finds nothing more.
-bool ForwardAllRecords(RecordTransfer* transfer) {
-    TransferRun* run = &transfer->run;
-    FILE* stream = run->source.stream;
-    while (!feof(stream)) {
-        if (TransferMustStop(run)) {
-            return false;
-        }
-        LineRead read = ReadUpdateLine(stream, &run->line);
-        if (read == LineRead::ReadError) {
-            PrintReadError(run);
-            return false;
-        }
-        if (read == LineRead::EndOfFile) {
-            PrintDone(run);
-            break;
-        }
-        if (HandleRecordLine(transfer) == Step::Stop) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // The header check says only that the CRC is wrong; the commonest cause gets a name.
 void PrintHeaderHint(const UpdateSource& source, const UpdateHeaderCheck& header) {
     if (!LooksLikeHexWithoutHeader(header)) {
@@ -131,7 +103,7 @@ void ForwardRecordsBetweenStartAndEnd(RecordTransfer* transfer, const UpdateHead
     ExpectFileSize(&run->line, run->source.size, static_cast<uint32_t>(UPDATE_HEADER_SIZE));
     WatchFileContent(&run->line, run->source.stream, header.bytes);
     PrintFirstProgress(run);
-    ForwardAllRecords(transfer);
+    ForwardEachLine(run, [transfer] { return HandleRecordLine(transfer); });
     if (run->port.hungUp) {
         NoteFailure(&run->result, UpdateOutcome::HungUp, run->line.number);
         return;
