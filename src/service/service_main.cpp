@@ -6,112 +6,18 @@
 
 #include "exit_status.h"
 #include "interrupts.h"
-#include "module_info.h"
 #include "port.h"
 #include "port_choice.h"
 #include "port_texts.h"
-#include "primary_config.h"
 #include "run_report.h"
 #include "service_cli.h"
+#include "service_run.h"
 #include "standard_streams.h"
 #include "tarnix_version.h"
 
 namespace {
 
 constexpr const char* PROGRAM = "tarnix-service";
-
-// Whether one operation succeeded, judged by what it observed, and the stray bytes its
-// exchanges discarded.
-struct OperationResult {
-    bool succeeded = false;
-    unsigned long discarded = 0;
-};
-
-OperationResult InfoResult(const InfoReply& reply) {
-    // A missed byte reads as 0x00, which an end marker or the checksum of an empty text accept.
-    return {reply.framed && reply.checksumMatched && !reply.missedByte, reply.discarded};
-}
-
-OperationResult StatusResult(const StatusReply& status) {
-    if (status.answered) {
-        printf("Status value : %d (0x%06X)\n", status.value, static_cast<unsigned>(status.value));
-    }
-    return {status.answered, status.discarded};
-}
-
-OperationResult DownloadResultOf(const DownloadResult& download) {
-    return {download.outcome == DownloadOutcome::Completed, download.discarded};
-}
-
-OperationResult RunOperation(Port& port, const ServiceOperation& operation) {
-    switch (operation.kind) {
-        case ServiceOperationKind::Info:
-            return InfoResult(ReadVeloxInfo(port));
-        case ServiceOperationKind::Flash:
-            return InfoResult(ReadFlashInfo(port));
-        case ServiceOperationKind::Status:
-            return StatusResult(ReadStatusValue(port));
-        case ServiceOperationKind::Param: {
-            CommandReply reply = SendParameterCommand(port, operation.value);
-            return {reply.acknowledged, reply.discarded};
-        }
-        case ServiceOperationKind::Result:
-            return {ReadResultByte(port) == 0, 0};
-        case ServiceOperationKind::Download:
-            return DownloadResultOf(DownloadPrimaryConfig(port, operation.path.c_str()));
-        case ServiceOperationKind::Pause:
-            Pause(operation.value);
-            return {true, 0};
-    }
-    return {};
-}
-
-void ReportNotRun(const char* what, size_t skipped) {
-    fflush(stdout);
-    fprintf(stderr, "%s: %s", PROGRAM, what);
-    if (skipped > 0) {
-        fprintf(stderr, "; %lu further operation%s not run", static_cast<unsigned long>(skipped),
-                skipped == 1 ? "" : "s");
-    }
-    fprintf(stderr, "\n");
-}
-
-// What one run did, for the outcome line at its end.
-struct ServiceRun {
-    size_t completed = 0;  // operations that succeeded
-    size_t stoppedAt = 0;  // index of the operation that failed or was not begun
-    unsigned long discarded = 0;
-    bool hungUp = false;  // the port's device or far side went away
-    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-};
-
-// Stops at the first failure: the bytes of a wrong reply may still be on their way and would
-// be taken for the answer to the next command. Stops before the next operation after an
-// interrupt.
-int RunOperations(Port& port, const std::vector<ServiceOperation>& operations, ServiceRun* run) {
-    for (size_t i = 0; i < operations.size(); ++i) {
-        run->stoppedAt = i;
-        if (StopAtSafePoint()) {
-            ReportNotRun("interrupted", operations.size() - i);
-            return EXIT_OPERATION_FAILED;
-        }
-        OperationResult result = RunOperation(port, operations[i]);
-        run->discarded += result.discarded;
-        if (!result.succeeded) {
-            std::string what = std::string(ServiceOperationName(operations[i].kind)) + " failed";
-            ReportNotRun(what.c_str(), operations.size() - i - 1);
-            return EXIT_OPERATION_FAILED;
-        }
-        // An interrupt cuts a pause short: the pause, not the operation after it, is where the
-        // run stopped.
-        if (operations[i].kind == ServiceOperationKind::Pause && StopAtSafePoint()) {
-            ReportNotRun("interrupted", operations.size() - i - 1);
-            return EXIT_OPERATION_FAILED;
-        }
-        run->completed++;
-    }
-    return EXIT_ALL_SUCCEEDED;
-}
 
 std::string DescribeStop(const ServiceCommandLine& commandLine, const ServiceRun& run) {
     const std::vector<ServiceOperation>& operations = commandLine.operations;
@@ -185,7 +91,6 @@ int main(int argc, char** argv) {
     ReleaseOnSecondInterrupt(&port);
     ServiceRun run;
     int status = RunOperations(port, commandLine.operations, &run);
-    run.hungUp = port.hungUp;
     PrintPortNotes(ClosePort(port));
     ReportRunEnd(run);
     ReportOutcome(commandLine, run, status);
