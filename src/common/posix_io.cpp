@@ -3,6 +3,7 @@
 #include "posix_io.h"
 
 #include <sys/wait.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -48,6 +49,24 @@ pid_t WaitPidRetrying(pid_t pid, int* status, int options) {
         result = waitpid(pid, status, options);
     } while (result < 0 && errno == EINTR);
     return result;
+}
+
+size_t SendAvailable(int fd, const void* data, size_t length, int* error) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    size_t sent = 0;
+    *error = 0;
+    while (sent < length) {
+        ssize_t result = send(fd, bytes + sent, length - sent, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (result < 0 && errno == EINTR) {
+            continue;
+        }
+        if (result < 0) {
+            *error = errno == EWOULDBLOCK ? EAGAIN : errno;
+            break;
+        }
+        sent += static_cast<size_t>(result);
+    }
+    return sent;
 }
 
 ReadOutcome ReadSome(int fd, void* buffer, size_t capacity) {

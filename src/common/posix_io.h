@@ -23,6 +23,11 @@ int ReadFull(int fd, void* buffer, size_t capacity, size_t* count);
 // waitpid(), resumed after a signal; its result, with errno as waitpid() left it.
 pid_t WaitPidRetrying(pid_t pid, int* status, int options);
 
+// Sends to a socket what it takes now without waiting (MSG_DONTWAIT, and MSG_NOSIGNAL: a
+// closed connection is an error, not a signal), continuing after a signal. The count taken;
+// *error is 0, EAGAIN when the socket takes nothing more now, or the errno that ended it.
+size_t SendAvailable(int fd, const void* data, size_t length, int* error);
+
 enum class ReadEnd {
     Data,         // `count` bytes were read
     EndOfFile,    // read() returned 0

@@ -1,6 +1,7 @@
 #include "rfc2217.h"
 
 #include <cstdio>
+#include <iterator>
 
 namespace {
 
@@ -88,11 +89,12 @@ bool IsComPortAnswer(uint8_t code) {
     return answerRange && !notification;
 }
 
-void AddSubnegotiationByte(TelnetDecoder* decoder, uint8_t byte) {
+void AddSubnegotiationByte(TelnetDecoder* decoder, uint8_t byte, ServerBytesResult* result) {
     if (decoder->subBytes.size() < MAX_SUBNEGOTIATION_BYTES) {
         decoder->subBytes.push_back(byte);
-    } else {
+    } else if (!decoder->subTooLong) {
         decoder->subTooLong = true;
+        result->fault = "the server sent a Telnet subnegotiation of more than 64 bytes";
     }
 }
 
@@ -124,7 +126,7 @@ void ScanCommand(TelnetDecoder* decoder, uint8_t byte, ServerBytesResult* result
 
 void ScanSubDataCommand(TelnetDecoder* decoder, uint8_t byte, ServerBytesResult* result) {
     if (byte == TELNET_IAC) {
-        AddSubnegotiationByte(decoder, TELNET_IAC);
+        AddSubnegotiationByte(decoder, TELNET_IAC, result);
         decoder->scan = TelnetScan::SubData;
     } else if (byte == TELNET_SE) {
         FinishSubnegotiation(decoder, result);
@@ -133,6 +135,7 @@ void ScanSubDataCommand(TelnetDecoder* decoder, uint8_t byte, ServerBytesResult*
         // A command inside a subnegotiation means its IAC SE was lost: the subnegotiation is
         // dropped and the command taken as it stands, so a negotiation is not swallowed.
         decoder->subBytes.clear();
+        decoder->subTooLong = false;
         ScanCommand(decoder, byte, result);
     }
 }
@@ -162,7 +165,7 @@ void ScanByte(TelnetDecoder* decoder, uint8_t byte, ServerBytesResult* result) {
             if (byte == TELNET_IAC) {
                 decoder->scan = TelnetScan::SubDataCommand;
             } else {
-                AddSubnegotiationByte(decoder, byte);
+                AddSubnegotiationByte(decoder, byte, result);
             }
             return;
         case TelnetScan::SubDataCommand:
@@ -191,14 +194,66 @@ std::string Hex(uint8_t byte) {
     return text;
 }
 
-// A value as a reader knows it: the baud rate as a number, a one-byte value as a number, any
-// other shape byte by byte.
+// The meaning of a one-byte value where RFC 2217 gives it one in words; nullptr otherwise.
+const char* ValueWords(uint8_t command, uint8_t value) {
+    static constexpr const char* PARITY[] = {"request", "none", "odd", "even", "mark", "space"};
+    static constexpr const char* STOPSIZE[] = {"request", "1", "2", "1.5"};
+    static constexpr const char* CONTROL[] = {"flow control request",
+                                              "no flow control",
+                                              "XON/XOFF flow control",
+                                              "hardware flow control",
+                                              "BREAK request",
+                                              "BREAK on",
+                                              "BREAK off",
+                                              "DTR request",
+                                              "DTR on",
+                                              "DTR off",
+                                              "RTS request",
+                                              "RTS on",
+                                              "RTS off",
+                                              "inbound flow control request",
+                                              "no inbound flow control",
+                                              "XON/XOFF inbound flow control",
+                                              "hardware inbound flow control",
+                                              "DCD flow control",
+                                              "DTR inbound flow control",
+                                              "DSR flow control"};
+    static constexpr const char* PURGE[] = {nullptr, "receive buffer", "transmit buffer",
+                                            "both buffers"};
+    auto pick = [value](const auto& names) -> const char* {
+        return value < std::size(names) ? names[value] : nullptr;
+    };
+    switch (command) {
+        case COM_PORT_SET_PARITY:
+            return pick(PARITY);
+        case COM_PORT_SET_STOPSIZE:
+            return pick(STOPSIZE);
+        case COM_PORT_SET_CONTROL:
+            return pick(CONTROL);
+        case COM_PORT_PURGE_DATA:
+            return pick(PURGE);
+        default:
+            return nullptr;
+    }
+}
+
+bool HasWordsForValues(uint8_t command) {
+    return command == COM_PORT_SET_PARITY || command == COM_PORT_SET_STOPSIZE ||
+           command == COM_PORT_SET_CONTROL || command == COM_PORT_PURGE_DATA;
+}
+
+// A value as a reader knows it: the baud rate and the data size as numbers, parity, stop size,
+// control and purge in words (an unknown code as "code 7"), any other shape byte by byte.
 std::string ValueText(uint8_t command, const std::vector<uint8_t>& value) {
     if (value.empty()) {
         return "nothing";
     }
     if (value.size() == 1) {
-        return std::to_string(value[0]);
+        const char* words = ValueWords(command, value[0]);
+        if (words != nullptr) {
+            return words;
+        }
+        return (HasWordsForValues(command) ? "code " : "") + std::to_string(value[0]);
     }
     if (command == COM_PORT_SET_BAUDRATE && value.size() == 4) {
         uint32_t rate = (uint32_t{value[0]} << 24) | (uint32_t{value[1]} << 16) |
@@ -318,4 +373,70 @@ std::string ComPortCommandName(uint8_t command) {
         return NAMES[command];
     }
     return "COM-PORT command " + std::to_string(command);
+}
+
+ComPortStanding BinaryStanding(const TelnetDecoder& decoder) {
+    ComPortStanding ours = StandingOf(decoder.ours[TELNET_OPTION_BINARY]);
+    ComPortStanding theirs = StandingOf(decoder.theirs[TELNET_OPTION_BINARY]);
+    if (ours == ComPortStanding::Refused || theirs == ComPortStanding::Refused) {
+        return ComPortStanding::Refused;
+    }
+    return ours == ComPortStanding::Agreed && theirs == ComPortStanding::Agreed
+               ? ComPortStanding::Agreed
+               : ComPortStanding::Undecided;
+}
+
+SettingsProgress StartSettings(const std::vector<ComPortMessage>& steps) {
+    return {steps, std::vector<bool>(steps.size(), false), ""};
+}
+
+namespace {
+
+// The first step of `command` that is (or is not) confirmed, equal to `ack` when `equal`.
+size_t FindStep(const SettingsProgress& progress, const ComPortMessage& ack, bool confirmed,
+                bool equal) {
+    for (size_t i = 0; i < progress.steps.size(); ++i) {
+        const ComPortMessage& step = progress.steps[i];
+        if (step.command == ack.command && progress.confirmed[i] == confirmed &&
+            (!equal || AckMatches(step, ack))) {
+            return i;
+        }
+    }
+    return progress.steps.size();
+}
+
+}  // namespace
+
+void TakeSettingAck(SettingsProgress* progress, const ComPortMessage& ack) {
+    size_t none = progress->steps.size();
+    size_t open = FindStep(*progress, ack, false, true);
+    if (open != none) {
+        progress->confirmed[open] = true;
+        return;
+    }
+    if (FindStep(*progress, ack, true, true) != none) {
+        return;  // a late duplicate of an answer already taken
+    }
+    size_t refused = FindStep(*progress, ack, false, false);
+    if (refused != none && progress->mismatch.empty()) {
+        progress->mismatch = DescribeAckMismatch(progress->steps[refused], ack);
+    }
+}
+
+bool AllSettingsConfirmed(const SettingsProgress& progress) {
+    for (bool confirmed : progress.confirmed) {
+        if (!confirmed) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string FirstUnconfirmedSetting(const SettingsProgress& progress) {
+    for (size_t i = 0; i < progress.steps.size(); ++i) {
+        if (!progress.confirmed[i]) {
+            return DescribeComPortStep(progress.steps[i]);
+        }
+    }
+    return "";
 }

@@ -103,8 +103,9 @@ enum class TelnetScan : uint8_t {
     SubDataCommand,  // after IAC inside a subnegotiation
 };
 
-// A subnegotiation longer than this is none the client cares about (a COM-PORT answer has at
-// most 5 bytes); it is read to its end and dropped, so the buffer never grows past this.
+// A COM-PORT answer has at most 5 bytes, and no option this client takes part in has longer
+// subnegotiations: one longer than this is a protocol fault. The buffer never grows past it,
+// and the rest of such a subnegotiation is read to its end and dropped.
 inline constexpr size_t MAX_SUBNEGOTIATION_BYTES = 64;
 
 struct TelnetDecoder {
@@ -128,6 +129,9 @@ struct ServerBytesResult {
     std::vector<uint8_t> answers;      // negotiation answers to send back to the server
     std::vector<ComPortMessage> acks;  // COM-PORT answers, in the order received
     ComPortStanding comPort = ComPortStanding::Undecided;  // after these bytes
+    // Set when these bytes broke the protocol (a subnegotiation over MAX_SUBNEGOTIATION_BYTES):
+    // what happened, in words. The connection cannot be trusted after it.
+    const char* fault = nullptr;
 };
 
 // Decodes the next `count` bytes read from the server. The bytes may be cut anywhere: what a
@@ -137,18 +141,41 @@ struct ServerBytesResult {
 // sides) are refused once each; a request that changes nothing gets no answer.
 ServerBytesResult DecodeServerBytes(TelnetDecoder* decoder, const uint8_t* bytes, size_t count);
 
+// Telnet BINARY in both directions: Agreed once the server has agreed to both of the
+// greeting's requests, Refused as soon as either is refused or later turned off (then CR and
+// NUL would no longer pass as they are), Undecided while an answer is missing.
+ComPortStanding BinaryStanding(const TelnetDecoder& decoder);
+
 // ---- Acknowledgements
 
 // Whether the server's answer confirms the step: the same command with the same value. A server
 // that cannot do what was asked answers with what it does (SET-STOPSIZE 2 answered with 1).
 bool AckMatches(const ComPortMessage& step, const ComPortMessage& ack);
 
-// "SET-STOPSIZE 2 was answered with 1", for the error message of an answer that does not
-// match; "" when it matches.
+// "SET-STOPSIZE 2 was answered with 1", "SET-PARITY none was answered with even", for the
+// error message of an answer that does not match; "" when it matches.
 std::string DescribeAckMismatch(const ComPortMessage& step, const ComPortMessage& ack);
 
-// "SET-BAUDRATE 115200", "SET-CONTROL 9": a step as the messages name it.
+// "SET-BAUDRATE 115200", "SET-PARITY none", "SET-CONTROL DTR off": a step as the messages name
+// it, each value in words where RFC 2217 gives it a meaning.
 std::string DescribeComPortStep(const ComPortMessage& step);
+
+// The settings of an open, sent together and acknowledged in any order: each acknowledgement
+// is checked against its own setting. An answer equal to a setting still open confirms it; one
+// equal to a setting already confirmed is a late duplicate and changes nothing; any other
+// answer is the refusal of the first open setting of its command.
+struct SettingsProgress {
+    std::vector<ComPortMessage> steps;
+    std::vector<bool> confirmed;  // one for each step
+    std::string mismatch;         // the first refusal in words ("" while none)
+};
+
+SettingsProgress StartSettings(const std::vector<ComPortMessage>& steps);
+void TakeSettingAck(SettingsProgress* progress, const ComPortMessage& ack);
+// True once every step is confirmed.
+bool AllSettingsConfirmed(const SettingsProgress& progress);
+// The first step still waiting for its acknowledgement, in words ("" when none).
+std::string FirstUnconfirmedSetting(const SettingsProgress& progress);
 
 // "SET-BAUDRATE", ..., or "COM-PORT command 77" for a code without a name here.
 std::string ComPortCommandName(uint8_t command);

@@ -49,6 +49,8 @@ struct Decoded {
     Bytes data, answers;
     std::vector<ComPortMessage> acks;
     ComPortStanding comPort = ComPortStanding::Undecided;
+    ComPortStanding binary = ComPortStanding::Undecided;
+    int faults = 0;
 };
 
 // Decodes the bytes in the pieces [0, cut) and [cut, end) (a cut of 0 feeds them whole), or
@@ -64,8 +66,10 @@ Decoded Decode(const Bytes& bytes, size_t cut) {
         decoded.answers.insert(decoded.answers.end(), r.answers.begin(), r.answers.end());
         decoded.acks.insert(decoded.acks.end(), r.acks.begin(), r.acks.end());
         decoded.comPort = r.comPort;
+        decoded.faults += r.fault != nullptr ? 1 : 0;
         start = end;
     }
+    decoded.binary = BinaryStanding(decoder);
     return decoded;
 }
 
@@ -159,8 +163,74 @@ TEST(Rfc2217Receive, AcksAtEveryCut) {
     };
     for (const auto& c : cases) {
         for (size_t cut = 0; cut <= c.in.size() + 1; ++cut) {
-            EXPECT_EQ(Decode(c.in, cut).acks, c.acks) << c.what << ", cut " << cut;
+            Decoded d = Decode(c.in, cut);
+            EXPECT_EQ(d.acks, c.acks) << c.what << ", cut " << cut;
+            // Past the bound a subnegotiation is a protocol fault, said once.
+            EXPECT_EQ(d.faults, c.what == std::string("too long dropped") ? 1 : 0) << c.what;
         }
+    }
+}
+
+TEST(Rfc2217Receive, BinaryStandingAtEveryCut) {
+    using enum ComPortStanding;
+    const struct {
+        const char* what;
+        Bytes in;
+        ComPortStanding binary;
+    } cases[] = {
+        {"nothing yet", {}, Undecided},
+        {"one way only", {IAC, DO, BIN}, Undecided},
+        {"both ways", {IAC, WILL, BIN, IAC, DO, BIN}, Agreed},
+        {"server refuses its side", {IAC, DO, BIN, IAC, WONT, BIN}, Refused},
+        {"server refuses ours", {IAC, DONT, BIN, IAC, WILL, BIN}, Refused},
+        {"turned off later", {IAC, WILL, BIN, IAC, DO, BIN, IAC, WONT, BIN}, Refused},
+    };
+    for (const auto& c : cases) {
+        for (size_t cut = 0; cut <= c.in.size() + 1; ++cut) {
+            EXPECT_EQ(Decode(c.in, cut).binary, c.binary) << c.what << ", cut " << cut;
+        }
+    }
+}
+
+// The settings go out together; each answer is checked against its own setting, whatever
+// order the answers come in, and a late duplicate never blames another setting.
+TEST(Rfc2217Settings, EachAnswerCheckedAgainstItsOwnSetting) {
+    const std::vector<ComPortMessage> steps = OpenSettingsSteps(115200);
+    const ComPortMessage rate = steps[0];
+    const struct {
+        const char* what;
+        std::vector<ComPortMessage> acks;
+        bool allConfirmed;
+        std::string mismatch, firstOpen;
+    } cases[] = {
+        {"in order", steps, true, "", ""},
+        {"reversed", {steps.rbegin(), steps.rend()}, true, "", ""},
+        {"none yet", {}, false, "", "SET-BAUDRATE 115200"},
+        {"duplicate of flow control while DTR off is open",
+         {rate, {2, {8}}, {3, {1}}, {4, {2}}, {5, {1}}, {5, {1}}},
+         false,
+         "",
+         "SET-CONTROL DTR off"},
+        {"DTR refused",
+         {rate, {5, {1}}, {5, {8}}},
+         false,
+         "SET-CONTROL DTR off was answered with DTR on",
+         "SET-DATASIZE 8"},
+        {"one stop bit",
+         {{4, {1}}},
+         false,
+         "SET-STOPSIZE 2 was answered with 1",
+         "SET-BAUDRATE 115200"},
+        {"unasked answers ignored", {{12, {1}}, {0, {}}}, false, "", "SET-BAUDRATE 115200"},
+    };
+    for (const auto& c : cases) {
+        SettingsProgress progress = StartSettings(steps);
+        for (const ComPortMessage& ack : c.acks) {
+            TakeSettingAck(&progress, ack);
+        }
+        EXPECT_EQ(AllSettingsConfirmed(progress), c.allConfirmed) << c.what;
+        EXPECT_EQ(progress.mismatch, c.mismatch) << c.what;
+        EXPECT_EQ(FirstUnconfirmedSetting(progress), c.firstOpen) << c.what;
     }
 }
 
@@ -175,7 +245,9 @@ TEST(Rfc2217Ack, MatchesAndMismatchesInWords) {
         {{4, {2}}, {4, {1}}, "SET-STOPSIZE 2 was answered with 1"},
         {rate, {1, {0x00, 0x00, 0x25, 0x80}}, "SET-BAUDRATE 115200 was answered with 9600"},
         {rate, {1, {0x00, 0x01, 0xC2}}, "SET-BAUDRATE 115200 was answered with 0x00 0x01 0xC2"},
-        {{5, {9}}, {3, {9}}, "SET-CONTROL 9 was answered with SET-PARITY 9"},
+        {{5, {9}}, {3, {9}}, "SET-CONTROL DTR off was answered with SET-PARITY code 9"},
+        {{3, {1}}, {3, {3}}, "SET-PARITY none was answered with even"},
+        {{5, {1}}, {5, {3}}, "SET-CONTROL no flow control was answered with hardware flow control"},
         {{2, {8}}, {2, {}}, "SET-DATASIZE 8 was answered with nothing"},
     };
     for (const auto& c : cases) {

@@ -190,7 +190,7 @@ TEST_F(RemotePort, FaultsOfTheFarSide) {
         std::string saying;
     };
     const Case cases[] = {
-        {FakeMode::NeverAcknowledges, 2, "no answer to its acknowledgement of SET-BAUDRATE"},
+        {FakeMode::NeverAcknowledges, 2, "no acknowledgement of SET-BAUDRATE 115200 within 3 s"},
         {FakeMode::OneStopBit, 2, "SET-STOPSIZE 2 was answered with 1"},
         {FakeMode::ClosesAfter, 1, "tarnix: the port's device was disconnected or hung up"},
     };

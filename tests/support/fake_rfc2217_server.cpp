@@ -25,6 +25,7 @@ using namespace telnet;
 
 struct FakeServerState {
     FakeServerOptions options;
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     int listenFd = -1;
     int wakeRead = -1;  // readable once StopFakeServer wants the thread to end
     int wakeWrite = -1;
@@ -53,8 +54,33 @@ struct Session {
     std::string sub;                // the subnegotiation so far, IAC IAC as one 0xFF
     PortSettings settings;
     size_t dataBytes = 0;
-    bool closing = false;  // ClosesAfter has reached its count
+    size_t receivedBytes = 0;
+    unsigned char lastData = 0;
+    bool closing = false;            // ClosesAfter (or closeAfterBytes) has reached its count
+    bool flooding = false;           // the flood has started
+    size_t flooded = 0;              // bytes of flood sent
+    std::string floodPending;        // the flood's bytes not yet taken by the client
+    bool floodStarted = false;       // the endless subnegotiation's head has gone
+    bool notReading = false;         // stopsReading has started
+    bool silentNow = false;          // silent has started
+    std::string firstControlAnswer;  // FakeAckFault::Duplicate: sent again at the end
 };
+
+const FakeServerOptions& Options(const Session* session) {
+    return session->server->options;
+}
+
+// The faults that start at `when`.
+void Trigger(Session* session, FakeWhen when) {
+    const FakeServerOptions& options = Options(session);
+    if (options.flood != FakeFlood::None && options.floodWhen == when) {
+        session->flooding = true;
+    }
+    if (options.stopWhen == when) {
+        session->notReading = session->notReading || options.stopsReading;
+        session->silentNow = session->silentNow || options.silent;
+    }
+}
 
 void SendAll(int fd, const std::string& bytes) {
     size_t sent = 0;
@@ -133,6 +159,39 @@ void NoteEndBeforeDtrOffAnswer(Session* session) {
     session->server->log.endedBeforeDtrOffAnswer = ended;
 }
 
+// Sends the answer, as the server's ack fault has it.
+void SendAnswer(Session* session, unsigned char command, const std::string& value,
+                std::string answer) {
+    const FakeServerOptions& options = Options(session);
+    bool dtrOff = command == SET_CONTROL && value == Bytes({CONTROL_DTR_OFF});
+    bool rtsOff = command == SET_CONTROL && value == Bytes({12});
+    if (options.ackFault == FakeAckFault::Missing && dtrOff) {
+        return;
+    }
+    if (options.ackFault == FakeAckFault::WrongParity && command == SET_PARITY) {
+        answer = Bytes({3});
+    }
+    if (options.ackFault == FakeAckFault::Late) {
+        // Ended early by StopFakeServer, so that a stopped server does not linger.
+        pollfd wake{session->server->wakeRead, POLLIN, 0};
+        poll(&wake, 1, options.ackDelayMs);
+    }
+    std::string message = Subnegotiation(command + SERVER_OFFSET, answer);
+    if (options.ackFault == FakeAckFault::Duplicate && command == SET_CONTROL) {
+        if (session->firstControlAnswer.empty()) {
+            session->firstControlAnswer = message;
+        }
+        message += message;
+    }
+    SendAll(session->fd, message);
+    if (rtsOff) {
+        if (options.ackFault == FakeAckFault::Duplicate) {
+            SendAll(session->fd, session->firstControlAnswer);
+        }
+        Trigger(session, FakeWhen::AfterSettings);
+    }
+}
+
 // The answer to one COM-PORT-OPTION command (option byte, command, value), or none.
 void OnCommand(Session* session, const std::string& sub) {
     {
@@ -160,13 +219,15 @@ void OnCommand(Session* session, const std::string& sub) {
     } else {
         return;  // FLOWCONTROL-SUSPEND/-RESUME and what RFC 2217 lacks: no answer
     }
-    SendAll(session->fd, Subnegotiation(command + SERVER_OFFSET, answer));
+    SendAnswer(session, command, value, answer);
 }
 
 // The options it wants were asked for at the start, so an answer to them needs no reply; any
 // other option is refused.
 void OnNegotiation(Session* session, unsigned char negotiation, unsigned char option) {
-    if (option == BINARY || option == COM_PORT_OPTION) {
+    bool wanted =
+        option == COM_PORT_OPTION || (option == BINARY && !Options(session).refusesBinary);
+    if (wanted) {
         return;
     }
     if (negotiation == WILL || negotiation == DO) {
@@ -181,11 +242,21 @@ void OnData(Session* session, unsigned char byte) {
     {
         std::lock_guard<std::mutex> lock(server->mutex);
         server->log.data += static_cast<char>(byte);
+        server->log.dataSeconds.push_back(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - server->started)
+                .count());
     }
     ++session->dataBytes;
-    if (byte == ETX) {
+    if (session->dataBytes == server->options.faultAfterDataBytes) {
+        Trigger(session, FakeWhen::AfterDataBytes);  // this byte's answer included
+    }
+    if (byte == ETX && !session->silentNow) {
         SendAll(session->fd, Bytes({ACK}));
     }
+    if (byte == 'F' && session->lastData == 0x02) {
+        Trigger(session, FakeWhen::AfterFinish);
+    }
+    session->lastData = byte;
     session->closing = server->options.mode == FakeMode::ClosesAfter &&
                        session->dataBytes >= server->options.closeAfterDataBytes;
 }
@@ -213,6 +284,9 @@ void OnSubByte(Session* session, unsigned char byte) {
 }
 
 void OnByte(Session* session, unsigned char byte) {
+    if (Options(session).rawTcp) {
+        return OnData(session, byte);
+    }
     switch (session->state) {
         case ReadState::Data:
             if (byte == IAC) {
@@ -251,25 +325,125 @@ bool AwaitReadable(FakeServerState* server, int fd) {
     return (fds[1].revents & POLLIN) == 0;
 }
 
-// Reads and answers until the client leaves, the test stops the server or ClosesAfter closes.
+// The flood's next bytes: whole Telnet sequences, so that a cut chunk is still sound.
+std::string FloodChunk(Session* session) {
+    std::string unit;
+    switch (Options(session).flood) {
+        case FakeFlood::Nop:
+            unit = Bytes({IAC, 241});
+            break;
+        case FakeFlood::Notifications:
+            unit = Bytes({IAC, SB, COM_PORT_OPTION, 106, 0x60, IAC, SE});
+            break;
+        case FakeFlood::EndlessSubnegotiation:
+            unit = "x";
+            if (!session->floodStarted) {
+                session->floodStarted = true;
+                return Bytes({IAC, SB, COM_PORT_OPTION, 106}) + std::string(4096, 'x');
+            }
+            break;
+        case FakeFlood::BinaryToggles:
+            unit = Bytes({IAC, WONT, BINARY, IAC, WILL, BINARY});
+            break;
+        default:
+            unit = "x";
+            break;
+    }
+    std::string chunk;
+    while (chunk.size() < 4096) {
+        chunk += unit;
+    }
+    return chunk;
+}
+
+// Sends what the client takes now of the flood; false once the client has gone.
+bool FloodSome(Session* session) {
+    const FakeServerOptions& options = Options(session);
+    if (session->floodPending.empty()) {
+        if (options.floodBytes != 0 && session->flooded >= options.floodBytes) {
+            session->flooding = false;
+            return true;
+        }
+        session->floodPending = FloodChunk(session);
+    }
+    ssize_t n = send(session->fd, session->floodPending.data(), session->floodPending.size(),
+                     MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n < 0) {
+        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    }
+    session->floodPending.erase(0, static_cast<size_t>(n));
+    session->flooded += static_cast<size_t>(n);
+    return true;
+}
+
+// Takes what arrived; false once the client has gone.
+bool ReadSome(Session* session) {
+    FakeServerState* server = session->server;
+    char buffer[4096];
+    ssize_t got = recv(session->fd, buffer, sizeof buffer, 0);
+    if (got <= 0) {
+        return false;
+    }
+    for (ssize_t i = 0; i < got && !session->closing; ++i) {
+        {
+            std::lock_guard<std::mutex> lock(server->mutex);
+            server->log.received += buffer[i];
+        }
+        OnByte(session, static_cast<unsigned char>(buffer[i]));
+        size_t closeAfter = server->options.closeAfterBytes;
+        session->closing =
+            session->closing || (closeAfter != 0 && ++session->receivedBytes >= closeAfter);
+        if (session->notReading) {
+            break;  // the rest of what was read counts as never read
+        }
+    }
+    return true;
+}
+
+// One round of the session: false once it has ended (the client gone, the test stopping it).
+bool ServeRound(Session* session) {
+    short events =
+        static_cast<short>((session->notReading ? 0 : POLLIN) | (session->flooding ? POLLOUT : 0));
+    pollfd fds[2] = {{session->fd, events, 0}, {session->server->wakeRead, POLLIN, 0}};
+    // A server that stops reading answers blindly every 50 us, so that the client fills the
+    // connection's buffers in a moment.
+    timespec blindPace{0, 50000};
+    int ready = ppoll(fds, 2, session->notReading ? &blindPace : nullptr, nullptr);
+    if (ready < 0) {
+        return errno == EINTR;
+    }
+    if ((fds[1].revents & POLLIN) != 0 || (fds[0].revents & (POLLERR | POLLHUP)) != 0) {
+        return false;
+    }
+    if (session->notReading) {
+        // A module that keeps answering frames it never got: the client
+        // keeps sending.
+        const std::string acks(2, static_cast<char>(ACK));
+        if (send(session->fd, acks.data(), acks.size(), MSG_DONTWAIT | MSG_NOSIGNAL) < 0 &&
+            errno != EAGAIN) {
+            return false;
+        }
+    }
+    if ((fds[0].revents & POLLOUT) != 0 && !FloodSome(session)) {
+        return false;
+    }
+    return (fds[0].revents & POLLIN) == 0 || ReadSome(session);
+}
+
+// Reads and answers until the client leaves, the test stops the server or the server closes.
 void ServeConnection(FakeServerState* server, int fd) {
     Session session;
     session.server = server;
     session.fd = fd;
-    SendAll(fd, Bytes({IAC, DO, COM_PORT_OPTION, IAC, WILL, BINARY, IAC, DO, BINARY}));
-    char buffer[4096];
-    while (!session.closing && AwaitReadable(server, fd)) {
-        ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-        if (got <= 0) {
-            break;
+    if (!server->options.rawTcp) {
+        std::string greeting = Bytes({IAC, DO, COM_PORT_OPTION});
+        if (!server->options.refusesBinary) {
+            greeting += Bytes({IAC, WILL, BINARY, IAC, DO, BINARY});
         }
-        for (ssize_t i = 0; i < got && !session.closing; ++i) {
-            {
-                std::lock_guard<std::mutex> lock(server->mutex);
-                server->log.received += buffer[i];
-            }
-            OnByte(&session, static_cast<unsigned char>(buffer[i]));
-        }
+        SendAll(fd, greeting);
+    }
+    Trigger(&session, FakeWhen::Connect);
+    while (!session.closing && ServeRound(&session)) {
     }
     if (session.closing) {
         // The listener first, so that the client finds no server when it sees the close.
@@ -346,6 +520,11 @@ FakeRfc2217Server StartFakeServer(const FakeServerOptions& options) {
             "the fake server cannot listen on " + options.host + ": " + std::strerror(errno);
         CloseState(server.state.get());
         return server;
+    }
+    if (options.stopsReading) {
+        // A small window, so that a client's writes are held up soon after the server stops.
+        int bytes = 65536;
+        setsockopt(server.state->listenFd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
     }
     server.state->wakeRead = wake[0];
     server.state->wakeWrite = wake[1];

@@ -128,6 +128,34 @@ enum class FakeMode {
     OneStopBit,         // answers every command with the value asked, but SET-STOPSIZE with 1
     ClosesAfter,        // answers as asked; after closeAfterDataBytes data bytes it closes the
                         // connection and stops listening: a server that goes away
+    Answers,            // answers as asked; the faults below change that
+};
+
+// What a flood sends, without end or for floodBytes bytes, as fast as the client takes it.
+enum class FakeFlood {
+    None,
+    Data,                   // data bytes ('x')
+    Nop,                    // IAC NOP
+    Notifications,          // NOTIFY-LINESTATE subnegotiations
+    EndlessSubnegotiation,  // IAC SB COM-PORT-OPTION and then never IAC SE
+    BinaryToggles,          // IAC WONT BINARY, IAC WILL BINARY, ...
+};
+
+// When a flood starts, or the server stops reading or answering data.
+enum class FakeWhen {
+    Connect,         // at once, during the option negotiation
+    AfterSettings,   // once the last setting of an open (SET-CONTROL RTS off) is answered
+    AfterDataBytes,  // after faultAfterDataBytes data bytes
+    AfterFinish,     // after the Finish command (STX 'F')
+};
+
+// How the answers to COM-PORT-OPTION commands go wrong.
+enum class FakeAckFault {
+    None,
+    Late,         // each answer ackDelayMs late
+    Missing,      // the answer to SET-CONTROL DTR off never comes
+    WrongParity,  // SET-PARITY answered with even parity
+    Duplicate,    // each SET-CONTROL answer sent twice, and the first one once more at the end
 };
 
 struct FakeServerOptions {
@@ -135,12 +163,26 @@ struct FakeServerOptions {
     std::size_t closeAfterDataBytes = 0;  // ClosesAfter only
     std::string host = "127.0.0.1";       // or "::1"
     int dtrOffAnswerDelayMs = 0;          // how long the answer to SET-CONTROL DTR off waits
+    // The faults of the server, for the tests of the bounds (Answers mode; all off by default).
+    bool rawTcp = false;         // a plain TCP port (socket://): no Telnet at all
+    bool refusesBinary = false;  // answers IAC WILL BINARY with DONT, and asks nothing
+    FakeFlood flood = FakeFlood::None;
+    FakeWhen floodWhen = FakeWhen::Connect;
+    std::size_t floodBytes = 0;  // 0: without end
+    bool stopsReading = false;   // from `stopWhen` on: reads nothing, sends an ACK a ms
+    bool silent = false;         // from `stopWhen` on: leaves every ETX unanswered
+    FakeWhen stopWhen = FakeWhen::AfterSettings;
+    std::size_t faultAfterDataBytes = 0;  // for FakeWhen::AfterDataBytes
+    FakeAckFault ackFault = FakeAckFault::None;
+    int ackDelayMs = 0;               // FakeAckFault::Late
+    std::size_t closeAfterBytes = 0;  // closes after this many bytes received in all (0: never)
 };
 
 // Everything the fake server received, over all its connections.
 struct FakeServerLog {
-    std::string received;  // every byte as it came, Telnet and RFC 2217 included
-    std::string data;      // the data bytes only, IAC IAC as one 0xFF
+    std::string received;             // every byte as it came, Telnet and RFC 2217 included
+    std::string data;                 // the data bytes only, IAC IAC as one 0xFF
+    std::vector<double> dataSeconds;  // when each data byte came, in seconds from the start
     // Each COM-PORT-OPTION subnegotiation, unescaped: the command byte, then its value
     // ("\x04\x02": SET-STOPSIZE 2).
     std::vector<std::string> commands;
