@@ -73,10 +73,12 @@ int SendBefore(NetworkLink* link, const std::vector<uint8_t>& bytes, Clock::time
         case SendEnd::Sent:
             return 0;
         case SendEnd::TimedOut:
+            link->sendFailed = true;
             return NoteFault(link, TimedOutError(),
                              "the server took nothing for " + Seconds(NET_WRITE_TIMEOUT_MS) +
                                  ": it has stopped reading");
         case SendEnd::Interrupted:
+            link->sendFailed = true;
             return NoteFault(link, sent.error,
                              "an interrupt ended a write the server did not take");
         case SendEnd::Failed:
@@ -364,7 +366,7 @@ PortDiscard DiscardLinkInput(NetworkLink* link) {
 }
 
 PortResult SendLinkData(NetworkLink* link, const uint8_t* data, size_t length, const char* call) {
-    if (link->faultError != 0) {
+    if (link->sendFailed) {
         return PortFailure(call, link->faultError);
     }
     std::vector<uint8_t> bytes = link->protocol == NetworkProtocol::Rfc2217
@@ -430,7 +432,8 @@ void CloseNetworkLink(NetworkLink* link) {
         return;
     }
     Clock::time_point deadline = After(NET_CLOSE_TIMEOUT_MS);
-    if (link->faultError == 0) {
+    link->inbox = NetworkInbox{};
+    if (!link->sendFailed) {
         bool goOn = link->dtrOffLength > 0
                         ? AwaitDtrOffAnswer(link, deadline)
                         : WaitSocketReadable(link->socket, NET_RAW_CLOSE_GRACE_MS, true).end !=
@@ -447,7 +450,7 @@ void ReleaseNetworkLinkAtOnce(NetworkLink* link) {
     if (link->socket.handle < 0) {
         return;
     }
-    if (link->dtrOffLength > 0 && link->faultError == 0) {
+    if (link->dtrOffLength > 0 && !link->sendFailed) {
         SendToSocketAtOnce(link->socket, link->dtrOff, link->dtrOffLength);
     }
     CloseSocket(&link->socket);

@@ -6,8 +6,10 @@
 // Everything a server can do is bounded here. Each wait ends at its deadline however many bytes
 // arrive meanwhile, and at an interrupt (interrupts.h) within 50 ms; what is received is held
 // up to NET_INBOX_BYTES; a server that sends more than a module ever would, or that stops
-// reading, breaks the protocol: the link then fails every later step at once with a protocol
-// fault (said once on standard error), as a port whose device has gone.
+// reading, breaks the protocol: the link then fails every later wait at once with a protocol
+// fault (said once on standard error), as a port whose device has gone; sending still goes on
+// after a fault of what the server sent (the Finish that releases the module, the DTR off), not
+// after one of sending.
 
 #include <cstddef>
 #include <cstdint>
@@ -48,8 +50,11 @@ struct NetworkLink {
     TelnetDecoder decoder;
     NetworkInbox inbox;
     bool opened = false;  // the open has ended: faults are said, Telnet BINARY must stay on
-    int faultError = 0;   // once set, every step fails with it
-    std::string fault;    // that fault in words
+    // Once set, every wait fails with it. A fault of what the server sends leaves sending
+    // possible (so that the module is still released); one of sending (`sendFailed`) does not.
+    int faultError = 0;
+    std::string fault;  // that fault in words
+    bool sendFailed = false;
     // DTR off, ready for the release from a signal handler, which may not build it.
     uint8_t dtrOff[16] = {};
     size_t dtrOffLength = 0;

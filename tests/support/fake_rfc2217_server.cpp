@@ -56,14 +56,15 @@ struct Session {
     size_t dataBytes = 0;
     size_t receivedBytes = 0;
     unsigned char lastData = 0;
-    bool closing = false;            // ClosesAfter (or closeAfterBytes) has reached its count
-    bool flooding = false;           // the flood has started
-    size_t flooded = 0;              // bytes of flood sent
-    std::string floodPending;        // the flood's bytes not yet taken by the client
-    bool floodStarted = false;       // the endless subnegotiation's head has gone
-    bool notReading = false;         // stopsReading has started
-    bool silentNow = false;          // silent has started
-    std::string firstControlAnswer;  // FakeAckFault::Duplicate: sent again at the end
+    bool closing = false;           // ClosesAfter (or closeAfterBytes) has reached its count
+    bool flooding = false;          // the flood has started
+    size_t flooded = 0;             // bytes of flood sent
+    std::string floodPending;       // the flood's bytes not yet taken by the client
+    bool floodStarted = false;      // the endless subnegotiation's head has gone
+    bool notReading = false;        // stopsReading has started
+    bool silentNow = false;         // silent has started
+    std::string lastControlAnswer;  // FakeAckFault::Duplicate: sent again before the next
+    bool clientEnded = false;       // the client ended its stream; a flood goes on
 };
 
 const FakeServerOptions& Options(const Session* session) {
@@ -178,16 +179,12 @@ void SendAnswer(Session* session, unsigned char command, const std::string& valu
     }
     std::string message = Subnegotiation(command + SERVER_OFFSET, answer);
     if (options.ackFault == FakeAckFault::Duplicate && command == SET_CONTROL) {
-        if (session->firstControlAnswer.empty()) {
-            session->firstControlAnswer = message;
-        }
-        message += message;
+        // A stale copy of the previous SET-CONTROL answer goes just before this one.
+        SendAll(session->fd, session->lastControlAnswer);
+        session->lastControlAnswer = message;
     }
     SendAll(session->fd, message);
     if (rtsOff) {
-        if (options.ackFault == FakeAckFault::Duplicate) {
-            SendAll(session->fd, session->firstControlAnswer);
-        }
         Trigger(session, FakeWhen::AfterSettings);
     }
 }
@@ -339,7 +336,7 @@ std::string FloodChunk(Session* session) {
             unit = "x";
             if (!session->floodStarted) {
                 session->floodStarted = true;
-                return Bytes({IAC, SB, COM_PORT_OPTION, 106}) + std::string(4096, 'x');
+                return Bytes({IAC, SB, COM_PORT_OPTION, 106}) + std::string(65536, 'x');
             }
             break;
         case FakeFlood::BinaryToggles:
@@ -349,31 +346,34 @@ std::string FloodChunk(Session* session) {
             unit = "x";
             break;
     }
+    // Large, so that the client's side of the connection is never empty while it lasts.
     std::string chunk;
-    while (chunk.size() < 4096) {
+    while (chunk.size() < 65536) {
         chunk += unit;
     }
     return chunk;
 }
 
-// Sends what the client takes now of the flood; false once the client has gone.
+// Sends the flood until the connection takes no more for now, so that the client's side is
+// never empty while the flood lasts; false once the client has gone.
 bool FloodSome(Session* session) {
     const FakeServerOptions& options = Options(session);
-    if (session->floodPending.empty()) {
-        if (options.floodBytes != 0 && session->flooded >= options.floodBytes) {
-            session->flooding = false;
-            return true;
+    for (;;) {
+        if (session->floodPending.empty()) {
+            if (options.floodBytes != 0 && session->flooded >= options.floodBytes) {
+                session->flooding = false;
+                return true;
+            }
+            session->floodPending = FloodChunk(session);
         }
-        session->floodPending = FloodChunk(session);
+        ssize_t n = send(session->fd, session->floodPending.data(), session->floodPending.size(),
+                         MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n < 0) {
+            return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+        }
+        session->floodPending.erase(0, static_cast<size_t>(n));
+        session->flooded += static_cast<size_t>(n);
     }
-    ssize_t n = send(session->fd, session->floodPending.data(), session->floodPending.size(),
-                     MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (n < 0) {
-        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-    }
-    session->floodPending.erase(0, static_cast<size_t>(n));
-    session->flooded += static_cast<size_t>(n);
-    return true;
 }
 
 // Takes what arrived; false once the client has gone.
@@ -381,6 +381,10 @@ bool ReadSome(Session* session) {
     FakeServerState* server = session->server;
     char buffer[4096];
     ssize_t got = recv(session->fd, buffer, sizeof buffer, 0);
+    if (got == 0 && session->flooding) {
+        session->clientEnded = true;  // a flood that goes on after the client's end of stream
+        return true;
+    }
     if (got <= 0) {
         return false;
     }

@@ -131,7 +131,8 @@ enum class FakeMode {
     Answers,            // answers as asked; the faults below change that
 };
 
-// What a flood sends, without end or for floodBytes bytes, as fast as the client takes it.
+// What a flood sends, without end or for floodBytes bytes, as fast as the client takes it, also
+// after the client has ended its stream.
 enum class FakeFlood {
     None,
     Data,                   // data bytes ('x')
