@@ -174,6 +174,12 @@ Scenario Draw(std::mt19937* rng) {
     return s;
 }
 
+// What the way out after a Ctrl-C may wait for: a write the far side does not take, a close it
+// does not answer.
+double WayOutSeconds(const Scenario& s) {
+    return (s.mayHoldWrite ? WRITE_S : 0) + (s.mayHoldClose ? CLOSE_S : 0);
+}
+
 // The run's deadline: every wait that the fault can make it sit out, each at its bound.
 double Deadline(const Scenario& s) {
     double waits = s.lineMode ? 1 : 2;  // line mode stops at the first failure; record sends End
@@ -182,8 +188,7 @@ double Deadline(const Scenario& s) {
     if (s.interruptAfterMs < 0) {
         return natural;
     }
-    double wayOut = (s.mayHoldWrite ? WRITE_S : 0) + (s.mayHoldClose ? CLOSE_S : 0);
-    return std::min(natural, s.interruptAfterMs / 1000.0 + INTERRUPT_S + wayOut);
+    return std::min(natural, s.interruptAfterMs / 1000.0 + INTERRUPT_S + WayOutSeconds(s));
 }
 
 std::string ReadFile(const std::string& path) {
@@ -346,6 +351,7 @@ int main(int argc, char** argv) {
     std::map<std::string, int> tried;
     int failed = 0, done = 0;
     double longestOverrun = -1e9;
+    double slowestInterrupt = 0;  // from the Ctrl-C to the end, less what the way out may take
     long peakKb = 0;
     auto start = Clock::now();
     for (int run = 0; run < runs; ++run) {
@@ -361,6 +367,10 @@ int main(int argc, char** argv) {
         ++done;
         ++tried[s.fault + (s.interruptAfterMs >= 0 ? " + Ctrl-C" : "")];
         longestOverrun = std::max(longestOverrun, outcome.seconds - Deadline(s));
+        if (s.interruptAfterMs >= 0 && outcome.exitCode == 130) {
+            slowestInterrupt = std::max(
+                slowestInterrupt, outcome.seconds - s.interruptAfterMs / 1000.0 - WayOutSeconds(s));
+        }
         peakKb = std::max(peakKb, outcome.peakKb);
         if (!wrong.empty()) {
             ++failed;

@@ -3,6 +3,11 @@
 // ends by itself with a clear failure (or, where the fault is harmless, completes); none is
 // left for the harness to kill at its time limit.
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -180,6 +185,68 @@ TEST_F(NetworkBounds, InterruptEndsTheOpen) {
     EXPECT_EQ(run.stdoutText.find("Opened "), std::string::npos) << run.stdoutText;
     EXPECT_NE(run.stderrText.find("interrupted while waiting for"), std::string::npos)
         << run.stderrText;
+}
+
+// A name server on 127.0.0.1:53 that takes every query and answers none, for programs run in a
+// private mount namespace whose /etc/resolv.conf names it alone: the look-up never leaves the
+// machine. Needs root (the port, the namespace); empty `skip` when it runs.
+struct SilentNameServer {
+    int fd = -1;
+    std::string skip;
+    ~SilentNameServer() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+};
+
+void StartSilentNameServer(SilentNameServer* server) {
+    if (geteuid() != 0 || std::system("unshare -m true >/dev/null 2>&1") != 0) {
+        server->skip = "needs root and unshare -m for a private /etc/resolv.conf";
+        return;
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(53);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    server->fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (server->fd < 0 || bind(server->fd, reinterpret_cast<sockaddr*>(&address), sizeof address)) {
+        server->skip = "127.0.0.1:53 is taken";
+    }
+}
+
+// A name server that never answers (with a resolver willing to wait 30 s for it): the look-up
+// stays within the 5 s connect limit, and an interrupt ends it at once.
+TEST_F(NetworkBounds, NameLookUpKeepsTheConnectLimit) {
+    SilentNameServer names;
+    StartSilentNameServer(&names);
+    if (!names.skip.empty()) {
+        GTEST_SKIP() << names.skip;
+    }
+    std::string resolv =
+        Write("resolv.conf", "nameserver 127.0.0.1\noptions timeout:30 attempts:1\n");
+    const struct {
+        int interruptAfterMs;
+        int exitCode;
+        const char* saying;
+    } cases[] = {{-1, 2, "no answer within 5 s"}, {1000, 130, "interrupted"}};
+    for (const auto& c : cases) {
+        ProgramLaunch launch;
+        launch.program = "/usr/bin/unshare";
+        launch.args = {"-m",      "--propagation",
+                       "private", "sh",
+                       "-c",      "mount --bind \"$0\" /etc/resolv.conf && exec \"$@\"",
+                       resolv,    BinaryPath("tarnix"),
+                       "0x89",    EXAMPLE,
+                       "0",       "rfc2217://module-rack.invalid:2217"};
+        launch.timeLimitSeconds = HARNESS_LIMIT_S;
+        if (c.interruptAfterMs >= 0) {
+            launch.signals = {{SIGINT, "", 1, c.interruptAfterMs}};
+        }
+        ProgramRun run = RunProgram(launch);
+        EXPECT_EQ(run.exitCode, c.exitCode) << DescribeRun(run);
+        EXPECT_NE(run.stderrText.find(c.saying), std::string::npos) << run.stderrText;
+    }
 }
 
 }  // namespace
