@@ -195,33 +195,36 @@ std::string ReadFile(const std::string& path) {
     return ReadFileBytes(path);
 }
 
-// Runs tarnix with its output in files, the interrupt at its moment, the rusage at its end.
+// Starts tarnix with standard input on /dev/null and its output in the two files. Everything the
+// child needs is made before fork(): the fake server's thread may hold the allocator's lock.
+pid_t StartTarnix(const std::vector<std::string>& args, const std::string& out,
+                  const std::string& err) {
+    std::vector<char*> argv;
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(open("/dev/null", O_RDONLY), 0);
+        dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// Runs tarnix, sends the interrupt at its moment, and takes its rusage at its end.
 Outcome RunTarnix(const std::vector<std::string>& args, const Scenario& s, const std::string& dir,
                   double hardLimitS) {
     std::string out = dir + "/out", err = dir + "/err";
     auto start = Clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        int in = open("/dev/null", O_RDONLY);
-        dup2(in, 0);
-        dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-        dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-        std::vector<char*> argv;
-        for (const std::string& arg : args) {
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        }
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    Outcome outcome;
+    pid_t pid = StartTarnix(args, out, err);
     bool interrupted = false;
     int status = 0;
     rusage usage{};
-    for (;;) {
-        if (wait4(pid, &status, WNOHANG, &usage) == pid) {
-            break;
-        }
+    while (wait4(pid, &status, WNOHANG, &usage) != pid) {
         double now = std::chrono::duration<double>(Clock::now() - start).count();
         if (!interrupted && s.interruptAfterMs >= 0 && now * 1000 >= s.interruptAfterMs) {
             kill(pid, SIGINT);
@@ -232,6 +235,7 @@ Outcome RunTarnix(const std::vector<std::string>& args, const Scenario& s, const
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+    Outcome outcome;
     outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     outcome.termSignal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
@@ -288,40 +292,42 @@ std::string WriteFiles(const std::string& dir, bool lineMode) {
     return path;
 }
 
-// One seeded run; its verdict and figures.
-std::string RunOnce(const Scenario& s, const std::string& dir, Outcome* outcome) {
-    std::string file = WriteFiles(dir, s.lineMode);
-    std::vector<std::string> args = {BinaryPath("tarnix"), "0x89", file, s.lineMode ? "1" : "0"};
-    double deadline = Deadline(s);
-    if (s.onModule) {
-        std::vector<std::string> moduleArgs = s.moduleArgs;
-        moduleArgs.push_back("--no-record-check");
-        ModuleProcess module = StartModule(dir, moduleArgs);
-        args.push_back(module.port);
-        std::thread hangUp;
-        if (s.hangUpAfterMs >= 0) {
-            hangUp = std::thread([&] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(s.hangUpAfterMs));
-                kill(module.process.pid, SIGKILL);
-            });
-        }
-        *outcome = RunTarnix(args, s, dir, deadline + 30);
-        if (hangUp.joinable()) {
-            hangUp.join();
-        }
-        FinishModule(&module, true);
-        const std::string& verdict = module.verdict;
-        bool whole = s.lineMode ? Has(verdict, "Data 3,") && !Has(verdict, "rejected with") &&
-                                      !Has(verdict, "unanswered")
-                                : Has(verdict, "verdict: PASS");
-        return Judge(s, *outcome, deadline, Has(verdict, "Finish 1"), whole);
+// A run against the emulated module on its pseudo-terminal, killed (hung up) where the scenario
+// says.
+std::string RunOnModule(const Scenario& s, std::vector<std::string> args, const std::string& dir,
+                        Outcome* outcome) {
+    std::vector<std::string> moduleArgs = s.moduleArgs;
+    moduleArgs.push_back("--no-record-check");
+    ModuleProcess module = StartModule(dir, moduleArgs);
+    args.push_back(module.port);
+    std::thread hangUp;
+    if (s.hangUpAfterMs >= 0) {
+        hangUp = std::thread([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(s.hangUpAfterMs));
+            kill(module.process.pid, SIGKILL);
+        });
     }
+    *outcome = RunTarnix(args, s, dir, Deadline(s) + 30);
+    if (hangUp.joinable()) {
+        hangUp.join();
+    }
+    FinishModule(&module, true);
+    const std::string& verdict = module.verdict;
+    bool whole = s.lineMode ? Has(verdict, "Data 3,") && !Has(verdict, "rejected with") &&
+                                  !Has(verdict, "unanswered")
+                            : Has(verdict, "verdict: PASS");
+    return Judge(s, *outcome, Deadline(s), Has(verdict, "Finish 1"), whole);
+}
+
+// A run against the fake server, judged by what the server received.
+std::string RunOnServer(const Scenario& s, std::vector<std::string> args, const std::string& dir,
+                        Outcome* outcome) {
     FakeRfc2217Server server = StartFakeServer(s.server);
     if (!server.failure.empty()) {
         return " " + server.failure;
     }
     args.push_back(s.server.rawTcp ? SocketUrl(server.host, server.port) : Rfc2217Url(server));
-    *outcome = RunTarnix(args, s, dir, deadline + 30);
+    *outcome = RunTarnix(args, s, dir, Deadline(s) + 30);
     FakeServerLog log = FakeServerReceived(server);
     StopFakeServer(&server);
     bool finished = Has(log.data, std::string("\x02") + "F\x89\x03");
@@ -329,63 +335,101 @@ std::string RunOnce(const Scenario& s, const std::string& dir, Outcome* outcome)
     // A server that stops reading answers blindly: only what tarnix was answered can be judged.
     bool claimed = Has(outcome->err, "tarnix: completed");
     bool whole = s.server.stopsReading ? claimed : finished && Has(log.data, last) && claimed;
-    return Judge(s, *outcome, deadline, finished, whole);
+    return Judge(s, *outcome, Deadline(s), finished, whole);
+}
+
+// One seeded run; its verdict and figures.
+std::string RunOnce(const Scenario& s, const std::string& dir, Outcome* outcome) {
+    std::string file = WriteFiles(dir, s.lineMode);
+    std::vector<std::string> args = {BinaryPath("tarnix"), "0x89", file, s.lineMode ? "1" : "0"};
+    return s.onModule ? RunOnModule(s, args, dir, outcome) : RunOnServer(s, args, dir, outcome);
+}
+
+}  // namespace
+
+namespace {
+
+struct SoakOptions {
+    int runs = 40;
+    unsigned seed = 1;
+    double budget = 75;
+};
+
+SoakOptions ParseOptions(int argc, char** argv) {
+    SoakOptions options;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        std::string option = argv[i];
+        if (option == "--runs") {
+            options.runs = std::atoi(argv[i + 1]);
+        } else if (option == "--seed") {
+            options.seed = static_cast<unsigned>(std::atol(argv[i + 1]));
+        } else if (option == "--budget") {
+            options.budget = std::atof(argv[i + 1]);
+        }
+    }
+    return options;
+}
+
+struct Tally {
+    std::map<std::string, int> tried;
+    int done = 0;
+    int failed = 0;
+    double longestOverrun = -1e9;
+    double slowestInterrupt = 0;  // from the Ctrl-C to the end, less what the way out may take
+    long peakKb = 0;
+};
+
+void Count(const Scenario& s, const Outcome& outcome, bool passed, Tally* tally) {
+    ++tally->done;
+    tally->failed += passed ? 0 : 1;
+    ++tally->tried[s.fault + (s.interruptAfterMs >= 0 ? " + Ctrl-C" : "")];
+    tally->longestOverrun = std::max(tally->longestOverrun, outcome.seconds - Deadline(s));
+    if (s.interruptAfterMs >= 0 && outcome.exitCode == 130) {
+        tally->slowestInterrupt =
+            std::max(tally->slowestInterrupt,
+                     outcome.seconds - s.interruptAfterMs / 1000.0 - WayOutSeconds(s));
+    }
+    tally->peakKb = std::max(tally->peakKb, outcome.peakKb);
+}
+
+void PrintTally(const Tally& tally) {
+    printf("soak: faults tried:\n");
+    for (const auto& [fault, count] : tally.tried) {
+        printf("  %-40s %d\n", fault.c_str(), count);
+    }
+    printf(
+        "soak: longest overrun past a run's deadline: %.2f s (allowed %.1f s); slowest Ctrl-C, "
+        "beyond what its way out may wait: %.2f s (allowed %.1f s); peak memory %ld KB "
+        "(allowed %ld KB)\n",
+        tally.longestOverrun, SLACK_S, tally.slowestInterrupt, INTERRUPT_S + SLACK_S, tally.peakKb,
+        PEAK_MEMORY_KB);
+    printf("%d passed, %d failed\n", tally.done - tally.failed, tally.failed);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    int runs = 40;
-    unsigned seed = 1;
-    double budget = 75;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        std::string option = argv[i];
-        if (option == "--runs")
-            runs = std::atoi(argv[i + 1]);
-        if (option == "--seed")
-            seed = static_cast<unsigned>(std::atol(argv[i + 1]));
-        if (option == "--budget")
-            budget = std::atof(argv[i + 1]);
-    }
+    SoakOptions options = ParseOptions(argc, argv);
     signal(SIGPIPE, SIG_IGN);
-    std::map<std::string, int> tried;
-    int failed = 0, done = 0;
-    double longestOverrun = -1e9;
-    double slowestInterrupt = 0;  // from the Ctrl-C to the end, less what the way out may take
-    long peakKb = 0;
+    Tally tally;
     auto start = Clock::now();
-    for (int run = 0; run < runs; ++run) {
-        if (std::chrono::duration<double>(Clock::now() - start).count() > budget) {
+    for (int run = 0; run < options.runs; ++run) {
+        if (std::chrono::duration<double>(Clock::now() - start).count() > options.budget) {
             break;
         }
-        std::mt19937 rng(seed + static_cast<unsigned>(run));
+        unsigned seed = options.seed + static_cast<unsigned>(run);
+        std::mt19937 rng(seed);
         Scenario s = Draw(&rng);
         std::string dir = MakeTempDir();
         Outcome outcome;
         std::string wrong = RunOnce(s, dir, &outcome);
         std::system(("rm -rf '" + dir + "'").c_str());
-        ++done;
-        ++tried[s.fault + (s.interruptAfterMs >= 0 ? " + Ctrl-C" : "")];
-        longestOverrun = std::max(longestOverrun, outcome.seconds - Deadline(s));
-        if (s.interruptAfterMs >= 0 && outcome.exitCode == 130) {
-            slowestInterrupt = std::max(
-                slowestInterrupt, outcome.seconds - s.interruptAfterMs / 1000.0 - WayOutSeconds(s));
-        }
-        peakKb = std::max(peakKb, outcome.peakKb);
+        Count(s, outcome, wrong.empty(), &tally);
         if (!wrong.empty()) {
-            ++failed;
-            printf("FAIL seed %u (%s):%s\n  stdout: %s\n  stderr: %s\n", seed + run,
-                   s.fault.c_str(), wrong.c_str(), outcome.out.c_str(), outcome.err.c_str());
+            printf("FAIL seed %u (%s):%s\n  stdout: %s\n  stderr: %s\n", seed, s.fault.c_str(),
+                   wrong.c_str(), outcome.out.c_str(), outcome.err.c_str());
         }
     }
-    printf("soak: faults tried:\n");
-    for (const auto& [fault, count] : tried) {
-        printf("  %-40s %d\n", fault.c_str(), count);
-    }
-    printf(
-        "soak: longest overrun past a run's deadline: %.2f s (allowed %.1f s); peak memory "
-        "%ld KB (allowed %ld KB)\n",
-        longestOverrun, SLACK_S, peakKb, PEAK_MEMORY_KB);
-    printf("%d passed, %d failed\n", done - failed, failed);
-    return failed == 0 ? 0 : 1;
+    PrintTally(tally);
+    return tally.failed == 0 ? 0 : 1;
 }

@@ -355,10 +355,11 @@ std::string FloodChunk(Session* session) {
 }
 
 // Sends the flood until the connection takes no more for now, so that the client's side is
-// never empty while the flood lasts; false once the client has gone.
+// never empty while the flood lasts, or a round's worth has gone (so that what the client sends
+// is still read meanwhile); false once the client has gone.
 bool FloodSome(Session* session) {
     const FakeServerOptions& options = Options(session);
-    for (;;) {
+    for (size_t round = 0; round < 4 * 65536;) {
         if (session->floodPending.empty()) {
             if (options.floodBytes != 0 && session->flooded >= options.floodBytes) {
                 session->flooding = false;
@@ -373,7 +374,9 @@ bool FloodSome(Session* session) {
         }
         session->floodPending.erase(0, static_cast<size_t>(n));
         session->flooded += static_cast<size_t>(n);
+        round += static_cast<size_t>(n);
     }
+    return true;
 }
 
 // Takes what arrived; false once the client has gone.
