@@ -163,23 +163,24 @@ AwaitOutcome AwaitLink(NetworkLink* link, Clock::time_point deadline, Done done,
     return {Awaited::Done, 0};
 }
 
-// The words of an open step that did not end in time or in order.
+// The words of an open step that did not end in time or in order; `waitingFor` without its
+// article ("acknowledgement of SET-PARITY none").
 bool FailOpen(const AwaitOutcome& outcome, const std::string& waitingFor,
               LinkOpenFailure* failure) {
     switch (outcome.end) {
         case Awaited::Done:
             return true;
         case Awaited::Interrupted:
-            *failure = {0, "interrupted while waiting for " + waitingFor, true};
+            *failure = {0, "interrupted while waiting for the " + waitingFor, true};
             break;
         case Awaited::TimedOut:
             *failure = {0, "no " + waitingFor + " within " + Seconds(NET_NEGOTIATION_TIMEOUT_MS)};
             break;
         case Awaited::Closed:
-            *failure = {0, "the server closed the connection while waiting for " + waitingFor};
+            *failure = {0, "the server closed the connection while waiting for the " + waitingFor};
             break;
         case Awaited::Failed:
-            *failure = {outcome.error, "the connection failed while waiting for " + waitingFor};
+            *failure = {outcome.error, "the connection failed while waiting for the " + waitingFor};
             break;
     }
     return false;
@@ -188,7 +189,7 @@ bool FailOpen(const AwaitOutcome& outcome, const std::string& waitingFor,
 bool FailOpenAfter(const NetworkLink& link, const AwaitOutcome& outcome,
                    const std::string& waitingFor, LinkOpenFailure* failure) {
     if (outcome.end == Awaited::Failed && link.faultError != 0) {
-        *failure = {0, link.fault + ", while waiting for " + waitingFor};
+        *failure = {0, link.fault + ", while waiting for the " + waitingFor};
         return false;
     }
     return FailOpen(outcome, waitingFor, failure);
@@ -212,7 +213,8 @@ bool AgreeOnOptions(NetworkLink* link, LinkOpenFailure* failure) {
     }
     AwaitOutcome outcome = AwaitLink(
         link, deadline, [link] { return Rfc2217OptionsDecided(link->decoder); }, nullptr);
-    if (!FailOpenAfter(*link, outcome, "an answer to the Telnet options", failure)) {
+    if (!FailOpenAfter(*link, outcome, "answer to the Telnet options (COM-PORT-OPTION, BINARY)",
+                       failure)) {
         return false;
     }
     if (link->decoder.ours[TELNET_OPTION_COM_PORT] != TelnetOptionState::On) {
