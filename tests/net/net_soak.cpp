@@ -316,6 +316,10 @@ std::string RunOnModule(const Scenario& s, std::vector<std::string> args, const 
     bool whole = s.lineMode ? Has(verdict, "Data 3,") && !Has(verdict, "rejected with") &&
                                   !Has(verdict, "unanswered")
                             : Has(verdict, "verdict: PASS");
+    if (!Has(verdict, "frames:")) {
+        // Killed before it could give a verdict: only what tarnix was answered can be judged.
+        whole = Has(outcome->err, "tarnix: completed");
+    }
     return Judge(s, *outcome, Deadline(s), Has(verdict, "Finish 1"), whole);
 }
 
