@@ -58,7 +58,7 @@ std::vector<std::string> LockFileNames(const std::string& devicePath);
 // half-written. A lock file whose process has ended is replaced. A device held by a live
 // process is Busy, and the lock files taken for its other name are removed again. A lock
 // directory that cannot be written is read all the same, for locks of others, and said once
-// in the notices.
+// in the notices. An empty `lockDir` (the system has none) takes nothing and says nothing.
 DeviceLockResult TakeDeviceLock(const std::string& devicePath, const std::string& lockDir);
 
 // Removes the lock files that still name this process, and empties `lock`.

@@ -192,10 +192,8 @@ void StoreLockPath(DeviceLock* lock, const std::string& lockPath) {
 }
 
 std::string UnwrittenNotice(const std::string& devicePath, const std::string& lockDir, int error) {
-    std::string where = lockDir.empty() ? "there is no lock directory (/run/lock, /var/lock)"
-                                        : lockDir + " cannot be written (" + strerror(error) + ")";
-    return "no lock file for " + devicePath + ": " + where +
-           "; only flock keeps other programs off the port";
+    return "no lock file for " + devicePath + ": " + lockDir + " cannot be written (" +
+           strerror(error) + "); only flock keeps other programs off the port";
 }
 
 bool IsDirectory(const char* path) {
@@ -241,8 +239,12 @@ std::vector<std::string> LockFileNames(const std::string& devicePath) {
 
 DeviceLockResult TakeDeviceLock(const std::string& devicePath, const std::string& lockDir) {
     DeviceLockResult result;
-    int writeError = ENOENT;
-    std::string pidFile = lockDir.empty() ? "" : CreatePidFile(lockDir, &writeError);
+    // Without a lock directory (a minimal system) no program can hold a lock file either.
+    if (lockDir.empty()) {
+        return result;
+    }
+    int writeError = 0;
+    std::string pidFile = CreatePidFile(lockDir, &writeError);
     bool unwritten = pidFile.empty();
     for (const std::string& name : LockFileNames(devicePath)) {
         std::string lockPath = lockDir + "/" + name;
