@@ -302,19 +302,22 @@ bool DeviceIsOpen(const Port& port) {
     return Fd(port) != INVALID_HANDLE;
 }
 
-// Only async-signal-safe calls: the second interrupt's handler closes the port with it.
+// Only async-signal-safe calls: the second interrupt's handler closes the port with it. The
+// lock files go last, once the device is closed, so that no program that honours them opens it
+// while we still hold it.
 void ReleaseDeviceAtOnce(Port& port) {
     int fd = Fd(port);
-    if (fd == INVALID_HANDLE) {
-        return;
+    if (fd != INVALID_HANDLE) {
+        int dtr = TIOCM_DTR;
+        ioctl(fd, TIOCMBIC, &dtr);
+        // The exclusive-use flag belongs to the terminal, not to our descriptor: left set, it
+        // would refuse every later open by another user while the other side keeps the terminal
+        // open.
+        ioctl(fd, TIOCNXCL);
+        close(fd);
+        port.handle = INVALID_HANDLE;
     }
-    int dtr = TIOCM_DTR;
-    ioctl(fd, TIOCMBIC, &dtr);
-    // The exclusive-use flag belongs to the terminal, not to our descriptor: left set, it would
-    // refuse every later open by another user while the other side keeps the terminal open.
-    ioctl(fd, TIOCNXCL);
-    close(fd);
-    port.handle = INVALID_HANDLE;
+    ReleaseDeviceLock(&port.deviceLock);
 }
 
 }  // namespace

@@ -6,10 +6,14 @@
 
 #include <string>
 
+#include "device_lock.h"
+
 // The port that an open attempt named.
 struct OpenAttempt {
     std::string devicePath;
     int comNr = 0;  // 0 when the port was given as a path
+    // Who holds the device by its lock file, when that refused it (EBUSY); empty otherwise.
+    LockHolder holder{};
 };
 
 // Shows the failure `error` (the system's error number) of opening `attempt` under `caption`.

@@ -8,6 +8,26 @@
 #include "open_failure.h"
 #include "open_failure_hints.h"
 
+namespace {
+
+// A lock file names the holder; without one the device itself refused (flock, TIOCEXCL).
+std::string HintForBusyDevice(const OpenAttempt& attempt) {
+    const LockHolder& holder = attempt.holder;
+    if (holder.pid != 0) {
+        std::string program = holder.program.empty() ? "" : holder.program + ", ";
+        return "held by " + program + "process " + std::to_string(holder.pid) +
+               "; end it and try again";
+    }
+    if (!holder.lockFile.empty()) {
+        return "the lock file " + holder.lockFile +
+               " names no process; remove it if no program uses the port";
+    }
+    return "another program holds the port; end it (fuser " + attempt.devicePath +
+           " names it) and try again";
+}
+
+}  // namespace
+
 std::string HintForOpenFailure(int error, const OpenAttempt& attempt) {
     switch (error) {
         case EACCES:
@@ -15,8 +35,7 @@ std::string HintForOpenFailure(int error, const OpenAttempt& attempt) {
             return "this user may not open it: add the user to the 'dialout' group "
                    "(sudo usermod -aG dialout $USER), then log in again";
         case EBUSY:
-            return "another program holds the port; end it (fuser " + attempt.devicePath +
-                   " names it) and try again";
+            return HintForBusyDevice(attempt);
         case ENOENT:
         case ENODEV:
         case ENXIO:

@@ -5,6 +5,7 @@
 #include "port.h"
 
 #include <atomic>
+#include <cerrno>
 
 #include "network_port.h"
 #include "port_choice.h"
@@ -70,20 +71,37 @@ PortResult PrepareDevice(Port& port) {
     return step;
 }
 
-PortOpening OpenDevice(const OpenAttempt& attempt, std::string name, const LineSettings& line) {
-    auto port = std::make_unique<Port>();
-    port->line = line;
-    port->name = std::move(name);
-    port->ops = &DEVICE_PORT_OPS;
+PortOpening OpenLockedDevice(std::unique_ptr<Port> port, const OpenAttempt& attempt) {
     PortResult opened = OpenPortDevice(*port, attempt.devicePath.c_str());
     if (!Succeeded(opened)) {
+        ReleaseDeviceLock(&port->deviceLock);
         return DeviceFailed(opened.error, attempt);
     }
     PortResult prepared = PrepareDevice(*port);
     if (!Succeeded(prepared)) {
         return StepFailed(*port, prepared);
     }
-    return {std::move(port), {}};
+    return {std::move(port), {}, {}};
+}
+
+// The lock files come before the device is opened, so that no other program that honours them
+// is between our open and our lock; the device's release removes them again.
+PortOpening OpenDevice(OpenAttempt attempt, std::string name, const LineSettings& line) {
+    auto port = std::make_unique<Port>();
+    port->line = line;
+    port->name = std::move(name);
+    port->ops = &DEVICE_PORT_OPS;
+    DeviceLockResult locked = TakeDeviceLock(attempt.devicePath, SystemLockDirectory());
+    PortOpening opening;
+    if (locked.end == DeviceLockEnd::Busy) {
+        attempt.holder = locked.holder;
+        opening = DeviceFailed(EBUSY, attempt);
+    } else {
+        port->deviceLock = locked.lock;
+        opening = OpenLockedDevice(std::move(port), attempt);
+    }
+    opening.notices = std::move(locked.notices);
+    return opening;
 }
 
 PortOpening OpenDevicePath(const std::string& path, const LineSettings& line) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "device_lock.h"
 #include "line_settings.h"
 #include "open_failure.h"
 #include "port_backend.h"
@@ -31,6 +32,9 @@ struct Port {
     // After a hang-up every byte sent fails alike: one note says it until something else is
     // said (a failed read), rather than one line per byte.
     bool sendFailureNoted = false;
+    // A device's lock files (device_lock.h), in fixed buffers: the backend's release removes
+    // them, also the second interrupt's release at once. Always empty on Windows.
+    DeviceLock deviceLock;
 };
 
 // Something the port has to tell, in the order it happened.
@@ -70,9 +74,14 @@ struct PortOpenFailure {
 struct PortOpening {
     std::unique_ptr<Port> port;
     PortOpenFailure failure;  // when port is null
+    // What the device's lock files had to say, whether or not the port opened: a stale lock
+    // replaced, a lock directory that cannot be written (PrintOpenNotices).
+    std::vector<std::string> notices{};
 };
 
-// Opens the chosen port with the given line: the device exclusively, its line set, DTR and
+// Opens the chosen port with the given line: the device exclusively (on POSIX systems its UUCP
+// lock files first, device_lock.h; a device that another program holds by one is EBUSY, with
+// the holder in the failure's attempt), its line set, DTR and
 // RTS low, pending input discarded; a network port connected and, for RFC 2217, the far side's
 // line set, each setting acknowledged; a usb: port looked up in the port list first. Whatever
 // fails leaves nothing open.

@@ -45,6 +45,16 @@ void PrintPortOpened(const Port& port) {
     printf("Opened %s with %li Baud succesfully !\n", port.name.c_str(), port.line.baud);
 }
 
+void PrintOpenNotices(const PortOpening& opening) {
+    if (opening.notices.empty()) {
+        return;
+    }
+    fflush(stdout);
+    for (const std::string& notice : opening.notices) {
+        fprintf(stderr, "%s\n", notice.c_str());
+    }
+}
+
 void PrintOpenFailure(const PortOpenFailure& failure) {
     switch (failure.kind) {
         case OpenFailureKind::Device:

@@ -12,6 +12,10 @@ void PrintPortNotes(const PortNotes& notes);
 // "Opened <name> with <rate> Baud succesfully !"
 void PrintPortOpened(const Port& port);
 
+// What the open had to say besides its outcome, each on standard error (a stale lock file
+// replaced, a lock directory that cannot be written); print them before the outcome.
+void PrintOpenNotices(const PortOpening& opening);
+
 // Why a port could not be opened: a device through the "COM open failed" box (POSIX: one line
 // on standard error with the next step to take), a failed preparing step on standard output,
 // a network port or a usb: name on standard error with the port and the reason.

@@ -80,6 +80,7 @@ int main(int argc, char** argv) {
         return EXIT_ALL_SUCCEEDED;
     }
     PortOpening opening = OpenPort(commandLine.port, MODULE_LINE);
+    PrintOpenNotices(opening);
     if (!opening.port) {
         PrintOpenFailure(opening.failure);
         fprintf(stderr, "%s: not done: the port could not be opened: %s\n", PROGRAM,

@@ -136,6 +136,7 @@ PortRun RunOnChosenPort(const RunSettings& settings) {
         return run;
     }
     PortOpening opening = OpenPort(settings.port, MODULE_LINE);
+    PrintOpenNotices(opening);
     if (!opening.port) {
         PrintOpenFailure(opening.failure);
         printf("COM port not opened !\n");

@@ -12,6 +12,9 @@ namespace {
 
 const OpenAttempt COM3{"/dev/ttyS2", 3};
 const OpenAttempt USB_ADAPTER{"/dev/ttyUSB0", 0};
+const OpenAttempt HELD_BY_SER2NET{"/dev/ttyUSB0", 0, {1234, "ser2net", "/run/lock/LCK..ttyUSB0"}};
+const OpenAttempt HELD_BY_UNNAMED{"/dev/ttyUSB0", 0, {1234, "", "/run/lock/LCK..ttyUSB0"}};
+const OpenAttempt HELD_BY_NO_PROCESS{"/dev/ttyUSB0", 0, {0, "", "/run/lock/LCK..ttyUSB0"}};
 
 struct HintCase {
     int error;
@@ -25,6 +28,9 @@ TEST(OpenFailureHints, EachCommonErrorNamesItsNextStep) {
         {EPERM, &COM3, "add the user to the 'dialout' group"},
         {EBUSY, &USB_ADAPTER, "fuser /dev/ttyUSB0 names it"},
         {EBUSY, &COM3, "fuser /dev/ttyS2 names it"},
+        {EBUSY, &HELD_BY_SER2NET, "held by ser2net, process 1234; end it and try again"},
+        {EBUSY, &HELD_BY_UNNAMED, "held by process 1234;"},
+        {EBUSY, &HELD_BY_NO_PROCESS, "the lock file /run/lock/LCK..ttyUSB0 names no process"},
         {ENOENT, &COM3, "COM3 is /dev/ttyS2, which is missing"},
         {ENODEV, &COM3, "COM3 is /dev/ttyS2, which is missing"},
         {ENXIO, &COM3, "see ls /dev/serial/by-id/"},

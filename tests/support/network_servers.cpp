@@ -37,6 +37,8 @@ constexpr auto STOP_GRACE = std::chrono::seconds(3);
 constexpr auto START_LIMIT = std::chrono::seconds(10);
 constexpr int SER2NET_ATTEMPTS = 3;
 const char* const SER2NET = "/usr/sbin/ser2net";
+// Runs ser2net as another user (util-linux); it execs, so the server keeps its process id.
+const char* const SETPRIV = "/usr/bin/setpriv";
 // Debian's, for which python3-serial installs pyserial (a python3 earlier on PATH may lack it).
 const char* const PYTHON = "/usr/bin/python3";
 
@@ -457,8 +459,14 @@ bool TrySer2net(const ServerOptions& options, NetworkServer* server) {
         return false;
     }
     // -d: foreground, log on standard output; -u: no UUCP lock files; no pid file without -P.
-    server->process = Spawn({SER2NET, "-d", "-u", "-c", server->configPath},
-                            ModemLinesEnvironment(options, server), {server->logPath, "", nullptr});
+    std::vector<std::string> argv{SER2NET, "-d", "-u", "-c", server->configPath};
+    if (!options.user.empty()) {
+        size_t colon = options.user.find(':');
+        argv.insert(argv.begin(), {SETPRIV, "--reuid=" + options.user.substr(0, colon),
+                                   "--regid=" + options.user.substr(colon + 1), "--clear-groups"});
+    }
+    server->process =
+        Spawn(argv, ModemLinesEnvironment(options, server), {server->logPath, "", nullptr});
     if (server->process.pid < 0) {
         server->failure = "cannot start ser2net: " + std::string(std::strerror(errno));
         return false;

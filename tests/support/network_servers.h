@@ -71,6 +71,10 @@ struct ServerOptions {
     // not acknowledge SET-CONTROL DTR/RTS without it) and every change is logged in
     // NetworkServer::modemLogPath as "DTR=1 RTS=0" lines. Empty: not preloaded.
     std::string modemLinesLibrary = ModemLinesLibrary();
+    // ser2net only: the user to run it as, "UID:GID" (setpriv, when the test is root), as a
+    // service that is not root runs; empty: as the test. It must be able to read options.dir
+    // and open the pseudo-terminals, and modemLinesLibrary is best left empty then.
+    std::string user{};
 };
 
 struct ServedPort {
