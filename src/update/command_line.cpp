@@ -141,8 +141,7 @@ void ParsePortArgument(const char* text, PortForms portForms, RunSettings* setti
 // without a word, and the run would go to a port the user may not have meant.
 void RefuseExtraArguments(int argc, const char* const* argv, RunSettings* settings) {
     for (int i = 5; i < argc; ++i) {
-        settings->refusals.push_back(std::string("argument ") + std::to_string(i) + " '" +
-                                     argv[i] +
+        settings->refusals.push_back(std::string("argument ") + std::to_string(i) + " '" + argv[i] +
                                      "' is one too many: tarnix takes ModNr, filename, ProgMode "
                                      "and ComNr");
     }
