@@ -296,6 +296,38 @@ TEST_F(Fleet, PortsWhoseLogNamesCollideGetALogEach) {
     }
 }
 
+// A port whose path is longer than a file name may be still gets its log, and its update.
+TEST_F(Fleet, UpdatesAPortWithALongPath) {
+    std::vector<ModuleProcess> modules{StartModule(dir_, {"--expect", EXAMPLE}),
+                                       StartModule(dir_, {"--expect", EXAMPLE})};
+    std::vector<std::string> command = FleetCommand(EXAMPLE, {});
+    std::vector<std::string> ports;
+    for (size_t length : {249u, 400u}) {
+        std::string path = dir_ + "/" + std::to_string(length);
+        ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path;
+        while (path.size() + 61 < length) {
+            path += "/" + std::string(60, 'd');
+            ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path;
+        }
+        path += "/" + std::string(length - path.size() - 1, 'p');
+        ASSERT_EQ(path.size(), length);
+        ASSERT_EQ(symlink(modules[ports.size()].port.c_str(), path.c_str()), 0) << path;
+        ports.push_back(path);
+        command.push_back(path);
+    }
+    ProgramRun fleet = RunFleet(command);
+    ASSERT_EQ(fleet.exitCode, 0) << DescribeRun(fleet);  // a module not reached never ends
+    for (size_t i = 0; i < ports.size(); ++i) {
+        FinishModule(&modules[i]);
+        EXPECT_NE(modules[i].verdict.find("image arrived whole"), std::string::npos)
+            << modules[i].verdict;
+        std::string log = ReadFileBytes(dir_ + "/logs/" + PortLogName(ports[i]));
+        EXPECT_NE(log.find("tarnix: completed: module 0x89 on " + ports[i] + ";"),
+                  std::string::npos)
+            << log;
+    }
+}
+
 struct FleetInterrupt {
     int signal;
     const char* name;
