@@ -3,9 +3,10 @@
 // on to each tarnix as a Ctrl-Break (the one console event a process group can be sent).
 
 // winsock2.h before windows.h, which would bring the old winsock.h.
-#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <windows.h>
 
 #include <csignal>
 #include <set>
