@@ -4,6 +4,7 @@
 
 #include "exit_status.h"
 #include "fleet_cli.h"
+#include "fleet_ports.h"
 #include "fleet_run.h"
 #include "tarnix_version.h"
 
@@ -32,9 +33,10 @@ const char USAGE[] =
     "a network port rfc2217://HOST:PORT or socket://HOST:PORT (ports behind a terminal\n"
     "server or ser2net), and usb:SERIAL or usb:SERIAL:N, a USB adapter by its serial number\n"
     "(see tarnix-ports).\n"
-    "Anything else is refused before any port is touched. A request to stop (Ctrl-C, Ctrl-\\,\n"
-    "SIGTERM, a closed terminal; on Windows also Ctrl-Break) is passed on to every running\n"
-    "tarnix, which then releases its module.\n"
+    "Anything else is refused before any port is touched, and so are two PORTs that are one\n"
+    "port (\"1\" and /dev/ttyS0, a link and its device, two names of one host and TCP\n"
+    "port). A request to stop (Ctrl-C, Ctrl-\\, SIGTERM, a closed terminal; on Windows also\n"
+    "Ctrl-Break) is passed on to every running tarnix, which then releases its module.\n"
     "Exit status: 0 every port completed, 1 otherwise (or FILE is not sound), 2 no port could\n"
     "be opened, 64 malformed command line.\n";
 
@@ -43,7 +45,11 @@ const char USAGE[] =
 int main(int argc, char** argv) {
     FleetCommandLine commandLine;
     std::string error;
-    if (!ParseFleetCommandLine(argc, argv, &commandLine, &error)) {
+    bool understood = ParseFleetCommandLine(argc, argv, &commandLine, &error);
+    if (understood && !commandLine.help && !commandLine.version) {
+        understood = CheckPortsDistinct(commandLine.ports, &error);
+    }
+    if (!understood) {
         fprintf(stderr, "tarnix-fleet: %s\nTry 'tarnix-fleet --help'.\n", error.c_str());
         return EXIT_USAGE;
     }

@@ -48,3 +48,7 @@ bool MakeFolder(const std::string& path, bool mayExist, std::string* error);
 // when the system cannot tell.
 std::string HostName();
 std::string UserName();
+
+// The addresses a host name or numeric address stands for, each as numeric text in one form
+// ("::1" for "0:0:0:0:0:0:0:1"), without repeats; empty when it cannot be resolved.
+std::vector<std::string> HostAddresses(const std::string& host);

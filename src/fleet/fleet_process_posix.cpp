@@ -3,7 +3,9 @@
 // the fleet passes on.
 
 #include <fcntl.h>
+#include <netdb.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <set>
 
 #include "exit_status.h"
 #include "fleet_process.h"
@@ -230,4 +233,24 @@ std::string UserName() {
         login = std::getenv("USER");
     }
     return login == nullptr ? "" : login;
+}
+
+std::vector<std::string> HostAddresses(const std::string& host) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0) {
+        return {};
+    }
+    std::set<std::string> addresses;
+    for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+        char text[NI_MAXHOST] = "";
+        if (getnameinfo(entry->ai_addr, entry->ai_addrlen, text, sizeof text, nullptr, 0,
+                        NI_NUMERICHOST) == 0) {
+            addresses.insert(text);
+        }
+    }
+    freeaddrinfo(found);
+    return {addresses.begin(), addresses.end()};
 }

@@ -2,9 +2,14 @@
 // a process group of its own, so that the fleet alone sees the console's Ctrl-C and passes it
 // on to each tarnix as a Ctrl-Break (the one console event a process group can be sent).
 
+// winsock2.h before windows.h, which would bring the old winsock.h.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
 #include <windows.h>
 
 #include <csignal>
+#include <set>
 #include <string>
 
 #include "exit_status.h"
@@ -195,4 +200,28 @@ std::string UserName() {
     DWORD size = sizeof name;
     // size counts the terminating zero here.
     return GetUserNameA(name, &size) && size > 0 ? std::string(name, size - 1) : std::string();
+}
+
+std::vector<std::string> HostAddresses(const std::string& host) {
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+        return {};
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    std::set<std::string> addresses;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0) {
+        for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+            char text[NI_MAXHOST] = "";
+            if (getnameinfo(entry->ai_addr, static_cast<socklen_t>(entry->ai_addrlen), text,
+                            sizeof text, nullptr, 0, NI_NUMERICHOST) == 0) {
+                addresses.insert(text);
+            }
+        }
+        freeaddrinfo(found);
+    }
+    WSACleanup();
+    return {addresses.begin(), addresses.end()};
 }

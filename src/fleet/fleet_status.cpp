@@ -7,6 +7,7 @@
 
 #include "exit_status.h"
 #include "outcome_line.h"
+#include "sha256.h"
 
 namespace {
 
@@ -21,6 +22,23 @@ bool IsWindowsDeviceName(std::string stem) {
     }
     return stem.size() == 4 && (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0) &&
            stem[3] >= '0' && stem[3] <= '9';
+}
+
+// File names end at 255 bytes on the usual file systems, and the log name may still get a
+// "-N" and ".log"; a device path of 249 characters would not start at all.
+constexpr size_t MAX_LOG_STEM = 96;
+constexpr size_t KEPT_HEAD = 32;  // "dev_serial_by-id_usb-FTDI_..."
+constexpr size_t KEPT_TAIL = 40;  // "..._A1B2C3-if00-port0", where ports of one kind differ
+constexpr size_t HASH_DIGITS = 12;
+
+// A stem that is too long keeps its beginning and its end, readable, and gets a hash of the
+// whole port name, so that two long names that differ only in the middle stay two logs.
+std::string BoundedStem(const std::string& stem, const std::string& port) {
+    if (stem.size() <= MAX_LOG_STEM) {
+        return stem;
+    }
+    return stem.substr(0, KEPT_HEAD) + "~" + stem.substr(stem.size() - KEPT_TAIL) + "-" +
+           Sha256Hex(port).substr(0, HASH_DIGITS);
 }
 
 }  // namespace
@@ -44,7 +62,7 @@ std::string PortLogName(const std::string& port) {
         renamed.append(name, stemEnd, std::string::npos);
         name = renamed;
     }
-    return name + ".log";
+    return BoundedStem(name, port) + ".log";
 }
 
 namespace {

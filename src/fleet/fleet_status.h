@@ -7,6 +7,8 @@
 
 // The log file's name for a port: the port made safe as a file name ("/dev/ttyUSB0" gives
 // "dev_ttyUSB0.log", "3" gives "COM3_.log": Windows reserves COM3.log for the port itself).
+// A name longer than 96 characters before ".log" keeps its first 32 and last 40 characters
+// with a hash of the port between, so that every port's log name fits a file system's limit.
 std::string PortLogName(const std::string& port);
 
 // The log file names of a run's ports, in their order: PortLogName of each, made unique. Two

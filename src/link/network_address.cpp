@@ -1,10 +1,18 @@
 #include "network_address.h"
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 namespace {
 
 constexpr std::string_view RFC2217_SCHEME = "rfc2217://";
 constexpr std::string_view SOCKET_SCHEME = "socket://";
 constexpr size_t MAX_HOST_LENGTH = 253;
+constexpr size_t MAX_LABEL_LENGTH = 63;
+constexpr int IPV6_GROUPS = 8;
+constexpr std::string_view DIGITS = "0123456789";
+constexpr std::string_view DIGITS_AND_DOTS = "0123456789.";
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -14,9 +22,8 @@ bool IsHexDigit(char c) {
     return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-bool IsHostNameChar(char c) {
-    return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '.' ||
-           c == '_';
+bool IsLetterOrDigit(char c) {
+    return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
 // 1 to 65535, decimal, without a leading zero.
@@ -38,29 +45,92 @@ bool ParsePortNumber(std::string_view digits, uint16_t* port) {
     return true;
 }
 
-bool IsHostName(std::string_view host) {
-    if (host.empty() || host.size() > MAX_HOST_LENGTH || host[0] == '-' || host[0] == '.') {
+// The parts of `text` between `separator`s, empty ones included.
+std::vector<std::string_view> SplitAt(std::string_view text, char separator) {
+    std::vector<std::string_view> parts;
+    for (size_t start = 0;;) {
+        size_t end = text.find(separator, start);
+        parts.push_back(text.substr(start, end == std::string_view::npos ? end : end - start));
+        if (end == std::string_view::npos) {
+            return parts;
+        }
+        start = end + 1;
+    }
+}
+
+// Four decimal numbers 0 to 255 without leading zeros, as inet_pton reads them: no "127.1",
+// no octal "010.0.0.1".
+bool IsDottedQuad(std::string_view host) {
+    std::vector<std::string_view> parts = SplitAt(host, '.');
+    if (parts.size() != 4) {
         return false;
     }
-    for (char c : host) {
-        if (!IsHostNameChar(c)) {
+    for (std::string_view part : parts) {
+        if (part.empty() || part.size() > 3 || (part[0] == '0' && part.size() > 1) ||
+            part.find_first_not_of(DIGITS) != std::string_view::npos ||
+            std::stoi(std::string(part)) > 255) {
             return false;
         }
     }
     return true;
 }
 
-// Hex digits, colons and the dots of an embedded IPv4 address; at least one colon.
-bool IsIpv6Address(std::string_view host) {
-    if (host.find(':') == std::string_view::npos || host.size() > 45) {
+// Labels of letters, digits and hyphens, 1 to 63 characters, none beginning or ending with a
+// hyphen, 253 characters in all. Digits and dots alone are an IPv4 address or nothing.
+bool IsHostName(std::string_view host) {
+    if (host.empty() || host.size() > MAX_HOST_LENGTH) {
         return false;
     }
-    for (char c : host) {
-        if (!IsHexDigit(c) && c != ':' && c != '.') {
+    if (host.find_first_not_of(DIGITS_AND_DOTS) == std::string_view::npos) {
+        return IsDottedQuad(host);
+    }
+    for (std::string_view label : SplitAt(host, '.')) {
+        if (label.empty() || label.size() > MAX_LABEL_LENGTH || label.front() == '-' ||
+            label.back() == '-' || !std::all_of(label.begin(), label.end(), [](char c) {
+                return IsLetterOrDigit(c) || c == '-';
+            })) {
             return false;
         }
     }
     return true;
+}
+
+// The 16-bit groups of one side of an IPv6 address's "::": groups of one to four hex digits
+// between single colons, the last one may be a dotted IPv4 address (two groups). -1 when
+// malformed.
+int CountIpv6Groups(std::string_view side, bool ipv4AtEnd) {
+    if (side.empty()) {
+        return 0;
+    }
+    std::vector<std::string_view> groups = SplitAt(side, ':');
+    int count = 0;
+    for (size_t i = 0; i < groups.size(); ++i) {
+        std::string_view group = groups[i];
+        if (ipv4AtEnd && i + 1 == groups.size() && IsDottedQuad(group)) {
+            count += 2;
+        } else if (!group.empty() && group.size() <= 4 &&
+                   std::all_of(group.begin(), group.end(), IsHexDigit)) {
+            count += 1;
+        } else {
+            return -1;
+        }
+    }
+    return count;
+}
+
+// The text forms of RFC 4291 that inet_pton(AF_INET6) reads: eight groups, or fewer with one
+// "::" standing for one or more zero groups; no zone ("%eth0").
+bool IsIpv6Address(std::string_view host) {
+    size_t gap = host.find("::");
+    if (gap == std::string_view::npos) {
+        return CountIpv6Groups(host, true) == IPV6_GROUPS;
+    }
+    if (host.find("::", gap + 1) != std::string_view::npos) {
+        return false;
+    }
+    int before = CountIpv6Groups(host.substr(0, gap), false);
+    int after = CountIpv6Groups(host.substr(gap + 2), true);
+    return before >= 0 && after >= 0 && before + after < IPV6_GROUPS;
 }
 
 // "HOST:PORT" or "[IPV6]:PORT".

@@ -1,8 +1,11 @@
 #pragma once
 // A port reached over the network: "rfc2217://HOST:PORT", a Telnet connection with the
 // COM-PORT-OPTION that sets the far side's line, or "socket://HOST:PORT", a plain TCP
-// connection to a far side already set to the line's settings. HOST is a name, an IPv4
-// address or an IPv6 address in brackets.
+// connection to a far side already set to the line's settings. HOST is a host name (labels of
+// letters, digits and hyphens, 1 to 63 characters, not beginning or ending with a hyphen, 253
+// in all), an IPv4 address as four decimal numbers ("127.0.0.1", not "127.1") or an IPv6
+// address in brackets as inet_pton reads it ("[::1]"). Anything else is refused before any
+// name is looked up.
 
 #include <cstdint>
 #include <string>

@@ -87,48 +87,6 @@ bool ParseDeviceForm(std::string_view text, std::string* devicePath) {
     return false;
 }
 
-// Interface numbers of usb:SERIAL:N, 0 to 255 in decimal without leading zeros.
-bool ParseInterfaceNumber(std::string_view digits, int* number) {
-    if (digits == "0") {
-        *number = 0;
-        return true;
-    }
-    int comLike = 0;
-    if (!ParseComNumber(digits, &comLike)) {
-        return false;
-    }
-    *number = comLike;
-    return true;
-}
-
-bool IsSerialNumberText(std::string_view text) {
-    for (char c : text) {
-        if (c <= ' ' || c > '~' || c == ':') {
-            return false;
-        }
-    }
-    return !text.empty();
-}
-
-// "usb:SERIAL" or "usb:SERIAL:N", "usb" in any case as the schemes of the network ports.
-bool ParseUsbForm(std::string_view text, std::string* serial, int* interfaceNumber) {
-    if (text.size() < 4 || ToUpper(text[0]) != 'U' || ToUpper(text[1]) != 'S' ||
-        ToUpper(text[2]) != 'B' || text[3] != ':') {
-        return false;
-    }
-    text.remove_prefix(4);
-    size_t colon = text.find(':');
-    int number = UNKNOWN_NUMBER;
-    if (!IsSerialNumberText(text.substr(0, colon)) ||
-        (colon != std::string_view::npos &&
-         !ParseInterfaceNumber(text.substr(colon + 1), &number))) {
-        return false;
-    }
-    *serial = std::string(text.substr(0, colon));
-    *interfaceNumber = number;
-    return true;
-}
-
 }  // namespace
 
 PortForms PlatformPortForms() {
@@ -141,7 +99,7 @@ bool ParsePortChoice(std::string_view text, PortForms forms, PortChoice* choice)
     bool understood = false;
     if (LooksLikeUrl(text)) {
         understood = ParseNetworkAddress(text, &parsed.network);
-    } else if (ParseUsbForm(text, &parsed.usbSerial, &parsed.usbInterface)) {
+    } else if (ParseUsbPortForm(text, &parsed.usbSerial, &parsed.usbInterface)) {
         understood = true;
     } else if (ParseComForm(text, forms, &parsed.comNr)) {
         understood = true;

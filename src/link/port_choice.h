@@ -44,7 +44,8 @@ struct PortChoice {
 //   "socket://HOST:PORT"
 //   "usb:SERIAL"                the USB adapter with that serial number (printable, no space,
 //   "usb:SERIAL:N"              no ':'), on every platform; N (0 to 255, no leading zeros) is
-//                               the interface of a multi-port adapter
+//                               the interface of a multi-port adapter. Which port that is, is
+//                               decided when it is opened (UsbPortCandidates, port_list.h).
 // False for anything else ("0", "9", "12", "03", "COM0", "COM256", ""); *choice is unchanged.
 bool ParsePortChoice(std::string_view text, PortForms forms, PortChoice* choice);
 

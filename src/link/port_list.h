@@ -38,21 +38,49 @@ std::vector<SerialPortInfo> ListSerialPortsIn(const std::filesystem::path& sysfs
 // The ports of this machine (sysfs in /sys and /dev; on Windows SetupAPI's Ports class).
 std::vector<SerialPortInfo> ListSerialPorts();
 
+// Reads "usb:SERIAL" or "usb:SERIAL:N" ("usb" in any case): SERIAL printable ASCII without
+// space or ':', N an interface number from 0 to 255 without leading zeros. False for anything
+// else; the outputs are then unchanged.
+bool ParseUsbPortForm(std::string_view text, std::string* serialNumber, int* interfaceNumber);
+
+// The ports that usb:SERIAL or usb:SERIAL:N names among `ports`, by one rule that tarnix and
+// tarnix-ports share, so that a form tarnix-ports offers is one that tarnix opens:
+// - usb:SERIAL names every port of the adapters with that serial number; usb:SERIAL:N the
+//   port with interface N of them. Serial numbers compare without regard to case (Windows
+//   writes them in capitals), but where some adapters match exactly, only those count.
+// - usb:SERIAL:N is also read as the whole serial number "SERIAL:N" (an adapter may have a
+//   ':' in its serial number). When both readings name a port, all of them are returned: the
+//   form is ambiguous, and an interface is never chosen in place of such an adapter.
+// One port returned is the port; none or several, the form names no port.
+std::vector<SerialPortInfo> UsbPortCandidates(const std::vector<SerialPortInfo>& ports,
+                                              std::string_view serialNumber, int interfaceNumber);
+
 // Which port usb:SERIAL or usb:SERIAL:N names: `device` when exactly one port matches, else
-// `failure` says why none was chosen (for "COM open failed: usb:...: <failure>").
+// `failure` says why none was chosen and lists the candidates, each by a name that selects it
+// (for "COM open failed: usb:...: <failure>").
 struct UsbPortResolution {
     std::string device;
     std::string failure;
 };
 
-// `interfaceNumber` is UNKNOWN_NUMBER for usb:SERIAL. Serial numbers compare without regard to
-// case, since Windows writes them in capitals in its device IDs.
+// `interfaceNumber` is UNKNOWN_NUMBER for usb:SERIAL; the rule is UsbPortCandidates'.
 UsbPortResolution ResolveUsbPort(const std::vector<SerialPortInfo>& ports,
                                  std::string_view serialNumber, int interfaceNumber);
 
-// The usb: form that names `port` among `ports` ("usb:A1B2C3", "usb:FT2X:1" where the adapter
-// has several ports), or "" for a port without a USB serial number.
+// The usb: form that names `port` and no other among `ports` ("usb:A1B2C3", "usb:FT2X:1"
+// where the adapter has several ports), or "" when there is none: no serial number, one that
+// the form cannot carry (a space, a ':', a byte outside printable ASCII), or one that another
+// adapter shares.
 std::string UsbPortForm(const std::vector<SerialPortInfo>& ports, const SerialPortInfo& port);
+
+// A name that tarnix takes for `port` and that names it alone: its usb: form where there is
+// one, else its stable name, else its device.
+std::string PortSelectingName(const std::vector<SerialPortInfo>& ports, const SerialPortInfo& port);
+
+// `text` safe to print on a terminal: control characters (C0, DEL and C1, as UTF-8 or as one
+// byte) are written as \xNN, so that a USB descriptor cannot send escape sequences; other
+// text passes unchanged.
+std::string TerminalSafeText(std::string_view text);
 
 // What SetupAPI's strings tell of a USB adapter.
 struct WindowsDeviceIds {

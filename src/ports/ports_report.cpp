@@ -23,6 +23,12 @@ std::string Labeled(const char* label, int number, const char* unit) {
     return number == UNKNOWN_NUMBER ? "" : label + std::to_string(number) + unit;
 }
 
+// The name to give tarnix for a USB adapter: its usb: form where that names it alone, else its
+// stable name or device. Other ports are named by the device that begins their line.
+std::string AdapterPortName(const std::vector<SerialPortInfo>& ports, const SerialPortInfo& port) {
+    return port.serialNumber.empty() ? std::string() : PortSelectingName(ports, port);
+}
+
 // What the system says of the port beyond its device name, in the order a reader looks.
 std::string PortDetails(const std::vector<SerialPortInfo>& ports, const SerialPortInfo& port) {
     std::string parts;
@@ -35,16 +41,14 @@ std::string PortDetails(const std::vector<SerialPortInfo>& ports, const SerialPo
     AppendPart(&parts, Labeled("interface ", port.interfaceNumber, ""));
     AppendPart(&parts, Labeled("driver ", port.driver));
     AppendPart(&parts, Labeled("latency timer ", port.latencyTimerMs, " ms"));
-    AppendPart(&parts, Labeled("port ", UsbPortForm(ports, port)));
-    return parts;
+    AppendPart(&parts, Labeled("port ", AdapterPortName(ports, port)));
+    return TerminalSafeText(parts);
 }
 
+// A text from the system, which may be any bytes: null when it is empty, and beside one that
+// is not UTF-8 a "<name>_hex" member with its bytes.
 std::string JsonText(const char* name, const std::string& text) {
-    std::string member = "\"";
-    member += name;
-    member += "\": ";
-    member += text.empty() ? std::string("null") : JsonQuote(text);
-    return member;
+    return text.empty() ? JsonQuote(name) + ": null" : JsonStringMember(name, text);
 }
 
 std::string JsonNumber(const char* name, int number) {
@@ -69,6 +73,7 @@ std::string PortJson(const std::vector<SerialPortInfo>& ports, const SerialPortI
         JsonText("driver", port.driver),
         JsonNumber("latency_timer_ms", port.latencyTimerMs),
         JsonText("usb_port", UsbPortForm(ports, port)),
+        JsonText("port", PortSelectingName(ports, port)),
     };
     std::string object = "{";
     for (const std::string& member : members) {
@@ -83,12 +88,12 @@ std::string PortJson(const std::vector<SerialPortInfo>& ports, const SerialPortI
 std::string DescribePorts(const std::vector<SerialPortInfo>& ports) {
     std::string text;
     for (const SerialPortInfo& port : ports) {
-        text += port.device;
+        text += TerminalSafeText(port.device);
         if (!port.stableName.empty()) {
-            text += " (" + port.stableName + ")";
+            text += " (" + TerminalSafeText(port.stableName) + ")";
         }
         if (!port.friendlyName.empty()) {
-            text += " \"" + port.friendlyName + "\"";
+            text += " \"" + TerminalSafeText(port.friendlyName) + "\"";
         }
         std::string details = PortDetails(ports, port);
         text += details.empty() ? std::string() : ": " + details;

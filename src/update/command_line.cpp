@@ -82,7 +82,7 @@ void PrintHelp(PortForms portForms) {
         "            usb:SERIAL[:N] the USB adapter with that serial number (tarnix-ports)\n"
         "\n"
         "An absent argument takes its default; one that is not understood is refused, and\n"
-        "nothing is sent.\n"
+        "nothing is sent. An empty filename and a fifth argument are refused likewise.\n"
         "\n");
     PrintPortRules(portForms);
     PrintNetworkPortRules();
@@ -137,6 +137,25 @@ void ParsePortArgument(const char* text, PortForms portForms, RunSettings* setti
     }
 }
 
+// tarnix takes four arguments: a fifth (a second port, a stray word) would otherwise be dropped
+// without a word, and the run would go to a port the user may not have meant.
+void RefuseExtraArguments(int argc, const char* const* argv, RunSettings* settings) {
+    for (int i = 5; i < argc; ++i) {
+        settings->refusals.push_back(std::string("argument ") + std::to_string(i) + " '" + argv[i] +
+                                     "' is one too many: tarnix takes ModNr, filename, ProgMode "
+                                     "and ComNr");
+    }
+}
+
+// An empty file name is no file: the dialog is only for fewer than two arguments.
+void ParseFileNameArgument(const char* text, RunSettings* settings) {
+    if (text[0] == '\0') {
+        settings->refusals.push_back("filename '' is empty: give the update file");
+        return;
+    }
+    settings->fileName = text;
+}
+
 }  // namespace
 
 RunSettings ParseArguments(int argc, const char* const* argv, PortForms portForms) {
@@ -148,7 +167,7 @@ RunSettings ParseArguments(int argc, const char* const* argv, PortForms portForm
         ParseModNrArgument(argv[1], &settings);
     }
     if (argc >= 3) {
-        settings.fileName = argv[2];
+        ParseFileNameArgument(argv[2], &settings);
     } else {
         PrintUsage();
         settings.askForFile = settings.refusals.empty();
@@ -159,5 +178,6 @@ RunSettings ParseArguments(int argc, const char* const* argv, PortForms portForm
     if (argc >= 5) {
         ParsePortArgument(argv[4], portForms, &settings);
     }
+    RefuseExtraArguments(argc, argv, &settings);
     return settings;
 }

@@ -24,9 +24,10 @@ struct RunSettings {
 
 // Evaluates the arguments (argv[0] is the program). An absent argument takes its default; a
 // present one that is not understood is refused, never replaced by a default: an option other
-// than the answered ones, a malformed ModNr, a ProgMode whose first character is not 0 or 1, a
-// port that the port rule does not take. Prints the messages for a malformed ModNr and an
-// invalid COM number, and the usage text when the file is to be asked for.
+// than the answered ones, a malformed ModNr, an empty filename, a ProgMode whose first
+// character is not 0 or 1, a port that the port rule does not take, and any fifth argument. Prints
+// the messages for a malformed ModNr and an invalid COM number, and the usage text when the file is
+// to be asked for.
 RunSettings ParseArguments(int argc, const char* const* argv, PortForms portForms);
 
 // "--version", "--help", "-h" and "/?" are answered only when they are the one argument; in

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "framing.h"
+#include "network_address.h"
 #include "outcome_line.h"
 #include "run_update.h"
 
@@ -77,7 +78,21 @@ std::string Reason(const UpdateResult& tally, const char* interruptName) {
     return "failed";
 }
 
-std::string Figures(const UpdateResult& tally, double elapsedSeconds) {
+// Why replies may be slow. Over the network each reply also crosses the network and the
+// device server, and a latency timer that holds them is the device server's, not this
+// machine's.
+const char* SlowReplyHint(const std::string& portName) {
+    NetworkAddress network;
+    if (ParseNetworkAddress(portName, &network)) {
+        return "; replies are slow: each crosses the network and the device server, where a "
+               "USB adapter's latency timer may also hold them (see the README, \"Reply "
+               "latency\")";
+    }
+    return "; replies are slow: a USB adapter's latency timer may be holding them (see the "
+           "README, \"Reply latency\")";
+}
+
+std::string Figures(const UpdateResult& tally, const std::string& portName, double elapsedSeconds) {
     std::string text = Format("; %lu commands, %lu data bytes, %.1f s", tally.commands,
                               tally.dataBytes, elapsedSeconds);
     if (tally.replies == 0) {
@@ -86,9 +101,7 @@ std::string Figures(const UpdateResult& tally, double elapsedSeconds) {
     double mean = tally.replySeconds / static_cast<double>(tally.replies);
     text += Format(", mean reply %.1f ms", mean * 1000);
     if (mean > SLOW_REPLY_SECONDS) {
-        text +=
-            "; replies are slow: a USB adapter's latency timer may be holding them (see the "
-            "README, \"Reply latency\")";
+        text += SlowReplyHint(portName);
     }
     return text;
 }
@@ -153,5 +166,5 @@ std::string DescribeUpdateOutcome(const UpdateResult& tally, uint8_t modNr,
     if (tally.outcome == UpdateOutcome::PortNotOpened) {
         return text;
     }
-    return text + Figures(tally, elapsedSeconds);
+    return text + Figures(tally, portName, elapsedSeconds);
 }

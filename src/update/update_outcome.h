@@ -62,5 +62,6 @@ std::string DescribeUpdateOutcome(const UpdateResult& result, uint8_t modNr,
                                   const std::string& portName, double elapsedSeconds,
                                   const char* interruptName);
 
-// Mean replies above this suggest an adapter that holds received bytes (a USB latency timer).
+// Mean replies above this suggest an adapter that holds received bytes (a USB latency timer);
+// on a network port, the network and the device server (whose adapter may hold them too).
 inline constexpr double SLOW_REPLY_SECONDS = 0.008;

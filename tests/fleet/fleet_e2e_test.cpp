@@ -312,6 +312,40 @@ TEST_F(Fleet, PortsWhoseLogNamesCollideGetALogEach) {
     }
 }
 
+// A port whose path is longer than a file name may be still gets its log, and its update.
+TEST_F(Fleet, UpdatesAPortWithALongPath) {
+    std::vector<std::string> ports;
+    for (size_t length : {249u, 400u}) {
+        std::string path = dir_ + "/" + std::to_string(length);
+        ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path;
+        while (path.size() + 61 < length) {
+            path += "/" + std::string(60, 'd');
+            ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path;
+        }
+        path += "/" + std::string(length - path.size() - 1, 'p');
+        ASSERT_EQ(path.size(), length);
+        ports.push_back(path);
+    }
+    std::vector<ModuleProcess> modules{StartModule(dir_, {"--expect", EXAMPLE}),
+                                       StartModule(dir_, {"--expect", EXAMPLE})};
+    std::vector<std::string> command = FleetCommand(EXAMPLE, {});
+    for (size_t i = 0; i < ports.size(); ++i) {
+        EXPECT_EQ(symlink(modules[i].port.c_str(), ports[i].c_str()), 0) << ports[i];
+        command.push_back(ports[i]);
+    }
+    ProgramRun fleet = RunFleet(command);
+    EXPECT_EQ(fleet.exitCode, 0) << DescribeRun(fleet);
+    for (size_t i = 0; i < ports.size(); ++i) {
+        FinishModule(&modules[i], fleet.exitCode != 0);  // a module not reached waits on
+        EXPECT_NE(modules[i].verdict.find("image arrived whole"), std::string::npos)
+            << modules[i].verdict;
+        std::string log = ReadFileBytes(dir_ + "/logs/" + PortLogName(ports[i]));
+        EXPECT_NE(log.find("tarnix: completed: module 0x89 on " + ports[i] + ";"),
+                  std::string::npos)
+            << log;
+    }
+}
+
 struct FleetInterrupt {
     int signal;
     const char* name;

@@ -19,6 +19,26 @@ TEST(FleetStatus, LogNamesAreSafeFileNames) {
     EXPECT_EQ(PortLogName("aux.x"), "aux_.x.log");
 }
 
+// A long device path still gets a log whose name a file system takes (255 bytes), readable at
+// both ends, and two long paths that differ only in the middle get two logs.
+TEST(FleetStatus, LongPortNamesGetBoundedLogNames) {
+    const std::string middle(200, 'm');
+    const std::string a = "/tmp/links/" + middle + "a" + middle + "/usb-FTDI_A1B2C3-if00-port0";
+    const std::string b = "/tmp/links/" + middle + "b" + middle + "/usb-FTDI_A1B2C3-if00-port0";
+    for (const std::string& port : {a, b, "/dev/" + std::string(244, 'x')}) {
+        std::string name = PortLogName(port);
+        EXPECT_LE(name.size(), 100u + std::string("-99.log").size()) << name;
+        EXPECT_EQ(name.rfind("tmp_links_mmm", 0) == 0 || name.rfind("dev_xxx", 0) == 0, true)
+            << name;
+    }
+    EXPECT_NE(PortLogName(a), PortLogName(b));
+    EXPECT_NE(PortLogName(a).find("usb-FTDI_A1B2C3-if00-port0-"), std::string::npos)
+        << PortLogName(a);
+    const std::string exactlyBound = "/" + std::string(96, 'y');
+    EXPECT_EQ(PortLogName(exactlyBound), std::string(96, 'y') + ".log");
+    EXPECT_EQ(PortLogNames({a, a}).back().size(), PortLogName(a).size() + 2);
+}
+
 // Ports whose names PortLogName maps to one file still get one log each.
 TEST(FleetStatus, EveryPortGetsALogOfItsOwn) {
     struct Case {

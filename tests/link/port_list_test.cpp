@@ -147,6 +147,117 @@ TEST(UsbPort, OneMatchingPortIsChosenElseTheMessageSaysWhatToWrite) {
               "number)");
 }
 
+// usb: forms against tables of plugged-in adapters: each form names one port or is refused as
+// ambiguous, and an interface is never chosen in place of an adapter whose serial number is the
+// whole text.
+TEST(UsbPort, AFormNamesOnePortOrIsAmbiguous) {
+    const std::string AMBIGUOUS = "ambiguous";
+    const std::string NONE = "none";
+    struct Case {
+        std::vector<SerialPortInfo> ports;
+        const char* form;
+        std::string device;  // or AMBIGUOUS, NONE
+    };
+    const auto literalAndTwoPort =
+        std::vector<SerialPortInfo>{Port("/dev/ttyUSB0", "AB:1", 0), Port("/dev/ttyUSB1", "AB", 0),
+                                    Port("/dev/ttyUSB2", "AB", 1)};
+    const auto cases = std::vector<Case>{
+        {literalAndTwoPort, "usb:AB:1", AMBIGUOUS},
+        {literalAndTwoPort, "usb:AB:0", "/dev/ttyUSB1"},
+        {literalAndTwoPort, "usb:AB", AMBIGUOUS},
+        {{Port("/dev/ttyUSB0", "AB:1", 0)}, "usb:AB:1", "/dev/ttyUSB0"},
+        {{Port("/dev/ttyUSB0", "ab:1", 0), Port("/dev/ttyUSB1", "AB", 1)}, "usb:AB:1", AMBIGUOUS},
+        {{Port("/dev/ttyUSB1", "AB", 0), Port("/dev/ttyUSB2", "AB", 1)},
+         "usb:AB:1",
+         "/dev/ttyUSB2"},
+        // An exact serial number beats one that matches only ignoring case.
+        {{Port("/dev/ttyUSB0", "abc", 0), Port("/dev/ttyUSB1", "ABC", 0)},
+         "usb:abc",
+         "/dev/ttyUSB0"},
+        {{Port("/dev/ttyUSB0", "abc", 0), Port("/dev/ttyUSB1", "ABC", 0)},
+         "usb:ABC",
+         "/dev/ttyUSB1"},
+        {{Port("/dev/ttyUSB0", "abc", 0), Port("/dev/ttyUSB1", "ABC", 0)}, "usb:Abc", AMBIGUOUS},
+        {{Port("/dev/ttyUSB0", "abc", 0), Port("/dev/ttyUSB1", "abc", 1),
+          Port("/dev/ttyUSB2", "ABC", 0)},
+         "usb:ABC:1",
+         NONE},
+        {{Port("/dev/ttyUSB0", "abc", 0)}, "usb:ABC", "/dev/ttyUSB0"},
+        {{Port("/dev/ttyUSB0", "DUP", 0), Port("/dev/ttyUSB1", "DUP", 0)}, "usb:DUP", AMBIGUOUS},
+        {{Port("/dev/ttyUSB0", "DUP", 0), Port("/dev/ttyUSB1", "DUP", 0)}, "usb:DUP:0", AMBIGUOUS},
+    };
+    for (const Case& c : cases) {
+        std::string serial;
+        int interfaceNumber = UNKNOWN_NUMBER;
+        ASSERT_TRUE(ParseUsbPortForm(c.form, &serial, &interfaceNumber)) << c.form;
+        std::vector<SerialPortInfo> named = UsbPortCandidates(c.ports, serial, interfaceNumber);
+        std::string device = named.empty() ? NONE : named.size() > 1 ? AMBIGUOUS : named[0].device;
+        EXPECT_EQ(device, c.device) << c.form << " among " << c.ports.size();
+        UsbPortResolution resolution = ResolveUsbPort(c.ports, serial, interfaceNumber);
+        EXPECT_EQ(resolution.device, named.size() == 1 ? c.device : "") << c.form;
+    }
+}
+
+// Refused as ambiguous, the message names every candidate by a name that selects it alone.
+TEST(UsbPort, AnAmbiguousFormListsTheCandidates) {
+    const std::vector<SerialPortInfo> ports = {Port("/dev/ttyUSB0", "AB:1", 0),
+                                               Port("/dev/ttyUSB1", "AB", 0),
+                                               Port("/dev/ttyUSB2", "AB", 1)};
+    EXPECT_EQ(ResolveUsbPort(ports, "AB", 1).failure,
+              "2 adapters match (/dev/ttyUSB2, /dev/ttyUSB0): give one of these names");
+    SerialPortInfo twin = Port("/dev/ttyUSB4", "DUP", 0);
+    twin.stableName = "/dev/serial/by-id/usb-X_DUP-if00-port0";
+    EXPECT_EQ(ResolveUsbPort({Port("/dev/ttyUSB3", "DUP", 0), twin}, "DUP", UNKNOWN_NUMBER).failure,
+              "2 adapters match (/dev/ttyUSB3, /dev/serial/by-id/usb-X_DUP-if00-port0 "
+              "(/dev/ttyUSB4)): give one of these names");
+}
+
+// What tarnix-ports offers for a port is a name that tarnix takes and that names that port alone:
+// the usb: form where it is, else the stable name, else the device.
+TEST(UsbPort, TheOfferedNameSelectsExactlyThatPort) {
+    SerialPortInfo spaced = Port("/dev/ttyUSB5", "A B", 0);
+    spaced.stableName = "/dev/serial/by-id/usb-X_A_B-if00-port0";
+    const std::vector<SerialPortInfo> ports = {Port("/dev/ttyUSB0", "AB:1", 0),
+                                               Port("/dev/ttyUSB1", "AB", 0),
+                                               Port("/dev/ttyUSB2", "AB", 1),
+                                               Port("/dev/ttyUSB3", "DUP", 0),
+                                               Port("/dev/ttyUSB4", "DUP", 0),
+                                               spaced,
+                                               Port("/dev/ttyUSB6", "abc", 0),
+                                               Port("/dev/ttyUSB7", "ABC", 0),
+                                               Port("/dev/ttyUSB8", "\xc3\xa9t\xc3\xa9", 0),
+                                               Port("/dev/ttyUSB9", "Q:R", 0),
+                                               Port("/dev/ttyS0", "", UNKNOWN_NUMBER)};
+    const std::vector<std::string> expected = {
+        "/dev/ttyUSB0", "usb:AB:0",     "/dev/ttyUSB2",
+        "/dev/ttyUSB3", "/dev/ttyUSB4", "/dev/serial/by-id/usb-X_A_B-if00-port0",
+        "usb:abc",      "usb:ABC",      "/dev/ttyUSB8",
+        "/dev/ttyUSB9", "/dev/ttyS0"};
+    ASSERT_EQ(ports.size(), expected.size());
+    for (size_t i = 0; i < ports.size(); ++i) {
+        EXPECT_EQ(PortSelectingName(ports, ports[i]), expected[i]) << ports[i].device;
+    }
+}
+
+TEST(UsbPort, DescriptorTextIsMadeSafeForATerminal) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"FT232R USB UART", "FT232R USB UART"},
+        {"caf\xc3\xa9", "caf\xc3\xa9"},
+        {"A\x1b]0;pwned\x07", "A\\x1b]0;pwned\\x07"},
+        {"tab\tnl\n\x7f", "tab\\x09nl\\x0a\\x7f"},
+        {"\xc2\x9b"
+         "31m",
+         "\\xc2\\x9b31m"},  // the C1 CSI as UTF-8
+        {"\x9b"
+         "31m\xe4",
+         "\\x9b31m\xe4"},           // as a Latin-1 byte, beside a printable one
+        {"\xe2\x82", "\xe2\\x82"},  // cut short
+    };
+    for (const auto& [text, safe] : cases) {
+        EXPECT_EQ(TerminalSafeText(text), safe) << safe;
+    }
+}
+
 TEST(WindowsDeviceStrings, VidPidInterfaceAndSerial) {
     struct Case {
         const char* hardwareId;

@@ -82,6 +82,10 @@ TEST(CommandLine, ArgumentsNotUnderstoodAreRefused) {
         {{"--help", "u.upd"}, "", "'--help'"},
         {{"0x89", "u.upd", "0", "/?"}, "", "'/?'"},
         {{"0x89", "-u.upd"}, "", "'-u.upd'"},
+        {{"0x89", "u.upd", "0", "/dev/pts/7", "/dev/pts/8"}, "", "argument 5 '/dev/pts/8'"},
+        {{"0x89", "u.upd", "0", "1", ""}, "", "argument 5 ''"},
+        {{"0x89", "", "0", "/dev/pts/7"}, "", "filename '' is empty"},
+        {{"0x89", ""}, "", "filename ''"},
     };
     for (const Case& c : cases) {
         Parsed parsed = Parse(c.args);
@@ -160,12 +164,16 @@ TEST(CommandLine, LongFileNamesAreKeptWhole) {
     EXPECT_EQ(Parse({"0x89", longName.c_str()}).settings.fileName, longName);
 }
 
-TEST(CommandLine, FurtherArgumentsAreIgnored) {
+// A fifth argument is never dropped in silence: each one is refused on a line of its own.
+TEST(CommandLine, FurtherArgumentsAreRefused) {
     Parsed parsed = Parse({"0x01", "f", "1", "2", "extra", "more"});
-    EXPECT_EQ(parsed.settings.modNr, 0x01);
-    EXPECT_EQ(parsed.settings.progMode, PROG_MODE_LINES);
-    EXPECT_EQ(parsed.settings.port.comNr, 2);
     EXPECT_EQ(parsed.printed, "");
+    EXPECT_EQ(parsed.settings.refusals,
+              (std::vector<std::string>{
+                  "argument 5 'extra' is one too many: tarnix takes ModNr, filename, ProgMode "
+                  "and ComNr",
+                  "argument 6 'more' is one too many: tarnix takes ModNr, filename, ProgMode "
+                  "and ComNr"}));
 }
 
 }  // namespace

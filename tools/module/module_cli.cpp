@@ -5,14 +5,17 @@
 #include <cstring>
 #include <vector>
 
+#include "port_backend.h"
+
 const char MODULE_USAGE[] =
     "Usage: tarnix-module [OPTION]...\n"
     "Plays the module on a new pseudo-terminal, prints \"Module ready on <path>\" and answers\n"
     "the program that opens that path until it closes the port (or Ctrl-C), then prints a\n"
     "verdict.\n"
     "\n"
-    "  --device PATH          serve on this serial device instead of a new pseudo-terminal\n"
-    "                         (runs until Ctrl-C)\n"
+    "  --device PORT          serve on this serial device instead of a new pseudo-terminal\n"
+    "                         (runs until Ctrl-C); PORT as tarnix takes it: a path, a device\n"
+    "                         name in /dev, COMn or a digit 1..8, usb:SERIAL[:N]\n"
     "  --reject CMD:N:BYTE    answer the N-th CMD with BYTE (hex: 15 or 0x15) instead of ACK\n"
     "  --silent CMD:N         leave the N-th CMD without any reply\n"
     "  --extra CMD:N:BYTES    send BYTES right after the reply to the N-th CMD\n"
@@ -54,7 +57,7 @@ const char MODULE_USAGE[] =
     "unanswered; each is named), or when the image differs from --expect.\n"
     "\n"
     "Exit status: 0 when the verdict passes (with --count: every verdict), 1 when it fails,\n"
-    "2 for bad options or when a port cannot be set up.\n";
+    "2 when a port cannot be set up, 64 for bad options.\n";
 
 namespace {
 
@@ -323,7 +326,42 @@ bool ApplyFlag(const std::string& name, ModuleCliOptions* options) {
     return true;
 }
 
+// --device by tarnix's port rule. A network port names a connection to a far side, not a line
+// on which this machine could play the module.
+bool ReadDeviceOption(ModuleCliOptions* options, std::string* error) {
+    if (options->device.empty()) {
+        return true;
+    }
+    PortChoice port;
+    if (!ParsePortChoice(options->device, PlatformPortForms(), &port)) {
+        *error = "bad value '" + options->device +
+                 "' for --device: give a device path (/dev/ttyUSB0), a device name in /dev "
+                 "(ttyUSB0), COMn or a digit 1 to 8, or usb:SERIAL[:N]";
+        return false;
+    }
+    if (port.network.protocol != NetworkProtocol::None) {
+        *error = "--device '" + options->device +
+                 "' is a network port: the module is played on a serial line of this machine "
+                 "(run tarnix-module where the device server's line is, or on a pseudo-terminal)";
+        return false;
+    }
+    options->devicePort = port;
+    return true;
+}
+
 }  // namespace
+
+std::string ModuleDevicePath(const PortChoice& port, const std::vector<SerialPortInfo>& ports,
+                             std::string* error) {
+    if (!port.usbSerial.empty()) {
+        UsbPortResolution found = ResolveUsbPort(ports, port.usbSerial, port.usbInterface);
+        if (found.device.empty()) {
+            *error = PortChoiceName(port) + ": " + found.failure;
+        }
+        return found.device;
+    }
+    return port.devicePath.empty() ? ComPortDevicePath(port.comNr) : port.devicePath;
+}
 
 bool ParseModuleCommandLine(int argc, char** argv, ModuleCliOptions* options, std::string* error) {
     for (int i = 1; i < argc; ++i) {
@@ -355,5 +393,5 @@ bool ParseModuleCommandLine(int argc, char** argv, ModuleCliOptions* options, st
         *error = "--count plays modules on pseudo-terminals, not on --device";
         return false;
     }
-    return true;
+    return ReadDeviceOption(options, error);
 }

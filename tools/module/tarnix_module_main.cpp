@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "exit_status.h"
 #include "memory_image.h"
 #include "module_cli.h"
 #include "module_log.h"
@@ -33,9 +34,17 @@ void OnStopSignal(int) {
     (void)!write(StopPipe[1], &byte, 1);
 }
 
+// The port list is read only for a usb: port, as tarnix reads it when it opens one.
 bool OpenLine(const ModuleCliOptions& options, ModulePty* pty, std::string* error) {
-    return options.device.empty() ? OpenModulePty(pty, error)
-                                  : OpenModuleDevice(options.device, pty, error);
+    if (options.device.empty()) {
+        return OpenModulePty(pty, error);
+    }
+    std::vector<SerialPortInfo> ports;
+    if (!options.devicePort.usbSerial.empty()) {
+        ports = ListSerialPorts();
+    }
+    std::string device = ModuleDevicePath(options.devicePort, ports, error);
+    return !device.empty() && OpenModuleDevice(device, pty, error);
 }
 
 bool InstallStopSignals(std::string* error) {
@@ -193,7 +202,7 @@ int main(int argc, char** argv) {
     std::string error;
     if (!ParseModuleCommandLine(argc, argv, &options, &error)) {
         std::fprintf(stderr, "tarnix-module: %s\nTry 'tarnix-module --help'.\n", error.c_str());
-        return 2;
+        return EXIT_USAGE;
     }
     if (options.help) {
         std::fputs(MODULE_USAGE, stdout);
