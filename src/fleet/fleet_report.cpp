@@ -66,10 +66,11 @@ std::string FigureMembers(const OutcomeFigures& figures) {
     return json;
 }
 
+}  // namespace
+
 // The port, outcome and exit status lead, in this order, as in format 1.
-std::string PortJson(const FleetPortRecord& result) {
-    std::string json = "{";
-    json += JsonStringMember("port", result.port);
+std::string PortRecordMembers(const FleetPortRecord& result) {
+    std::string json = JsonStringMember("port", result.port);
     json += RawMember("outcome", JsonQuote(OutcomeName(result.outcome)));
     json += Format(", \"exit_status\": %d, \"seconds\": %.3f", result.exitStatus, result.seconds);
     json += CommaStringMember("log", result.log);
@@ -85,7 +86,13 @@ std::string PortJson(const FleetPortRecord& result) {
                       StringOrNull(result.adapterVidPid, !result.adapterVidPid.empty()));
     json += RawMember("adapter_serial",
                       StringOrNull(result.adapterSerial, !result.adapterSerial.empty()));
-    return json + "}";
+    return json;
+}
+
+namespace {
+
+std::string PortJson(const FleetPortRecord& result) {
+    return "{" + PortRecordMembers(result) + "}";
 }
 
 std::string EventJson(const char* event, const std::string& port, const std::string& members,
