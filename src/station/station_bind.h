@@ -6,3 +6,8 @@
 
 // "Address already in use", "Cannot assign requested address", or the resolver's reason.
 std::string BindFailureReason(const std::string& host, int port);
+
+// The listening socket's options: SO_REUSEADDR (a restart need not wait for the old
+// connections), never SO_REUSEPORT, which would let a second station listen on the same
+// address instead of being told that it is in use.
+void SetListenSocketOptions(int socket);

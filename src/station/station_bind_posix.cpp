@@ -33,3 +33,8 @@ std::string BindFailureReason(const std::string& host, int port) {
     freeaddrinfo(found);
     return reason;
 }
+
+void SetListenSocketOptions(int socket) {
+    int yes = 1;
+    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+}

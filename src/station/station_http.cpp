@@ -129,6 +129,7 @@ bool StartStationServer(const std::string& host, int port, const std::string& jo
     started->http.set_keep_alive_timeout(1);  // so that a stop does not wait on idle clients
     started->http.set_write_timeout(5, 0);
     started->http.set_payload_max_length(4096);  // the routes take no body
+    started->http.set_socket_options(SetListenSocketOptions);
     AddRoutes(&started->http, journalPath, board);
     if (!started->http.bind_to_port(host, port)) {
         *error = "cannot serve on " + host + ":" + std::to_string(port) + ": " +
