@@ -96,8 +96,9 @@ void ServeJournal(const std::string& path, httplib::Response* response) {
 }
 
 void AddRoutes(httplib::Server* http, const std::string& journalPath, StationBoard* board) {
-    http->Get("/", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content(StationPage(), "text/html; charset=utf-8");
+    http->Get("/", [board](const httplib::Request&, httplib::Response& response) {
+        response.set_header("Cache-Control", "no-store");
+        response.set_content(StationPage(StatusJson(CopyBoard(board))), "text/html; charset=utf-8");
     });
     http->Get("/status", [board](const httplib::Request&, httplib::Response& response) {
         ServeStatus(board, &response);

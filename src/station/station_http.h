@@ -22,5 +22,6 @@ void StopStationServer(StationServer* server, StationBoard* board);
 // True for an address of this machine only: 127.0.0.0/8, ::1, localhost.
 bool IsLoopbackHost(const std::string& host);
 
-// The page at "/": everything it needs inline.
-const std::string& StationPage();
+// The page at "/": everything it needs inline, with the station's state as `statusJson` says
+// it at the moment, so that it shows the slots before the first event arrives.
+std::string StationPage(const std::string& statusJson);

@@ -111,14 +111,25 @@ const events = new EventSource("/events");
 events.onopen = () => { link.textContent = "live"; refresh(); };
 events.onerror = () => { link.textContent = "reconnecting"; };
 events.onmessage = () => refresh();
+// The state when the page was served: shown before the first event arrives.
+const initial = /*STATUS*/null;
+if (initial) render(initial);
 refresh();
 setInterval(refresh, 1000);
 </script></body></html>
 )PAGE";
 
+const char STATUS_MARK[] = "/*STATUS*/null";
+
 }  // namespace
 
-const std::string& StationPage() {
-    static const std::string page = PAGE;
+std::string StationPage(const std::string& statusJson) {
+    std::string page = PAGE;
+    // Inside a script element nothing may read as "</script>".
+    std::string status;
+    for (size_t i = 0; i < statusJson.size(); ++i) {
+        status += statusJson.compare(i, 2, "</") == 0 ? "<\\" : std::string(1, statusJson[i]);
+    }
+    page.replace(page.find(STATUS_MARK), sizeof STATUS_MARK - 1, status);
     return page;
 }

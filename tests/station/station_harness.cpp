@@ -33,7 +33,8 @@ void StationTest::TearDown() {
     TempDirTest::TearDown();
 }
 
-void StationTest::StartStation(const std::vector<std::string>& options) {
+void StationTest::StartStation(const std::vector<std::string>& options,
+                               const std::vector<std::string>& slots) {
     httpPort_ = FreeLoopbackPort();
     std::vector<std::string> command{BinaryPath("tarnix-station"),
                                      "--journal",
@@ -43,7 +44,11 @@ void StationTest::StartStation(const std::vector<std::string>& options) {
                                      "--serve",
                                      "127.0.0.1:" + std::to_string(httpPort_)};
     command.insert(command.end(), options.begin(), options.end());
-    command.insert(command.end(), {EXAMPLE, pattern_});
+    command.push_back(EXAMPLE);
+    if (slots.empty()) {
+        command.push_back(pattern_);
+    }
+    command.insert(command.end(), slots.begin(), slots.end());
     station_ = Spawn(command, dir_ + "/station.err");
     ASSERT_GT(station_.pid, 0);
     ASSERT_TRUE(WaitFor([this] { return !Fetch("/status").empty(); }))

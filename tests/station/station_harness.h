@@ -26,8 +26,10 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Starts the station on the watched folder "<dir>/slots/*" with `options` before FILE.
-    void StartStation(const std::vector<std::string>& options = {});
+    // Starts the station with `options` before FILE and the slots: the watched folder
+    // "<dir>/slots/*" unless `slots` are given.
+    void StartStation(const std::vector<std::string>& options = {},
+                      const std::vector<std::string>& slots = {});
     // Sends `signal` and waits for the station's exit status.
     int StopStation(int signal);
 
