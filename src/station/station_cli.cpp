@@ -5,6 +5,7 @@
 #include "check_cli.h"
 #include "hex_digits.h"
 #include "network_address.h"
+#include "options.h"
 #include "port_choice.h"
 
 namespace {
@@ -31,7 +32,13 @@ bool ParseCount(const std::string& text, long max, long* value) {
     return *value <= max;
 }
 
-bool ApplyOption(const std::string& name, const std::string& value, StationCommandLine* line) {
+const OptionSpec STATION_OPTIONS[] = {
+    {"--help", false, "-h"}, {"--version"},     {"--no-check"},
+    {"--modnr", true},       {"--mode", true},  {"--journal", true},
+    {"--log-dir", true},     {"--serve", true}, {"--units", true},
+};
+
+bool ApplyValue(const std::string& name, const std::string& value, StationCommandLine* line) {
     if (name == "--modnr") {
         line->modNr = value;
         return IsModNr(value);
@@ -47,6 +54,21 @@ bool ApplyOption(const std::string& name, const std::string& value, StationComma
     }
     (name == "--journal" ? line->journalFile : line->logDir) = value;
     return !value.empty();
+}
+
+bool ApplyStationOption(const std::string& name, const std::string& value, StationCommandLine* line,
+                        std::string* error) {
+    if (name == "--help") {
+        line->help = true;
+    } else if (name == "--version") {
+        line->version = true;
+    } else if (name == "--no-check") {
+        line->check = false;
+    } else if (!ApplyValue(name, value, line)) {
+        *error = "bad value '" + value + "' for " + name;
+        return false;
+    }
+    return true;
 }
 
 // Two slots are one when the port rule names them alike, or when the patterns are the same.
@@ -75,16 +97,6 @@ bool ParseSlots(const std::vector<std::string>& texts, std::vector<SlotSpec>* sl
         slots->push_back(slot);
     }
     return true;
-}
-
-bool IsValueOption(const std::string& name) {
-    for (const char* option :
-         {"--modnr", "--mode", "--journal", "--log-dir", "--serve", "--units"}) {
-        if (name == option) {
-            return true;
-        }
-    }
-    return false;
 }
 
 }  // namespace
@@ -138,35 +150,13 @@ bool ParseServeAddress(const std::string& text, std::string* host, int* port) {
 
 bool ParseStationCommandLine(int argc, const char* const* argv, StationCommandLine* commandLine,
                              std::string* error) {
+    auto apply = [commandLine](const std::string& name, const std::string& value,
+                               std::string* fault) {
+        return ApplyStationOption(name, value, commandLine, fault);
+    };
     std::vector<std::string> operands;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        std::string name = arg.substr(0, arg.find('='));
-        std::string value;
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            operands.push_back(arg);
-        } else if (arg == "--") {
-            optionsEnded = true;
-        } else if (arg == "--help" || arg == "-h") {
-            commandLine->help = true;
-        } else if (arg == "--version") {
-            commandLine->version = true;
-        } else if (arg == "--no-check") {
-            commandLine->check = false;
-        } else if (IsValueOption(name)) {
-            if (!TakeOptionValue(argc, argv, &i, arg, &value)) {
-                *error = "option '" + name + "' needs a value";
-                return false;
-            }
-            if (!ApplyOption(name, value, commandLine)) {
-                *error = "bad value '" + value + "' for " + name;
-                return false;
-            }
-        } else {
-            *error = "unknown option '" + arg + "'";
-            return false;
-        }
+    if (!ReadCommandLine(argc, argv, STATION_OPTIONS, apply, &operands, error)) {
+        return false;
     }
     if (commandLine->help || commandLine->version) {
         return true;

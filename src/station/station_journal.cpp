@@ -28,7 +28,7 @@ long UnitOfLine(const std::string& text, size_t start, size_t end) {
 }  // namespace
 
 std::string JournalRecordJson(long unit, const std::string& slot, const FleetRunFacts& run,
-                              const PortResult& result) {
+                              const FleetPortRecord& result) {
     std::string json = "{" + Member("unit", std::to_string(unit));
     json += Member("slot", JsonQuote(slot));
     json += Member("file", JsonQuote(run.file.file));
@@ -40,7 +40,7 @@ std::string JournalRecordJson(long unit, const std::string& slot, const FleetRun
     json += Member("host", JsonQuote(run.host));
     // Only a fixed slot's status query finds a status value.
     json += Member("status", "null");
-    json += PortResultMembers(result);
+    json += PortRecordMembers(result);
     return json + "}\n";
 }
 

@@ -11,7 +11,7 @@
 // run's facts, the status value where a status query found the module (none yet: null), then
 // the members of the fleet report's per-port object.
 std::string JournalRecordJson(long unit, const std::string& slot, const FleetRunFacts& run,
-                              const PortResult& result);
+                              const FleetPortRecord& result);
 
 // The highest "unit" among the whole lines of `text` (0 when none): numbering goes on from
 // there after a restart, also when units ended out of order.

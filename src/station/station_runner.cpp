@@ -44,7 +44,7 @@ void FollowLog(UnitRun* run, std::vector<std::string>* events) {
 }
 
 void Conclude(UnitRun* run, int exitStatus, std::vector<std::string>* events) {
-    PortResult& result = run->result;
+    FleetPortRecord& result = run->result;
     FollowLog(run, events);
     long offset = 0;
     std::string log;
@@ -68,7 +68,7 @@ std::string UnitLogName(long unit, const std::string& port) {
 
 void StartUnit(const UnitLaunch& launch, const UnitPlace& place, UnitRun* run,
                std::vector<std::string>* events) {
-    PortResult& result = run->result;
+    FleetPortRecord& result = run->result;
     result.port = place.port;
     result.device = place.device;
     result.adapterVidPid = place.adapterVidPid;

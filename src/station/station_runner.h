@@ -28,7 +28,7 @@ struct UnitRun {
     size_t slot = 0;  // index into the command line's slots
     std::string key;  // the place's key (station_slots.h)
     bool present = true;
-    PortResult result;
+    FleetPortRecord result;
     FleetProcess process;
     StationClock::time_point started;
     LogProgress progress;
