@@ -27,8 +27,8 @@ long UnitOfLine(const std::string& text, size_t start, size_t end) {
 
 }  // namespace
 
-std::string JournalRecordJson(long unit, const std::string& slot, const FleetRunFacts& run,
-                              const FleetPortRecord& result) {
+std::string JournalRecordJson(long unit, const std::string& slot, int statusValue,
+                              const FleetRunFacts& run, const FleetPortRecord& result) {
     std::string json = "{" + Member("unit", std::to_string(unit));
     json += Member("slot", JsonQuote(slot));
     json += Member("file", JsonQuote(run.file.file));
@@ -38,8 +38,7 @@ std::string JournalRecordJson(long unit, const std::string& slot, const FleetRun
     json += Member("mode", std::to_string(run.mode));
     json += Member("tarnix_version", JsonQuote(run.version));
     json += Member("host", JsonQuote(run.host));
-    // Only a fixed slot's status query finds a status value.
-    json += Member("status", "null");
+    json += Member("status", statusValue < 0 ? "null" : std::to_string(statusValue));
     json += PortRecordMembers(result);
     return json + "}\n";
 }

@@ -8,10 +8,10 @@
 #include "fleet_report.h"
 
 // The journal's record of one unit: the unit number, the slot as given, the file's and the
-// run's facts, the status value where a status query found the module (none yet: null), then
-// the members of the fleet report's per-port object.
-std::string JournalRecordJson(long unit, const std::string& slot, const FleetRunFacts& run,
-                              const FleetPortRecord& result);
+// run's facts, the status value where a fixed slot's status query found the module (-1: null),
+// then the members of the fleet report's per-port object.
+std::string JournalRecordJson(long unit, const std::string& slot, int statusValue,
+                              const FleetRunFacts& run, const FleetPortRecord& result);
 
 // The highest "unit" among the whole lines of `text` (0 when none): numbering goes on from
 // there after a restart, also when units ended out of order.

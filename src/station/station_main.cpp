@@ -31,8 +31,10 @@ const char USAGE[] =
     "\n"
     "SLOT is a pattern with *, ? or [ over device paths (/dev/serial/by-id/usb-FTDI_*):\n"
     "every path that matches is a unit while it exists; or usb:PATTERN over the serial\n"
-    "numbers of the USB serial adapters that tarnix-ports lists (usb:FT8*). A port by\n"
-    "itself (a fixed slot) is not supported yet.\n"
+    "numbers of the USB serial adapters that tarnix-ports lists (usb:FT8*); or a port by\n"
+    "tarnix's port rule (COM3, /dev/ttyS0, usb:SERIAL, rfc2217://HOST:PORT), a fixed slot:\n"
+    "its module is there while it answers the status query (asked at most every 0.5 s),\n"
+    "gone after 2 s without an answer.\n"
     "A request to stop (Ctrl-C, Ctrl-\\, SIGTERM, a closed terminal) starts no new unit and\n"
     "is passed on to every running tarnix, which then releases its module.\n"
     "Exit status: 0 every unit completed, 1 otherwise (or FILE is not sound), 2 the --serve\n"
@@ -54,15 +56,6 @@ int main(int argc, char** argv) {
     if (commandLine.version) {
         printf("tarnix-station %s (%s)\n", TARNIX_VERSION, TARNIX_PLATFORM_NAME);
         return 0;
-    }
-    for (const SlotSpec& slot : commandLine.slots) {
-        if (slot.kind == SlotKind::Fixed) {
-            fprintf(stderr,
-                    "tarnix-station: slot '%s' is a port by itself: fixed slots are not "
-                    "supported yet; give a pattern (/dev/serial/by-id/*) or usb:PATTERN\n",
-                    slot.text.c_str());
-            return EXIT_USAGE;
-        }
     }
     return RunStation(commandLine);
 }

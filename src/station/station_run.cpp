@@ -13,6 +13,7 @@
 #include "station_console.h"
 #include "station_http.h"
 #include "station_journal.h"
+#include "station_probe.h"
 #include "station_runner.h"
 #include "tarnix_version.h"
 
@@ -28,8 +29,9 @@ struct Station {
     Journal journal;
     StationBoard board;
     double estimateSeconds = 0;
-    std::vector<UnitRun> units;      // running, or ended and still present
-    std::vector<SlotView> lastSeen;  // per slot: the last unit that went
+    std::vector<UnitRun> units;                           // running, or ended and still present
+    std::vector<SlotView> lastSeen;                       // per slot: the last unit that went
+    std::vector<std::unique_ptr<FixedSlotProbe>> probes;  // per slot; none for a pattern
     long lastUnit = 0;
     long started = 0;
     long ended = 0;
@@ -75,7 +77,11 @@ UnitView ViewOf(const UnitRun& run, double estimateSeconds) {
 
 void Record(Station* station, UnitRun* run) {
     const std::string& slot = station->commandLine->slots[run->slot].text;
-    std::string record = JournalRecordJson(run->unit, slot, station->facts, run->result);
+    std::string record =
+        JournalRecordJson(run->unit, slot, run->statusValue, station->facts, run->result);
+    if (station->probes[run->slot]) {
+        ReturnPort(station->probes[run->slot].get());
+    }
     std::string error;
     if (!AppendJournalLine(&station->journal, record, &error)) {
         fprintf(stderr, "tarnix-station: %s\n", error.c_str());
@@ -133,8 +139,9 @@ void PollUnits(Station* station) {
 
 void StartArrived(Station* station, size_t slot, const std::vector<UnitPlace>& arrived) {
     for (const UnitPlace& place : arrived) {
-        if (Stopping(*station)) {
-            return;
+        FixedSlotProbe* probe = station->probes[slot].get();
+        if (Stopping(*station) || (probe != nullptr && !TakePortForUpdate(probe))) {
+            return;  // a probe still has the port: the next look starts the update
         }
         UnitRun& run = station->units.emplace_back();
         run.unit = ++station->lastUnit;
@@ -149,6 +156,20 @@ void StartArrived(Station* station, size_t slot, const std::vector<UnitPlace>& a
     }
 }
 
+// A fixed slot's module is there while it answers the status query, and while its update runs.
+std::vector<UnitPlace> PlacesNow(const Station& station, size_t slot,
+                                 const std::vector<SerialPortInfo>& ports) {
+    const SlotSpec& spec = station.commandLine->slots[slot];
+    if (!station.probes[slot]) {
+        return FindPlaces(spec, ports);
+    }
+    ProbeState state = ProbeSnapshot(station.probes[slot].get());
+    if (!state.present && !state.busy) {
+        return {};
+    }
+    return {FixedPlace(spec, state.generation, state.statusValue, ports)};
+}
+
 void WatchSlots(Station* station) {
     const std::vector<SlotSpec>& slots = station->commandLine->slots;
     // Also for path patterns: the journal names the adapter behind a by-id link.
@@ -160,7 +181,7 @@ void WatchSlots(Station* station) {
                 known.push_back(run.key);
             }
         }
-        SlotChange change = CompareSlotPlaces(known, FindPlaces(slots[slot], ports));
+        SlotChange change = CompareSlotPlaces(known, PlacesNow(*station, slot, ports));
         for (UnitRun& run : station->units) {
             if (run.slot == slot &&
                 std::find(change.gone.begin(), change.gone.end(), run.key) != change.gone.end()) {
@@ -254,6 +275,13 @@ void Prepare(const StationCommandLine& commandLine, double estimateSeconds, Stat
     for (size_t i = 0; i < commandLine.slots.size(); ++i) {
         station->lastSeen[i].slot = commandLine.slots[i].text;
     }
+    station->probes.resize(commandLine.slots.size());
+    for (size_t i = 0; i < commandLine.slots.size(); ++i) {
+        if (commandLine.slots[i].kind == SlotKind::Fixed) {
+            station->probes[i] = std::make_unique<FixedSlotProbe>();
+            station->probes[i]->port = commandLine.slots[i].text;
+        }
+    }
     station->board.shown.counters.startTime = std::time(nullptr);
     station->board.shown.slots = station->lastSeen;
     station->live = OutputIsTerminal();
@@ -273,6 +301,14 @@ bool OpenRecords(const StationCommandLine& commandLine, Station* station) {
         return false;
     }
     return true;
+}
+
+void ForEachProbe(Station* station, void (*action)(FixedSlotProbe*)) {
+    for (std::unique_ptr<FixedSlotProbe>& probe : station->probes) {
+        if (probe) {
+            action(probe.get());
+        }
+    }
 }
 
 bool StartServer(const StationCommandLine& commandLine, Station* station,
@@ -316,7 +352,9 @@ int RunStation(const StationCommandLine& commandLine) {
         // tarnix's progress on its standard error, where it cannot disturb its console texts.
         SetInheritedVariable(PROGRESS_VARIABLE, PROGRESS_ON_STDERR);
         CatchStopSignals();
+        ForEachProbe(station.get(), StartProbe);
         Loop(station.get());
+        ForEachProbe(station.get(), StopProbe);
     }
     if (server) {
         StopStationServer(server.get(), &station->board);

@@ -76,6 +76,7 @@ void StartUnit(const UnitLaunch& launch, const UnitPlace& place, UnitRun* run,
     result.log = launch.logDir + "/" + UnitLogName(run->unit, place.port);
     result.logPath = AbsolutePath(result.log);
     run->key = place.key;
+    run->statusValue = place.statusValue;
     run->started = StationClock::now();
     result.startTime = std::time(nullptr);
     result.endTime = result.startTime;

@@ -28,6 +28,7 @@ struct UnitRun {
     size_t slot = 0;  // index into the command line's slots
     std::string key;  // the place's key (station_slots.h)
     bool present = true;
+    int statusValue = -1;  // the status query's, for a fixed slot
     FleetPortRecord result;
     FleetProcess process;
     StationClock::time_point started;

@@ -63,6 +63,21 @@ std::vector<UnitPlace> FindPlaces(const SlotSpec& slot, const std::vector<Serial
     return {};
 }
 
+UnitPlace FixedPlace(const SlotSpec& slot, long generation, int statusValue,
+                     const std::vector<SerialPortInfo>& ports) {
+    UnitPlace place;
+    place.key = slot.text + "#" + std::to_string(generation);
+    place.port = slot.text;
+    place.statusValue = statusValue;
+    PortChoice choice;
+    if (ParsePortChoice(slot.text, PlatformPortForms(), &choice)) {
+        SerialPortInfo info = IdentifyChosenPort(choice, ports);
+        place.device = info.device;
+        DescribeAdapter(info, &place);
+    }
+    return place;
+}
+
 SlotChange CompareSlotPlaces(const std::vector<std::string>& knownKeys,
                              const std::vector<UnitPlace>& found) {
     SlotChange change;

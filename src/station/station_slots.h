@@ -18,10 +18,16 @@ struct UnitPlace {
     std::string device;
     std::string adapterVidPid;  // "0403:6001" where the port list knows the adapter
     std::string adapterSerial;
+    int statusValue = -1;  // a fixed slot's: the status query's value; -1 where none was asked
 };
 
-// The places that `slot` finds now; `ports` is the machine's port list (usb: patterns only).
+// The places that a pattern slot finds now; `ports` is the machine's port list.
 std::vector<UnitPlace> FindPlaces(const SlotSpec& slot, const std::vector<SerialPortInfo>& ports);
+
+// A fixed slot's place while its module is present (or its update runs): the arrival's number
+// `generation` tells one module from the next.
+UnitPlace FixedPlace(const SlotSpec& slot, long generation, int statusValue,
+                     const std::vector<SerialPortInfo>& ports);
 
 // Of the places found now, those no known unit holds (`arrived`), and the known keys no longer
 // found (`gone`).

@@ -136,6 +136,32 @@ TEST_F(StationTest, RestartAfterAKillGoesOnWithTheUnitNumbers) {
     Unplug(&second);
 }
 
+// A fixed slot: the module is there while it answers the status query. Left in after its
+// update it is not updated again; once it has not answered for 2 s it is gone, and the next
+// module that answers is a new unit.
+TEST_F(StationTest, FixedSlotUpdatesEachModuleThatAnswersOnce) {
+    const std::string fixture = slots_ + "/fixture";
+    StartStation({}, {fixture});
+    PluggedModule first = Plug("fixture", {"--expect", EXAMPLE, "--status", "0x123456"});
+    ASSERT_TRUE(WaitForJournalLines(1)) << ReadFileBytes(dir_ + "/station.err");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1600));  // three more status queries
+    ASSERT_EQ(JournalLines().size(), 1u);
+    EXPECT_EQ(MemberText(JournalLines()[0], "outcome"), "completed") << JournalLines()[0];
+    EXPECT_EQ(MemberText(JournalLines()[0], "status"), std::to_string(0x123456));
+    Unplug(&first);
+    EXPECT_NE(first.module.verdict.find("(Start 1,"), std::string::npos) << first.module.verdict;
+    EXPECT_NE(first.module.verdict.find("image arrived whole"), std::string::npos);
+    ASSERT_TRUE(WaitFor(
+        [this] { return Fetch("/status").find("\"state\": \"waiting\"") != std::string::npos; }));
+    PluggedModule second = Plug("fixture", {"--expect", EXAMPLE});
+    ASSERT_TRUE(WaitForJournalLines(2)) << ReadFileBytes(dir_ + "/station.err");
+    EXPECT_EQ(MemberText(JournalLines()[1], "unit"), "2");
+    EXPECT_EQ(MemberText(JournalLines()[1], "outcome"), "completed");
+    EXPECT_EQ(StopStation(SIGTERM), 0) << stationOutput_;
+    Unplug(&second);
+    EXPECT_NE(second.module.verdict.find("(Start 1,"), std::string::npos) << second.module.verdict;
+}
+
 struct Refusal {
     const char* name;
     std::vector<std::string> args;  // before FILE and the slot
@@ -174,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Refusal{"SlotNotUnderstood", {}, {"03"}, "'03' is no slot"},
                     Refusal{"SlotTwice", {}, {"/dev/x*", "/dev/x*"}, "given twice"},
                     Refusal{"FixedPortTwice", {}, {"COM3", "3"}, "given twice (COM3)"},
-                    Refusal{"FixedSlot", {}, {"/dev/ttyS0"}, "fixed slots are not supported yet"}),
+                    Refusal{"UsbPatternTwice", {}, {"usb:FT*", "usb:FT*"}, "given twice"}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(StationTest, AnUnsoundFileIsRefusedBeforeAnySlotIsWatched) {
