@@ -209,7 +209,7 @@ _tarnix_station() {
     if [ "$operands" -eq 0 ]; then
         if [ "$line_mode" = 1 ]; then _tarnix_files "$cur"; else _tarnix_files "$cur" '*.upd'; fi
     else
-        _tarnix_offer "$cur" '/dev/serial/by-id/*' 'usb:*'
+        _tarnix_offer "$cur" '/dev/serial/by-id/*' 'usb:*' $(_tarnix_port_names)
     fi
 }
 
