@@ -19,7 +19,7 @@ std::vector<UnitPlace> FindPathPlaces(const SlotSpec& slot,
     for (const std::string& path : MatchingPaths(slot.pattern)) {
         std::string identity = PathIdentity(path);
         if (identity.empty()) {
-            continue;  // a link whose device has gone: nothing to update
+            continue;  // a link whose device has gone, or no device: nothing to update
         }
         UnitPlace& place = places.emplace_back();
         place.key = path + "#" + identity;

@@ -39,7 +39,8 @@ SlotChange CompareSlotPlaces(const std::vector<std::string>& knownKeys,
                              const std::vector<UnitPlace>& found);
 
 // Platform pieces (station_watch_posix.cpp): the existing paths that match a pattern, in
-// order; the identity of a path as it is now ("" when gone); a serial number pattern.
+// order; the identity of a path as it is now ("" when gone or no character device); a serial
+// number pattern.
 std::vector<std::string> MatchingPaths(const std::string& pattern);
 std::string PathIdentity(const std::string& path);
 bool SerialMatches(const std::string& pattern, const std::string& serialNumber);

@@ -19,11 +19,13 @@ std::vector<std::string> MatchingPaths(const std::string& pattern) {
     return paths;
 }
 
-// The link's own inode (a by-id link made anew at each plug) and the device it leads to.
+// The link's own inode (a by-id link made anew at each plug) and the device it leads to. Only
+// a character device is a port: a pattern that also matches a file or a folder leaves those be.
 std::string PathIdentity(const std::string& path) {
     struct stat link {};
     struct stat target {};
-    if (lstat(path.c_str(), &link) != 0 || stat(path.c_str(), &target) != 0) {
+    if (lstat(path.c_str(), &link) != 0 || stat(path.c_str(), &target) != 0 ||
+        !S_ISCHR(target.st_mode)) {
         return "";
     }
     return std::to_string(link.st_ino) + ":" + std::to_string(target.st_ino) + ":" +

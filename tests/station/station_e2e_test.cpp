@@ -39,8 +39,9 @@ std::string LogOf(const std::string& dir, long unit, const std::string& link) {
 }
 
 // Two modules arrive, one rejects a record; the one left in is not updated again; pulled out
-// and put back, it is a new unit. /status and /metrics say the same as the journal.
+// and put back, it is a new unit. A file that is no device is never a unit. /status and /metrics say the same as the journal.
 TEST_F(StationTest, UpdatesEachArrivalOnceAndRecordsTheFailure) {
+    Write("slots/notes.txt", "a file that the pattern matches is no port\n");
     StartStation();
     PluggedModule good = Plug("usb-A", {"--expect", EXAMPLE});
     PluggedModule bad = Plug("usb-B", {"--reject", "data:5:15"});
