@@ -54,7 +54,11 @@ void ServeEvents(StationBoard* board, httplib::Response* response) {
     response->set_header("Cache-Control", "no-store");
     response->set_chunked_content_provider(
         "text/event-stream",
-        [board, next](size_t, httplib::DataSink& sink) mutable {
+        [board, next, opened = false](size_t, httplib::DataSink& sink) mutable {
+            if (!opened) {
+                opened = true;  // at once: the client knows that it now gets every event
+                return sink.write(": connected\n\n", 13);
+            }
             std::vector<std::string> events = TakeEvents(board, &next, KEEP_ALIVE_WAIT);
             std::string text = events.empty() ? ": waiting\n\n" : "";
             for (const std::string& event : events) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,10 +40,12 @@ std::string LogOf(const std::string& dir, long unit, const std::string& link) {
 }
 
 // Two modules arrive, one rejects a record; the one left in is not updated again; pulled out
-// and put back, it is a new unit. A file that is no device is never a unit. /status and /metrics say the same as the journal.
+// and put back, it is a new unit. A file that is no device is never a unit. /status and /metrics
+// say the same as the journal.
 TEST_F(StationTest, UpdatesEachArrivalOnceAndRecordsTheFailure) {
     Write("slots/notes.txt", "a file that the pattern matches is no port\n");
     StartStation();
+    std::future<std::string> events = FollowEvents(2);
     PluggedModule good = Plug("usb-A", {"--expect", EXAMPLE});
     PluggedModule bad = Plug("usb-B", {"--reject", "data:5:15"});
     ASSERT_TRUE(WaitForJournalLines(2)) << ReadFileBytes(dir_ + "/station.err");
@@ -65,6 +68,19 @@ TEST_F(StationTest, UpdatesEachArrivalOnceAndRecordsTheFailure) {
               std::string::npos)
         << metrics;
     EXPECT_NE(metrics.find("tarnix_station_update_seconds_count 2\n"), std::string::npos);
+    EXPECT_EQ(Fetch("/journal"), ReadFileBytes(journal_));
+    // Every unit's start, progress, end and record on the stream, each with its slot and unit.
+    std::string stream = events.get();
+    for (const char* event : {"start", "progress", "end"}) {
+        for (const char* unit : {"1", "2"}) {
+            std::string line = "data: {\"slot\": \"" + pattern_ + "\", \"unit\": " + unit +
+                               ", \"event\": \"" + event + "\"";
+            EXPECT_NE(stream.find(line), std::string::npos) << line << "\n" << stream;
+        }
+    }
+    EXPECT_NE(stream.find("data: {\"event\": \"record\", \"record\": " + lines[0] + "}\n\n"),
+              std::string::npos)
+        << stream;
     Unplug(&good);
     EXPECT_NE(good.module.verdict.find("Start 1,"), std::string::npos) << good.module.verdict;
     EXPECT_NE(good.module.verdict.find("image arrived whole"), std::string::npos);

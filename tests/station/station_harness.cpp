@@ -11,6 +11,7 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -110,6 +111,33 @@ std::string StationTest::Fetch(const std::string& path) const {
     client.set_read_timeout(5, 0);
     httplib::Result result = client.Get(path.c_str());
     return result && result->status == 200 ? result->body : "";
+}
+
+std::future<std::string> StationTest::FollowEvents(size_t records) const {
+    auto opened = std::make_shared<std::promise<void>>();
+    auto follow = [port = httpPort_, records, opened] {
+        std::string stream;
+        size_t seen = 0;
+        httplib::Client client("127.0.0.1", port);
+        client.set_read_timeout(60, 0);
+        client.Get("/events", [&](const char* data, size_t length) {
+            if (stream.empty()) {
+                opened->set_value();
+            }
+            stream.append(data, length);
+            seen = 0;
+            for (size_t at = stream.find("\"event\": \"record\""); at != std::string::npos;
+                 at = stream.find("\"event\": \"record\"", at + 1)) {
+                ++seen;
+            }
+            return seen < records;
+        });
+        return stream;
+    };
+    std::future<std::string> events = std::async(std::launch::async, follow);
+    // The station sends a comment at once: from then on the stream misses no event.
+    opened->get_future().wait_for(std::chrono::seconds(10));
+    return events;
 }
 
 std::string MemberText(const std::string& json, const std::string& name) {

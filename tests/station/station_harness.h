@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,9 @@ protected:
     bool WaitFor(const std::function<bool()>& condition) const;
     // A body fetched from the station's server, "" when it does not answer.
     std::string Fetch(const std::string& path) const;
+    // The event stream read from now on until it has carried `records` journal records (at
+    // most 60 s).
+    std::future<std::string> FollowEvents(size_t records) const;
 
     std::string journal_;
     std::string slots_;
