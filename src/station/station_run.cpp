@@ -34,7 +34,6 @@ struct Station {
     std::vector<std::unique_ptr<FixedSlotProbe>> probes;  // per slot; none for a pattern
     long lastUnit = 0;
     long started = 0;
-    long ended = 0;
     bool allCompleted = true;
     int signalsPassed = 0;
     bool live = false;
@@ -91,7 +90,6 @@ void Record(Station* station, UnitRun* run) {
     PublishRecord(&station->board, record, outcome, run->result.seconds);
     PublishEvent(&station->board, "{\"event\": \"record\", \"record\": " +
                                       record.substr(0, record.size() - 1) + "}");
-    ++station->ended;
     station->allCompleted = station->allCompleted && run->result.outcome == PortOutcome::Completed;
     if (!station->live) {
         printf("%s\n", UnitEndLine(run->unit, run->result.port, outcome, run->result.reason,
