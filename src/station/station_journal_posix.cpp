@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,16 +16,28 @@
 
 namespace {
 
-bool ReadWhole(int fd, std::string* text) {
+// What a look through the journal found: the highest unit, and what follows the last line
+// end (a partial line, or nothing), at `partialAt`.
+struct JournalScan {
+    long highestUnit = 0;
+    std::string partial;
+    off_t partialAt = 0;
+};
+
+// Chunk by chunk, so that a journal of months is never held whole.
+bool ScanJournal(int fd, JournalScan* scan) {
     char chunk[65536];
     ssize_t got = 0;
     while ((got = read(fd, chunk, sizeof chunk)) != 0) {
         if (got < 0 && errno != EINTR) {
             return false;
         }
-        if (got > 0) {
-            text->append(chunk, static_cast<size_t>(got));
-        }
+        scan->partial.append(chunk, got > 0 ? static_cast<size_t>(got) : 0);
+        size_t whole = WholeLinesLength(scan->partial);
+        scan->highestUnit =
+            std::max(scan->highestUnit, HighestUnitNumber(scan->partial.substr(0, whole)));
+        scan->partial.erase(0, whole);
+        scan->partialAt += static_cast<off_t>(whole);
     }
     return true;
 }
@@ -42,16 +55,15 @@ bool WriteAll(int fd, const std::string& text) {
 }
 
 // The partial line copied beside the journal, then cut off it.
-bool SetAsidePartialLine(const Journal& journal, const std::string& text, std::string* error) {
-    size_t whole = WholeLinesLength(text);
+bool SetAsidePartialLine(const Journal& journal, const JournalScan& scan, std::string* error) {
     std::string stamp = IsoUtcTime(std::time(nullptr));
     std::string aside = journal.path + ".partial-" + stamp;
     int fd = open(aside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    bool saved = fd >= 0 && WriteAll(fd, text.substr(whole)) && fsync(fd) == 0;
+    bool saved = fd >= 0 && WriteAll(fd, scan.partial) && fsync(fd) == 0;
     if (fd >= 0) {
         close(fd);
     }
-    if (!saved || ftruncate(journal.fd, static_cast<off_t>(whole)) != 0 || fsync(journal.fd) != 0) {
+    if (!saved || ftruncate(journal.fd, scan.partialAt) != 0 || fsync(journal.fd) != 0) {
         *error =
             "cannot set aside the partial last line of " + journal.path + ": " + strerror(errno);
         return false;
@@ -59,7 +71,7 @@ bool SetAsidePartialLine(const Journal& journal, const std::string& text, std::s
     fprintf(stderr,
             "tarnix-station: %s ended in a partial line (%zu bytes); moved to %s, the journal "
             "goes on after its last whole line\n",
-            journal.path.c_str(), text.size() - whole, aside.c_str());
+            journal.path.c_str(), scan.partial.size(), aside.c_str());
     return true;
 }
 
@@ -68,17 +80,17 @@ bool SetAsidePartialLine(const Journal& journal, const std::string& text, std::s
 bool OpenJournal(const std::string& path, Journal* journal, long* lastUnit, std::string* error) {
     journal->path = path;
     journal->fd = open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    std::string text;
-    if (journal->fd < 0 || !ReadWhole(journal->fd, &text)) {
+    JournalScan scan;
+    if (journal->fd < 0 || !ScanJournal(journal->fd, &scan)) {
         *error = "cannot open the journal " + path + ": " + strerror(errno);
         CloseJournal(journal);
         return false;
     }
-    if (WholeLinesLength(text) != text.size() && !SetAsidePartialLine(*journal, text, error)) {
+    if (!scan.partial.empty() && !SetAsidePartialLine(*journal, scan, error)) {
         CloseJournal(journal);
         return false;
     }
-    *lastUnit = HighestUnitNumber(text);
+    *lastUnit = scan.highestUnit;
     return true;
 }
 
