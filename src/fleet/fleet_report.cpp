@@ -91,8 +91,11 @@ std::string PortRecordMembers(const FleetPortRecord& result) {
 
 namespace {
 
+// Built by appends: GCC 12 sees a false overlap in "{" + a temporary string (-Wrestrict).
 std::string PortJson(const FleetPortRecord& result) {
-    return "{" + PortRecordMembers(result) + "}";
+    std::string json = "{";
+    json += PortRecordMembers(result);
+    return json + "}";
 }
 
 std::string EventJson(const char* event, const std::string& port, const std::string& members,

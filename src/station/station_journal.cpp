@@ -29,7 +29,9 @@ long UnitOfLine(const std::string& text, size_t start, size_t end) {
 
 std::string JournalRecordJson(long unit, const std::string& slot, int statusValue,
                               const FleetRunFacts& run, const FleetPortRecord& result) {
-    std::string json = "{" + Member("unit", std::to_string(unit));
+    // Built by appends: GCC 12 sees a false overlap in "{" + a temporary string (-Wrestrict).
+    std::string json = "{";
+    json += Member("unit", std::to_string(unit));
     json += Member("slot", JsonQuote(slot));
     json += Member("file", JsonQuote(run.file.file));
     json += Member("file_size", run.file.readable ? std::to_string(run.file.size) : "null");

@@ -13,41 +13,53 @@ std::string Number(double value) {
     return text;
 }
 
+// `, "name": json`, appended: GCC 12 sees false overlaps in "text" + a temporary string
+// (-Wrestrict).
+void AddMember(std::string* json, const char* name, const std::string& value) {
+    *json += ", \"";
+    *json += name;
+    *json += "\": ";
+    *json += value;
+}
+
 std::string UnitJson(const UnitView& unit) {
-    std::string json = "{\"unit\": " + std::to_string(unit.unit);
-    json += ", " + JsonStringMember("port", unit.port);
-    json += ", " + JsonStringMember("device", unit.device);
-    json += ", " + JsonStringMember("state", unit.state);
-    json +=
-        ", \"percent\": " + (unit.percent < 0 ? std::string("null") : std::to_string(unit.percent));
-    json += ", \"elapsed_seconds\": " + Number(unit.elapsedSeconds);
-    json += ", \"seconds_left\": " + Number(unit.secondsLeft);
-    json += ", \"reason\": " + (unit.reason.empty() ? std::string("null") : JsonQuote(unit.reason));
-    json += std::string(", \"present\": ") + (unit.present ? "true" : "false");
+    std::string json = "{\"unit\": ";
+    json += std::to_string(unit.unit);
+    AddMember(&json, "port", JsonQuote(unit.port));
+    AddMember(&json, "device", JsonQuote(unit.device));
+    AddMember(&json, "state", JsonQuote(unit.state));
+    AddMember(&json, "percent", unit.percent < 0 ? "null" : std::to_string(unit.percent));
+    AddMember(&json, "elapsed_seconds", Number(unit.elapsedSeconds));
+    AddMember(&json, "seconds_left", Number(unit.secondsLeft));
+    AddMember(&json, "reason", unit.reason.empty() ? "null" : JsonQuote(unit.reason));
+    AddMember(&json, "present", unit.present ? "true" : "false");
     return json + "}";
 }
 
 std::string SlotJson(const SlotView& slot) {
-    std::string json = "{" + JsonStringMember("slot", slot.slot);
-    json += std::string(", \"state\": ") + (slot.units.empty() ? "\"waiting\"" : "\"occupied\"");
-    json += ", \"units\": [";
+    std::string json = "{\"slot\": ";
+    json += JsonQuote(slot.slot);
+    AddMember(&json, "state", slot.units.empty() ? "\"waiting\"" : "\"occupied\"");
+    std::string units = "[";
     for (size_t i = 0; i < slot.units.size(); ++i) {
-        json += (i > 0 ? ", " : "") + UnitJson(slot.units[i]);
+        units += i > 0 ? ", " : "";
+        units += UnitJson(slot.units[i]);
     }
-    json += "], \"last\": " + (slot.hasLast ? UnitJson(slot.last) : std::string("null"));
+    AddMember(&json, "units", units + "]");
+    AddMember(&json, "last", slot.hasLast ? UnitJson(slot.last) : "null");
     return json + "}";
 }
 
 std::string CountersJson(const StationCounters& counters, std::time_t now) {
     long ended = counters.completed + counters.failed + counters.notOpened + counters.interrupted;
-    std::string json = "{\"completed\": " + std::to_string(counters.completed);
-    json += ", \"failed\": " + std::to_string(counters.failed);
-    json += ", \"not_opened\": " + std::to_string(counters.notOpened);
-    json += ", \"interrupted\": " + std::to_string(counters.interrupted);
-    json += ", \"units_per_hour\": " + Number(UnitsPerHour(counters, now));
-    json += ", \"mean_seconds\": " +
-            (ended == 0 ? std::string("null")
-                        : Number(counters.secondsSum / static_cast<double>(ended)));
+    std::string json = "{\"completed\": ";
+    json += std::to_string(counters.completed);
+    AddMember(&json, "failed", std::to_string(counters.failed));
+    AddMember(&json, "not_opened", std::to_string(counters.notOpened));
+    AddMember(&json, "interrupted", std::to_string(counters.interrupted));
+    AddMember(&json, "units_per_hour", Number(UnitsPerHour(counters, now)));
+    AddMember(&json, "mean_seconds",
+              ended == 0 ? "null" : Number(counters.secondsSum / static_cast<double>(ended)));
     return json + "}";
 }
 
@@ -56,15 +68,17 @@ std::string CountersJson(const StationCounters& counters, std::time_t now) {
 std::string StatusJson(const BoardSnapshot& snapshot) {
     std::string json = "{\"slots\": [";
     for (size_t i = 0; i < snapshot.slots.size(); ++i) {
-        json += (i > 0 ? ",\n  " : "\n  ") + SlotJson(snapshot.slots[i]);
+        json += i > 0 ? ",\n  " : "\n  ";
+        json += SlotJson(snapshot.slots[i]);
     }
-    json += "],\n\"counters\": " + CountersJson(snapshot.counters, snapshot.now);
+    json += "],\n\"counters\": ";
+    json += CountersJson(snapshot.counters, snapshot.now);
     json += ",\n\"last_units\": [";
     bool first = true;
     for (auto record = snapshot.lastRecords.rbegin(); record != snapshot.lastRecords.rend();
          ++record) {
-        // Each record is a journal line: its line end goes.
-        json += (first ? "\n  " : ",\n  ") + record->substr(0, record->size() - 1);
+        json += first ? "\n  " : ",\n  ";
+        json.append(*record, 0, record->size() - 1);  // a journal line: its line end goes
         first = false;
     }
     return json + "]}\n";
