@@ -7,6 +7,7 @@
 
 #include "station_cli.h"
 #include "station_journal.h"
+#include "station_probe.h"
 
 namespace {
 
@@ -103,6 +104,29 @@ TEST(JournalNumbers, GoOnFromTheHighestWholeLine) {
     EXPECT_EQ(WholeLinesLength(text), text.rfind('\n') + 1);
     EXPECT_EQ(HighestUnitNumber(""), 0);
     EXPECT_EQ(WholeLinesLength("{\"unit\": 1"), 0u);
+}
+
+// A fixed slot's module: present from its first answer, the same unit while it answers, gone
+// after 2 s of silence, and a new unit when it answers again.
+TEST(FixedSlotPresence, FollowsTheAnswersOfTheStatusQuery) {
+    ProbeState state;
+    ProbeClock::time_point start = ProbeClock::now();
+    auto at = [start](int ms) { return start + std::chrono::milliseconds(ms); };
+    struct Step {
+        int ms;
+        bool answered;
+        bool present;
+        long generation;
+    };
+    const Step steps[] = {{0, false, false, 0},   {500, true, true, 1},    {1000, true, true, 1},
+                          {2900, false, true, 1}, {3000, false, false, 1}, {3500, false, false, 1},
+                          {4000, true, true, 2}};
+    for (const Step& step : steps) {
+        NoteProbe(&state, step.answered, 0x123456, at(step.ms));
+        EXPECT_EQ(state.present, step.present) << step.ms << " ms";
+        EXPECT_EQ(state.generation, step.generation) << step.ms << " ms";
+    }
+    EXPECT_EQ(state.statusValue, 0x123456);
 }
 
 }  // namespace
