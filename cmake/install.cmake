@@ -1,6 +1,6 @@
 # What `cmake --install` puts where, and the packages CPack builds from it:
 #   Linux:   bin/ (tarnix, tarnix-service, tarnix-check, tarnix-fleet, tarnix-module, and
-#            tarnix-ports once its target exists), share/man/man1/ (every docs/man/*.1, as
+#            tarnix-ports and tarnix-station once their targets exist), share/man/man1/ (every docs/man/*.1, as
 #            .1.gz), share/doc/tarnix/ (README.md, examples/, copyright, changelog.gz), the bash
 #            completion; cpack gives the Debian package tarnix_<version>_<arch>.deb.
 #   Windows: tarnix.exe, tarnix-service.exe, the bench programs tarnix-check.exe and
@@ -28,6 +28,9 @@ else()
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     if(TARGET tarnix-ports)
         install(TARGETS tarnix-ports RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    endif()
+    if(TARGET tarnix-station)
+        install(TARGETS tarnix-station RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     endif()
     # Man pages and the changelog go in gzip-compressed (Debian policy 12.1 and 12.7), made in
     # the build by gzip -9n (reproducible: no name, no time stamp).
@@ -82,6 +85,9 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "tarnix-fleet loads one update into the modules on many ports at once, one\n"
     "tarnix per port, with a log per port and a final report.\n"
     "tarnix-ports lists what is connected: serial ports and USB adapters.\n"
+    "tarnix-station is a line station: every module that arrives in a watched\n"
+    "slot is updated once, recorded in a journal, and shown live on a web page\n"
+    "and as Prometheus metrics.\n"
     "tarnix-module plays the module on a pseudo-terminal, so that the programs and\n"
     "the scripts built on them can be tried without hardware.\n"
     "Every program also takes ports reached over the network: rfc2217://HOST:PORT\n"

@@ -1,5 +1,5 @@
-# bash completion for tarnix, tarnix-service, tarnix-check, tarnix-fleet, tarnix-module and
-# tarnix-ports                                                             -*- shell-script -*-
+# bash completion for tarnix, tarnix-service, tarnix-check, tarnix-fleet, tarnix-module,
+# tarnix-ports and tarnix-station                                                            -*- shell-script -*-
 # Installed once per command name (bash-completion loads completions/<command> on demand); each
 # copy registers every command.
 
@@ -173,9 +173,50 @@ _tarnix_ports() {
     _tarnix_offer "$cur" --json --help --version
 }
 
+# tarnix-station [--modnr 0xNN] [--mode 0|1] [--journal FILE] [--log-dir DIR]
+#                [--serve HOST:PORT] [--units N] [--no-check] FILE SLOT...
+_tarnix_station() {
+    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
+    COMPREPLY=()
+    case $prev in
+        --modnr) _tarnix_offer "$cur" 0x89; return ;;
+        --mode) _tarnix_offer "$cur" 0 1; return ;;
+        --journal) _tarnix_files "$cur"; return ;;
+        --log-dir)
+            local IFS=$'\n'
+            compopt -o filenames 2>/dev/null
+            COMPREPLY=($(compgen -d -- "$cur"))
+            return
+            ;;
+        --serve) _tarnix_offer "$cur" 127.0.0.1:8080; return ;;
+        --units) return ;;
+    esac
+    if [[ $cur == -* ]]; then
+        _tarnix_offer "$cur" --modnr --mode --journal --log-dir --serve --units --no-check \
+            --help --version
+        return
+    fi
+    # The words before this one that are neither options nor their values: FILE, then slots.
+    local i operands=0 line_mode=0
+    for ((i = 1; i < COMP_CWORD; i++)); do
+        case ${COMP_WORDS[i]} in
+            --modnr | --journal | --log-dir | --serve | --units) ((i++)) ;;
+            --mode) [ "${COMP_WORDS[i + 1]}" = 1 ] && line_mode=1; ((i++)) ;;
+            -*) ;;
+            *) ((operands++)) ;;
+        esac
+    done
+    if [ "$operands" -eq 0 ]; then
+        if [ "$line_mode" = 1 ]; then _tarnix_files "$cur"; else _tarnix_files "$cur" '*.upd'; fi
+    else
+        _tarnix_offer "$cur" '/dev/serial/by-id/*' 'usb:*' $(_tarnix_port_names)
+    fi
+}
+
 complete -F _tarnix tarnix
 complete -F _tarnix_service tarnix-service
 complete -F _tarnix_check tarnix-check
 complete -F _tarnix_fleet tarnix-fleet
 complete -F _tarnix_module tarnix-module
 complete -F _tarnix_ports tarnix-ports
+complete -F _tarnix_station tarnix-station

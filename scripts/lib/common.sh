@@ -28,7 +28,9 @@ ensure_packages() {
 }
 
 ensure_build_tools() {
-    ensure_packages cmake make g++ python3 libgtest-dev libgmock-dev googletest
+    # cpp-httplib (found by pkg-config) serves tarnix-station's page.
+    ensure_packages cmake make g++ python3 libgtest-dev libgmock-dev googletest pkg-config \
+        libcpp-httplib-dev
 }
 
 # The two RFC 2217 servers that the tests of the network ports run against: ser2net and

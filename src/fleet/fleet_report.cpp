@@ -66,10 +66,11 @@ std::string FigureMembers(const OutcomeFigures& figures) {
     return json;
 }
 
+}  // namespace
+
 // The port, outcome and exit status lead, in this order, as in format 1.
-std::string PortJson(const FleetPortRecord& result) {
-    std::string json = "{";
-    json += JsonStringMember("port", result.port);
+std::string PortRecordMembers(const FleetPortRecord& result) {
+    std::string json = JsonStringMember("port", result.port);
     json += RawMember("outcome", JsonQuote(OutcomeName(result.outcome)));
     json += Format(", \"exit_status\": %d, \"seconds\": %.3f", result.exitStatus, result.seconds);
     json += CommaStringMember("log", result.log);
@@ -85,6 +86,15 @@ std::string PortJson(const FleetPortRecord& result) {
                       StringOrNull(result.adapterVidPid, !result.adapterVidPid.empty()));
     json += RawMember("adapter_serial",
                       StringOrNull(result.adapterSerial, !result.adapterSerial.empty()));
+    return json;
+}
+
+namespace {
+
+// Built by appends: GCC 12 sees a false overlap in "{" + a temporary string (-Wrestrict).
+std::string PortJson(const FleetPortRecord& result) {
+    std::string json = "{";
+    json += PortRecordMembers(result);
     return json + "}";
 }
 

@@ -60,6 +60,10 @@ std::string IsoUtcTime(std::time_t time);
 // The whole report, one object with a "ports" array.
 std::string FleetReportJson(const FleetRunFacts& run, const std::vector<FleetPortRecord>& results);
 
+// The members of one port's object in the report, without its braces: the station's journal
+// records carry the same members.
+std::string PortRecordMembers(const FleetPortRecord& result);
+
 // One event line each, newline included.
 std::string StartEventJson(const std::string& port, std::time_t time);
 std::string ProgressEventJson(const std::string& port, long percent, std::time_t time);

@@ -1,0 +1,97 @@
+#include "station_slots.h"
+
+#include <algorithm>
+
+#include "port_choice.h"
+
+namespace {
+
+void DescribeAdapter(const SerialPortInfo& info, UnitPlace* place) {
+    if (!info.vendorId.empty() && !info.productId.empty()) {
+        place->adapterVidPid = info.vendorId + ":" + info.productId;
+    }
+    place->adapterSerial = info.serialNumber;
+}
+
+std::vector<UnitPlace> FindPathPlaces(const SlotSpec& slot,
+                                      const std::vector<SerialPortInfo>& ports) {
+    std::vector<UnitPlace> places;
+    for (const std::string& path : MatchingPaths(slot.pattern)) {
+        std::string identity = PathIdentity(path);
+        if (identity.empty()) {
+            continue;  // a link whose device has gone, or no device: nothing to update
+        }
+        UnitPlace& place = places.emplace_back();
+        place.key = path + "#" + identity;
+        place.port = path;
+        PortChoice choice;
+        choice.devicePath = path;
+        SerialPortInfo info = IdentifyChosenPort(choice, ports);
+        place.device = info.device.empty() ? path : info.device;
+        DescribeAdapter(info, &place);
+    }
+    return places;
+}
+
+// tarnix is given the usb: form, so that it finds the adapter by its serial number itself.
+std::vector<UnitPlace> FindUsbPlaces(const SlotSpec& slot,
+                                     const std::vector<SerialPortInfo>& ports) {
+    std::vector<UnitPlace> places;
+    for (const SerialPortInfo& info : ports) {
+        std::string form = UsbPortForm(ports, info);
+        if (form.empty() || !SerialMatches(slot.pattern, info.serialNumber)) {
+            continue;
+        }
+        UnitPlace& place = places.emplace_back();
+        place.key = form + "@" + info.device + "#" + PathIdentity(info.device);
+        place.port = form;
+        place.device = info.device;
+        DescribeAdapter(info, &place);
+    }
+    return places;
+}
+
+}  // namespace
+
+std::vector<UnitPlace> FindPlaces(const SlotSpec& slot, const std::vector<SerialPortInfo>& ports) {
+    if (slot.kind == SlotKind::UsbPattern) {
+        return FindUsbPlaces(slot, ports);
+    }
+    if (slot.kind == SlotKind::PathPattern) {
+        return FindPathPlaces(slot, ports);
+    }
+    return {};
+}
+
+UnitPlace FixedPlace(const SlotSpec& slot, long generation, int statusValue,
+                     const std::vector<SerialPortInfo>& ports) {
+    UnitPlace place;
+    place.key = slot.text + "#" + std::to_string(generation);
+    place.port = slot.text;
+    place.statusValue = statusValue;
+    PortChoice choice;
+    if (ParsePortChoice(slot.text, PlatformPortForms(), &choice)) {
+        SerialPortInfo info = IdentifyChosenPort(choice, ports);
+        place.device = info.device;
+        DescribeAdapter(info, &place);
+    }
+    return place;
+}
+
+SlotChange CompareSlotPlaces(const std::vector<std::string>& knownKeys,
+                             const std::vector<UnitPlace>& found) {
+    SlotChange change;
+    for (const UnitPlace& place : found) {
+        if (std::find(knownKeys.begin(), knownKeys.end(), place.key) == knownKeys.end()) {
+            change.arrived.push_back(place);
+        }
+    }
+    for (const std::string& key : knownKeys) {
+        bool stillThere = std::any_of(found.begin(), found.end(),
+                                      [&key](const UnitPlace& place) { return place.key == key; });
+        if (!stillThere) {
+            change.gone.push_back(key);
+        }
+    }
+    return change;
+}

@@ -1,0 +1,132 @@
+// The station's decisions that need no process: what a slot argument is, which units are new
+// or gone, where the journal's numbering goes on.
+
+#include "station_slots.h"
+
+#include <gtest/gtest.h>
+
+#include "station_cli.h"
+#include "station_journal.h"
+#include "station_probe.h"
+
+namespace {
+
+struct SlotCase {
+    const char* text;
+    bool accepted;
+    SlotKind kind;
+    const char* pattern;
+};
+
+void PrintTo(const SlotCase& c, std::ostream* os) {
+    *os << c.text;
+}
+
+class SlotArguments : public testing::TestWithParam<SlotCase> {};
+
+TEST_P(SlotArguments, AreReadByTheirForm) {
+    const SlotCase& c = GetParam();
+    SlotSpec slot;
+    std::string error;
+    ASSERT_EQ(ParseSlot(c.text, &slot, &error), c.accepted) << error;
+    if (c.accepted) {
+        EXPECT_EQ(slot.kind, c.kind);
+        EXPECT_EQ(slot.pattern, c.pattern);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, SlotArguments,
+    testing::Values(SlotCase{"/dev/serial/by-id/usb-FTDI_*", true, SlotKind::PathPattern,
+                             "/dev/serial/by-id/usb-FTDI_*"},
+                    SlotCase{"/dev/ttyUSB[0-3]", true, SlotKind::PathPattern, "/dev/ttyUSB[0-3]"},
+                    SlotCase{"usb:FT8*", true, SlotKind::UsbPattern, "FT8*"},
+                    SlotCase{"usb:A1B2C3", true, SlotKind::Fixed, ""},
+                    SlotCase{"/dev/ttyS0", true, SlotKind::Fixed, ""},
+                    SlotCase{"rfc2217://[::1]:2217", true, SlotKind::Fixed, ""},
+                    SlotCase{"ttyUSB*", false, SlotKind::Fixed, ""},  // not a device path
+                    SlotCase{"rfc2217://h*:1", false, SlotKind::Fixed, ""},
+                    SlotCase{"9", false, SlotKind::Fixed, ""}));
+
+struct ServeCase {
+    const char* text;
+    bool accepted;
+    const char* host;
+    int port;
+};
+
+void PrintTo(const ServeCase& c, std::ostream* os) {
+    *os << c.text;
+}
+
+class ServeAddresses : public testing::TestWithParam<ServeCase> {};
+
+TEST_P(ServeAddresses, TakeAHostAndAPortFrom1To65535) {
+    const ServeCase& c = GetParam();
+    std::string host;
+    int port = 0;
+    ASSERT_EQ(ParseServeAddress(c.text, &host, &port), c.accepted);
+    if (c.accepted) {
+        EXPECT_EQ(host, c.host);
+        EXPECT_EQ(port, c.port);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, ServeAddresses,
+                         testing::Values(ServeCase{"127.0.0.1:8080", true, "127.0.0.1", 8080},
+                                         ServeCase{"[::1]:9100", true, "::1", 9100},
+                                         ServeCase{"0.0.0.0:65535", true, "0.0.0.0", 65535},
+                                         ServeCase{"::1:80", false, "", 0},
+                                         ServeCase{"127.0.0.1:0", false, "", 0},
+                                         ServeCase{"127.0.0.1:65536", false, "", 0},
+                                         ServeCase{"127.0.0.1:080", false, "", 0},
+                                         ServeCase{":80", false, "", 0}));
+
+UnitPlace Place(const std::string& key) {
+    UnitPlace place;
+    place.key = key;
+    return place;
+}
+
+// A unit left in keeps its key and is not new; one made anew has another key.
+TEST(SlotChanges, NewKeysArriveAndMissingKeysGo) {
+    SlotChange change =
+        CompareSlotPlaces({"a#1", "b#2"}, {Place("a#1"), Place("b#3"), Place("c#4")});
+    ASSERT_EQ(change.arrived.size(), 2u);
+    EXPECT_EQ(change.arrived[0].key, "b#3");
+    EXPECT_EQ(change.arrived[1].key, "c#4");
+    EXPECT_EQ(change.gone, std::vector<std::string>{"b#2"});
+}
+
+TEST(JournalNumbers, GoOnFromTheHighestWholeLine) {
+    std::string text = "{\"unit\": 4, \"x\": 1}\n{\"unit\": 12}\n{\"unit\": 9}\n{\"unit\": 40";
+    EXPECT_EQ(HighestUnitNumber(text), 12);
+    EXPECT_EQ(WholeLinesLength(text), text.rfind('\n') + 1);
+    EXPECT_EQ(HighestUnitNumber(""), 0);
+    EXPECT_EQ(WholeLinesLength("{\"unit\": 1"), 0u);
+}
+
+// A fixed slot's module: present from its first answer, the same unit while it answers, gone
+// after 2 s of silence, and a new unit when it answers again.
+TEST(FixedSlotPresence, FollowsTheAnswersOfTheStatusQuery) {
+    ProbeState state;
+    ProbeClock::time_point start = ProbeClock::now();
+    auto at = [start](int ms) { return start + std::chrono::milliseconds(ms); };
+    struct Step {
+        int ms;
+        bool answered;
+        bool present;
+        long generation;
+    };
+    const Step steps[] = {{0, false, false, 0},   {500, true, true, 1},    {1000, true, true, 1},
+                          {2900, false, true, 1}, {3000, false, false, 1}, {3500, false, false, 1},
+                          {4000, true, true, 2}};
+    for (const Step& step : steps) {
+        NoteProbe(&state, step.answered, 0x123456, at(step.ms));
+        EXPECT_EQ(state.present, step.present) << step.ms << " ms";
+        EXPECT_EQ(state.generation, step.generation) << step.ms << " ms";
+    }
+    EXPECT_EQ(state.statusValue, 0x123456);
+}
+
+}  // namespace
