@@ -47,6 +47,19 @@ ensure_network_test_servers() {
     fi
 }
 
+# The browser and the metrics server that the station's page and metrics are tested with. The
+# tests start them on loopback and stop them; a prometheus service that the installation itself
+# started is stopped again, one that ran before is left alone.
+ensure_station_test_tools() {
+    local before=no
+    pgrep -x prometheus >/dev/null 2>&1 && before=yes
+    ensure_packages chromium prometheus || return 1
+    if [ "$before" = no ] && pgrep -x prometheus >/dev/null 2>&1; then
+        echo "Stopping the prometheus service that its installation started ..."
+        service prometheus stop >/dev/null 2>&1 || pkill -x prometheus || true
+    fi
+}
+
 # Whether the system's ser2net service runs: under systemd, or as the init script's daemon
 # with its pid file (a ser2net that a test started has neither).
 system_ser2net_running() {
