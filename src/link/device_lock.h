@@ -49,8 +49,9 @@ std::string SystemLockDirectory();
 // "LCK..x" for "/tmp/x".
 std::string LockFileName(const std::string& devicePath);
 
-// The lock file names of a device: that of the path as given and, when it differs, that of the
-// device that the path resolves to. Only the given name when the path does not resolve.
+// The lock file names of a device: that of the path as given when it lies below /dev (where
+// other programs name it so too) and that of the device the path resolves to. A path that does
+// not resolve keeps its own name.
 std::vector<std::string> LockFileNames(const std::string& devicePath);
 
 // Takes the lock files of `devicePath` in `lockDir`, before the device is opened: each one is

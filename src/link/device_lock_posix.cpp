@@ -225,14 +225,23 @@ std::string LockFileName(const std::string& devicePath) {
     return "LCK.." + name;
 }
 
+// A name below /dev is one other programs lock by too; a link elsewhere is locked by the device
+// it resolves to only: its base name alone could be another device's (two folders may both
+// hold a link "usb-A").
 std::vector<std::string> LockFileNames(const std::string& devicePath) {
-    std::vector<std::string> names{LockFileName(devicePath)};
+    std::vector<std::string> names;
+    if (devicePath.starts_with("/dev/")) {
+        names.push_back(LockFileName(devicePath));
+    }
     char resolved[PATH_MAX];
     if (realpath(devicePath.c_str(), resolved) != nullptr) {
         std::string target = LockFileName(resolved);
-        if (target != names[0]) {
+        if (names.empty() || target != names[0]) {
             names.push_back(target);
         }
+    }
+    if (names.empty()) {
+        names.push_back(LockFileName(devicePath));
     }
     return names;
 }

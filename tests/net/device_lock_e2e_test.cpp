@@ -177,11 +177,8 @@ TEST_F(Ser2netLock, ARunThatHoldsTheDeviceKeepsAnUnprivilegedSer2netOff) {
     EXPECT_EQ(remote.exitCode, 2) << DescribeRun(remote);
     EXPECT_NE(remote.stderrText.find("COM open failed: " + Rfc2217Url(server)), std::string::npos)
         << remote.stderrText;
-    // ser2net tells the client "Device open failure" and closes the connection (a reset, where
-    // the client's options were still unread) before it answers the Telnet options.
-    EXPECT_NE(remote.stderrText.find("while waiting for the answer to the Telnet options"),
-              std::string::npos)
-        << remote.stderrText;
+    // ser2net tells the client "Device open failure" and closes the connection; where in the
+    // negotiation the client sees that depends on timing, so only the refusal is checked.
     EXPECT_EQ(local.exitCode, 0) << DescribeRun(local);
     EXPECT_EQ(access(lockFile_.c_str(), F_OK), -1) << "left behind: " << lockFile_;
     StopNetworkServer(&server);
