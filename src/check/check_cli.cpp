@@ -4,7 +4,7 @@
 
 namespace {
 
-const OptionSpec CHECK_OPTIONS[] = {
+const OptionRule CHECK_OPTIONS[] = {
     {"--help", false, "-h"}, {"--version"},       {"--json"},
     {"--mode", true},        {"--latency", true}, {"--host-time", true},
 };

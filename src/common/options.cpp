@@ -5,10 +5,10 @@
 
 namespace {
 
-const OptionSpec* FindOption(std::span<const OptionSpec> specs, const std::string& name) {
-    for (const OptionSpec& spec : specs) {
-        if (name == spec.name || (spec.alias != nullptr && name == spec.alias)) {
-            return &spec;
+const OptionRule* FindOption(std::span<const OptionRule> rules, const std::string& name) {
+    for (const OptionRule& rule : rules) {
+        if (name == rule.name || (rule.alias != nullptr && name == rule.alias)) {
+            return &rule;
         }
     }
     return nullptr;
@@ -36,35 +36,35 @@ bool TakeOptionValue(int argc, const char* const* argv, int* i, const std::strin
 
 // One option at argv[*i], handed to `apply`; `given` holds the options with a value seen so
 // far.
-bool ReadOption(int argc, const char* const* argv, int* i, std::span<const OptionSpec> specs,
+bool ReadOption(int argc, const char* const* argv, int* i, std::span<const OptionRule> rules,
                 const ApplyOption& apply, std::vector<std::string>* given, std::string* error) {
     std::string arg = argv[*i];
-    const OptionSpec* spec = FindOption(specs, arg);
-    if (spec == nullptr) {
-        spec = FindOption(specs, arg.substr(0, arg.find('=')));
-        if (spec == nullptr || !spec->takesValue) {
+    const OptionRule* rule = FindOption(rules, arg);
+    if (rule == nullptr) {
+        rule = FindOption(rules, arg.substr(0, arg.find('=')));
+        if (rule == nullptr || !rule->takesValue) {
             *error = "unknown option '" + arg + "'";
             return false;
         }
     }
     std::string value;
-    if (spec->takesValue) {
+    if (rule->takesValue) {
         if (!TakeOptionValue(argc, argv, i, arg, &value)) {
-            *error = "option '" + std::string(spec->name) + "' needs a value";
+            *error = "option '" + std::string(rule->name) + "' needs a value";
             return false;
         }
-        if (std::find(given->begin(), given->end(), spec->name) != given->end()) {
-            *error = "option '" + std::string(spec->name) + "' given more than once";
+        if (std::find(given->begin(), given->end(), rule->name) != given->end()) {
+            *error = "option '" + std::string(rule->name) + "' given more than once";
             return false;
         }
-        given->push_back(spec->name);
+        given->push_back(rule->name);
     }
-    return apply(spec->name, value, error);
+    return apply(rule->name, value, error);
 }
 
 }  // namespace
 
-bool ReadCommandLine(int argc, const char* const* argv, std::span<const OptionSpec> specs,
+bool ReadCommandLine(int argc, const char* const* argv, std::span<const OptionRule> rules,
                      const ApplyOption& apply, std::vector<std::string>* operands,
                      std::string* error) {
     std::vector<std::string> given;
@@ -75,7 +75,7 @@ bool ReadCommandLine(int argc, const char* const* argv, std::span<const OptionSp
             operands->push_back(arg);
         } else if (arg == "--") {
             optionsEnded = true;
-        } else if (!ReadOption(argc, argv, &i, specs, apply, &given, error)) {
+        } else if (!ReadOption(argc, argv, &i, rules, apply, &given, error)) {
             return false;
         }
     }

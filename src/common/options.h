@@ -8,22 +8,22 @@
 #include <string>
 #include <vector>
 
-struct OptionSpec {
+struct OptionRule {
     const char* name;             // "--mode"
     bool takesValue = false;      // false: a flag, "--name=value" is then an unknown option
     const char* alias = nullptr;  // another spelling of the same option ("-h"), or none
 };
 
-// Called for each option in the order given, under its spec's name, with its value ("" for a
+// Called for each option in the order given, under its rule's name, with its value ("" for a
 // flag). False, with *error set, refuses the command line there.
 using ApplyOption =
     std::function<bool(const std::string& name, const std::string& value, std::string* error)>;
 
-// Reads argv[1..argc-1] by `specs`: each option goes to `apply`, each operand into *operands.
+// Reads argv[1..argc-1] by `rules`: each option goes to `apply`, each operand into *operands.
 // False, with *error a one-line reason, for an unknown option, an option without its value,
 // an option with a value given a second time (which value was meant cannot be known), or what
 // `apply` refuses. Nothing is read past the first fault.
-bool ReadCommandLine(int argc, const char* const* argv, std::span<const OptionSpec> specs,
+bool ReadCommandLine(int argc, const char* const* argv, std::span<const OptionRule> rules,
                      const ApplyOption& apply, std::vector<std::string>* operands,
                      std::string* error);
 

@@ -17,7 +17,7 @@ bool IsModNr(const std::string& text) {
     return std::all_of(text.begin() + 2, text.end(), [](char c) { return HexDigitValue(c) >= 0; });
 }
 
-const OptionSpec FLEET_OPTIONS[] = {
+const OptionRule FLEET_OPTIONS[] = {
     {"--help", false, "-h"}, {"--version"},       {"--no-check"},   {"--modnr", true},
     {"--mode", true},        {"--log-dir", true}, {"--json", true}, {"--events", true},
 };

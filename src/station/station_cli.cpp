@@ -32,7 +32,7 @@ bool ParseCount(const std::string& text, long max, long* value) {
     return *value <= max;
 }
 
-const OptionSpec STATION_OPTIONS[] = {
+const OptionRule STATION_OPTIONS[] = {
     {"--help", false, "-h"}, {"--version"},     {"--no-check"},
     {"--modnr", true},       {"--mode", true},  {"--journal", true},
     {"--log-dir", true},     {"--serve", true}, {"--units", true},
@@ -72,7 +72,7 @@ bool ApplyStationOption(const std::string& name, const std::string& value, Stati
 }
 
 // Two slots are one when the port rule names them alike, or when the patterns are the same.
-std::string SlotIdentity(const SlotSpec& slot) {
+std::string SlotIdentity(const SlotForm& slot) {
     PortChoice choice;
     if (slot.kind == SlotKind::Fixed && ParsePortChoice(slot.text, PlatformPortForms(), &choice)) {
         return PortChoiceName(choice);
@@ -80,11 +80,11 @@ std::string SlotIdentity(const SlotSpec& slot) {
     return slot.text;
 }
 
-bool ParseSlots(const std::vector<std::string>& texts, std::vector<SlotSpec>* slots,
+bool ParseSlots(const std::vector<std::string>& texts, std::vector<SlotForm>* slots,
                 std::string* error) {
     std::vector<std::string> seen;
     for (const std::string& text : texts) {
-        SlotSpec slot;
+        SlotForm slot;
         if (!ParseSlot(text, &slot, error)) {
             return false;
         }
@@ -101,7 +101,7 @@ bool ParseSlots(const std::vector<std::string>& texts, std::vector<SlotSpec>* sl
 
 }  // namespace
 
-bool ParseSlot(const std::string& text, SlotSpec* slot, std::string* error) {
+bool ParseSlot(const std::string& text, SlotForm* slot, std::string* error) {
     slot->text = text;
     bool usb = text.rfind("usb:", 0) == 0;
     if (!LooksLikeUrl(text) && IsPattern(text)) {

@@ -19,7 +19,7 @@ enum class SlotKind {
     UsbPattern,   // usb:PATTERN over the serial numbers of the USB adapters
 };
 
-struct SlotSpec {
+struct SlotForm {
     std::string text;  // as given
     SlotKind kind = SlotKind::PathPattern;
     std::string pattern;  // PathPattern: the path pattern; UsbPattern: the serial number pattern
@@ -37,12 +37,12 @@ struct StationCommandLine {
     bool help = false;
     bool version = false;
     std::string file;
-    std::vector<SlotSpec> slots;
+    std::vector<SlotForm> slots;
 };
 
 // What a slot argument is: a pattern (it holds '*', '?' or '['), usb: with a pattern, or a
 // port by the one port rule. False, with *error set, for anything else.
-bool ParseSlot(const std::string& text, SlotSpec* slot, std::string* error);
+bool ParseSlot(const std::string& text, SlotForm* slot, std::string* error);
 
 // "HOST:PORT", "[IPv6]:PORT": a host without spaces and a port from 1 to 65535.
 bool ParseServeAddress(const std::string& text, std::string* host, int* port);

@@ -157,19 +157,19 @@ void StartArrived(Station* station, size_t slot, const std::vector<UnitPlace>& a
 // A fixed slot's module is there while it answers the status query, and while its update runs.
 std::vector<UnitPlace> PlacesNow(const Station& station, size_t slot,
                                  const std::vector<SerialPortInfo>& ports) {
-    const SlotSpec& spec = station.commandLine->slots[slot];
+    const SlotForm& form = station.commandLine->slots[slot];
     if (!station.probes[slot]) {
-        return FindPlaces(spec, ports);
+        return FindPlaces(form, ports);
     }
     ProbeState state = ProbeSnapshot(station.probes[slot].get());
     if (!state.present && !state.busy) {
         return {};
     }
-    return {FixedPlace(spec, state.generation, state.statusValue, ports)};
+    return {FixedPlace(form, state.generation, state.statusValue, ports)};
 }
 
 void WatchSlots(Station* station) {
-    const std::vector<SlotSpec>& slots = station->commandLine->slots;
+    const std::vector<SlotForm>& slots = station->commandLine->slots;
     // Also for path patterns: the journal names the adapter behind a by-id link.
     std::vector<SerialPortInfo> ports = ListSerialPorts();
     for (size_t slot = 0; slot < slots.size(); ++slot) {

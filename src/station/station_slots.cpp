@@ -13,7 +13,7 @@ void DescribeAdapter(const SerialPortInfo& info, UnitPlace* place) {
     place->adapterSerial = info.serialNumber;
 }
 
-std::vector<UnitPlace> FindPathPlaces(const SlotSpec& slot,
+std::vector<UnitPlace> FindPathPlaces(const SlotForm& slot,
                                       const std::vector<SerialPortInfo>& ports) {
     std::vector<UnitPlace> places;
     for (const std::string& path : MatchingPaths(slot.pattern)) {
@@ -34,7 +34,7 @@ std::vector<UnitPlace> FindPathPlaces(const SlotSpec& slot,
 }
 
 // tarnix is given the usb: form, so that it finds the adapter by its serial number itself.
-std::vector<UnitPlace> FindUsbPlaces(const SlotSpec& slot,
+std::vector<UnitPlace> FindUsbPlaces(const SlotForm& slot,
                                      const std::vector<SerialPortInfo>& ports) {
     std::vector<UnitPlace> places;
     for (const SerialPortInfo& info : ports) {
@@ -53,7 +53,7 @@ std::vector<UnitPlace> FindUsbPlaces(const SlotSpec& slot,
 
 }  // namespace
 
-std::vector<UnitPlace> FindPlaces(const SlotSpec& slot, const std::vector<SerialPortInfo>& ports) {
+std::vector<UnitPlace> FindPlaces(const SlotForm& slot, const std::vector<SerialPortInfo>& ports) {
     if (slot.kind == SlotKind::UsbPattern) {
         return FindUsbPlaces(slot, ports);
     }
@@ -63,7 +63,7 @@ std::vector<UnitPlace> FindPlaces(const SlotSpec& slot, const std::vector<Serial
     return {};
 }
 
-UnitPlace FixedPlace(const SlotSpec& slot, long generation, int statusValue,
+UnitPlace FixedPlace(const SlotForm& slot, long generation, int statusValue,
                      const std::vector<SerialPortInfo>& ports) {
     UnitPlace place;
     place.key = slot.text + "#" + std::to_string(generation);

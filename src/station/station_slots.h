@@ -22,11 +22,11 @@ struct UnitPlace {
 };
 
 // The places that a pattern slot finds now; `ports` is the machine's port list.
-std::vector<UnitPlace> FindPlaces(const SlotSpec& slot, const std::vector<SerialPortInfo>& ports);
+std::vector<UnitPlace> FindPlaces(const SlotForm& slot, const std::vector<SerialPortInfo>& ports);
 
 // A fixed slot's place while its module is present (or its update runs): the arrival's number
 // `generation` tells one module from the next.
-UnitPlace FixedPlace(const SlotSpec& slot, long generation, int statusValue,
+UnitPlace FixedPlace(const SlotForm& slot, long generation, int statusValue,
                      const std::vector<SerialPortInfo>& ports);
 
 // Of the places found now, those no known unit holds (`arrived`), and the known keys no longer

@@ -7,7 +7,7 @@
 
 namespace {
 
-const OptionSpec SPECS[] = {{"--help", false, "-h"}, {"--json"}, {"--mode", true}};
+const OptionRule RULES[] = {{"--help", false, "-h"}, {"--json"}, {"--mode", true}};
 
 struct ReadCase {
     std::vector<const char*> args;
@@ -23,7 +23,7 @@ std::string Read(std::vector<const char*> args, std::string* error) {
         return true;
     };
     std::vector<std::string> operands;
-    if (!ReadCommandLine(static_cast<int>(args.size()), args.data(), SPECS, apply, &operands,
+    if (!ReadCommandLine(static_cast<int>(args.size()), args.data(), RULES, apply, &operands,
                          error)) {
         return "";
     }

@@ -26,7 +26,7 @@ class SlotArguments : public testing::TestWithParam<SlotCase> {};
 
 TEST_P(SlotArguments, AreReadByTheirForm) {
     const SlotCase& c = GetParam();
-    SlotSpec slot;
+    SlotForm slot;
     std::string error;
     ASSERT_EQ(ParseSlot(c.text, &slot, &error), c.accepted) << error;
     if (c.accepted) {

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <httplib.h>
@@ -30,6 +31,10 @@ void StationTest::SetUp() {
 void StationTest::TearDown() {
     if (station_.pid > 0) {
         StopStation(SIGKILL);
+    }
+    for (pid_t pid : plugged_) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
     }
     TempDirTest::TearDown();
 }
@@ -68,6 +73,7 @@ int StationTest::StopStation(int signal) {
 PluggedModule StationTest::Plug(const std::string& name, const std::vector<std::string>& args) {
     PluggedModule plugged;
     plugged.module = StartModule(dir_, args);
+    plugged_.push_back(plugged.module.process.pid);
     plugged.hold = open(plugged.module.port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     EXPECT_GE(plugged.hold, 0) << plugged.module.port;
     plugged.link = slots_ + "/" + name;
@@ -76,6 +82,7 @@ PluggedModule StationTest::Plug(const std::string& name, const std::vector<std::
 }
 
 void StationTest::Unplug(PluggedModule* plugged) {
+    std::erase(plugged_, plugged->module.process.pid);
     unlink(plugged->link.c_str());
     FinishModule(&plugged->module, true);
     close(plugged->hold);

@@ -54,6 +54,7 @@ protected:
     std::string pattern_;
     int httpPort_ = 0;
     Spawned station_;
+    std::vector<pid_t> plugged_;  // modules not yet unplugged: a failed test stops them too
     std::string stationOutput_;
 };
 
