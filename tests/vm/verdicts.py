@@ -612,7 +612,97 @@ def usb_unplug_fleet(run):  # ttyS0, TNXA0001 (pulled), TNXA0002: --expect displ
             run.fail(f"the module {tag} did not get the whole image beside the pulled adapter")
 
 
+# --- The line station: adapters plugged in and pulled out while it watches by-id links ------
+
+STATION_SLOT = "/dev/serial/by-id/*"
+# The station's units as tests/vm/station-line.py brings them: A updated and left in, B pulled
+# out in mid-update, A pulled out and plugged in again.
+STATION_UNITS = [("TNXA0001", "completed"), ("TNXA0002", "failed"), ("TNXA0001", "completed")]
+
+
+def journal(run):
+    """The journal's records; a line that is not a JSON object fails and is left out."""
+    records = []
+    for number, line in enumerate(read_lines(run.path("share/journal.jsonl")), 1):
+        try:
+            records.append(json.loads(line))
+        except ValueError as error:
+            run.fail(f"journal line {number} is not JSON ({error}): {line[:120]!r}")
+    return records
+
+
+def check_station_record(run, record, number, serial, outcome):
+    port, device = str(record.get("port")), str(record.get("device"))
+    print(f"   unit {shown(record.get('unit'))}: {shown(record.get('adapter_serial'))} "
+          f"{shown(record.get('outcome'))}, exit {shown(record.get('exit_status'))}, {port} -> "
+          f"{device}, {shown(record.get('adapter_vid_pid'))}, reason "
+          f"{json.dumps(record.get('reason'))}")
+    wanted = {"unit": number, "slot": STATION_SLOT, "outcome": outcome,
+              "adapter_serial": serial, "adapter_vid_pid": "0403:6001"}
+    for key, value in wanted.items():
+        if record.get(key) != value:
+            run.fail(f"unit {number}: {key} is {shown(record.get(key))}, expected {value}")
+    if not (port.startswith("/dev/serial/by-id/usb-") and port.endswith(f"_{serial}-if00-port0")):
+        run.fail(f"unit {number}: the port {port} is not {serial}'s by-id link")
+    if not device.startswith("/dev/ttyUSB"):
+        run.fail(f"unit {number}: the device {device} is not a ttyUSB")
+    completed = outcome == "completed"
+    if completed != (record.get("exit_status") == 0 and record.get("reason") is None):
+        run.fail(f"unit {number}: exit status {shown(record.get('exit_status'))} and reason "
+                 f"{shown(record.get('reason'))} do not fit {outcome}")
+    if not completed and HANG_UP not in str(record.get("reason")):
+        run.fail(f"unit {number}: the reason does not say \"{HANG_UP}\"")
+
+
+def check_station_module(run, serial, units):
+    """The emulator behind SERIAL got one Start per unit; the whole image when every unit of it
+    completed, with every frame on its line counted."""
+    run.module = read_lines(run.path(f"usb-{serial}.out"))
+    starts = frames_count(run.module, "Start")
+    if starts != str(units):
+        run.fail(f"the module behind {serial} got {shown(starts)} Start frames for {units} units")
+    if serial == "TNXA0002":
+        check_partial_module(run, serial)
+        return
+    verdict = [line for line in run.module if line.startswith(("frames", "image", "verdict"))]
+    print(f"   module:  ({serial}) " + "; ".join(verdict))
+    check_image_whole(run)
+    status = first(read_lines(run.path(f"usb-{serial}.status")))
+    if status != "0":
+        run.fail(f"the emulator behind {serial} ended with status {shown(status)}")
+    with open(run.path(f"usb-{serial}.bin"), "rb") as file:
+        counts, offset = count_frames(file.read())
+    compare_frames(run, counts, offset, f"{serial}'s line")
+
+
+def usb_station(run):  # TNXA0001, TNXA0002: --expect display-config.upd; none plugged at boot
+    print(f"-- tarnix-station display-config.upd '{STATION_SLOT}' (mdev's links); adapters "
+          f"plugged in and pulled out over QEMU's monitor")
+    check_powered_off(run)
+    steps = read_lines(run.path("station-line.log"))
+    for line in steps:
+        print(f"   host:  {line}")
+    if not steps or any("FAILED" in line for line in steps):
+        run.fail("the host's steps did not all happen (station-line.log)")
+    status, links = run.guest("exit"), (run.guest("by-id") or "").split()
+    print(f"   station: exit {shown(status)} after SIGTERM; /dev/serial/by-id at the end: "
+          f"{' '.join(links) or 'empty'}")
+    if status != "1":
+        run.fail(f"the station's exit status is {shown(status)}, expected 1 (a unit failed)")
+    # TNXA0001 is still plugged in: its link alone is left, TNXA0002's went with it.
+    if len(links) != 1 or not links[0].endswith("_TNXA0001-if00-port0"):
+        run.fail(f"/dev/serial/by-id holds {links} at the end, expected TNXA0001's link alone")
+    records = journal(run)
+    if len(records) != len(STATION_UNITS):
+        run.fail(f"the journal holds {len(records)} units, expected {len(STATION_UNITS)}")
+    for number, (record, (serial, outcome)) in enumerate(zip(records, STATION_UNITS), 1):
+        check_station_record(run, record, number, serial, outcome)
+    for serial in ("TNXA0001", "TNXA0002"):
+        check_station_module(run, serial, [s for s, _ in STATION_UNITS].count(serial))
+
+
 SCENARIOS = {
+    "usb-station": usb_station,
     "usb-unplug": usb_unplug,
     "usb-unplug-fleet": usb_unplug_fleet,
     "usb-update": usb_update,
