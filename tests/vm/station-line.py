@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Plays a day at the line station in the test machine: plugs QEMU's USB serial adapters in and
+"""Plays the line station's scenario in the test machine: plugs QEMU's USB serial adapters in and
 pulls them out while tarnix-station watches /dev/serial/by-id/* in the guest.
 
     station-line.py QMP_SOCKET RUN_DIR SERIAL_A SERIAL_B
@@ -13,7 +13,8 @@ with the ids adapter-SERIAL. The steps, each waiting for what the last one shoul
      bytes have reached its module; its unit is recorded;
   3. A pulled out and plugged in again: a new unit, recorded;
   4. share/stop created, which ends the station in the guest.
-Prints each step with the time since start; ends with 1 at the first step that did not happen.
+Prints each step with the time since start, and "FAILED:" with the first step that did not
+happen (the station is asked to stop all the same); ends with 1 then.
 """
 
 import importlib.util
@@ -130,7 +131,7 @@ def main():
     # The station ends in any case: the verdict judges what was recorded.
     with open(os.path.join(run_dir, "share", "stop"), "w", encoding="utf-8"):
         pass
-    say("stop asked")
+    say("stop asked" if played else "FAILED: not every step happened; stop asked")
     return 0 if played else 1
 
 
