@@ -1,10 +1,33 @@
 #include "station_slots.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "port_choice.h"
 
 namespace {
+
+bool IsListed(const SerialPortInfo& info, const std::vector<SerialPortInfo>& ports) {
+    return std::any_of(ports.begin(), ports.end(),
+                       [&info](const SerialPortInfo& port) { return port.device == info.device; });
+}
+
+// The port that a path names, as the port list describes it: by the path (a device or its
+// by-id link) or else by the device the path leads to. The latter covers a by-id link that
+// udev or mdev made just after the list was read (the device comes first, its link a moment
+// later), which would otherwise be updated and recorded without its adapter.
+SerialPortInfo IdentifyPath(const std::string& path, const std::vector<SerialPortInfo>& ports) {
+    PortChoice choice;
+    choice.devicePath = path;
+    SerialPortInfo info = IdentifyChosenPort(choice, ports);
+    std::error_code error;
+    choice.devicePath = std::filesystem::canonical(path, error).string();
+    if (IsListed(info, ports) || error) {
+        return info;
+    }
+    SerialPortInfo target = IdentifyChosenPort(choice, ports);
+    return IsListed(target, ports) ? target : info;
+}
 
 void DescribeAdapter(const SerialPortInfo& info, UnitPlace* place) {
     if (!info.vendorId.empty() && !info.productId.empty()) {
@@ -24,9 +47,7 @@ std::vector<UnitPlace> FindPathPlaces(const SlotForm& slot,
         UnitPlace& place = places.emplace_back();
         place.key = path + "#" + identity;
         place.port = path;
-        PortChoice choice;
-        choice.devicePath = path;
-        SerialPortInfo info = IdentifyChosenPort(choice, ports);
+        SerialPortInfo info = IdentifyPath(path, ports);
         place.device = info.device.empty() ? path : info.device;
         DescribeAdapter(info, &place);
     }

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <random>
+
 #include "station_cli.h"
 #include "station_journal.h"
 #include "station_probe.h"
@@ -96,6 +99,37 @@ TEST(SlotChanges, NewKeysArriveAndMissingKeysGo) {
     EXPECT_EQ(change.arrived[0].key, "b#3");
     EXPECT_EQ(change.arrived[1].key, "c#4");
     EXPECT_EQ(change.gone, std::vector<std::string>{"b#2"});
+}
+
+// A by-id link made just after the port list was read (the list has the device but not yet
+// the link) still names its adapter: the unit is known by the device the link leads to.
+TEST(PathSlots, KnowTheAdapterOfALinkNewerThanThePortList) {
+    namespace fs = std::filesystem;
+    // Other builds' tests may run beside this one: a folder of its own.
+    fs::path folder =
+        fs::path(testing::TempDir()) / ("station-by-id-" + std::to_string(std::random_device{}()));
+    fs::create_directories(folder);
+    std::error_code error;
+    fs::create_symlink("/dev/null", folder / "usb-FTDI_A1B2C3", error);
+    if (error || PathIdentity((folder / "usb-FTDI_A1B2C3").string()).empty()) {
+        fs::remove_all(folder);
+        GTEST_SKIP() << "no link to a character device here";
+    }
+    SerialPortInfo listed;
+    listed.device = "/dev/null";
+    listed.vendorId = "0403";
+    listed.productId = "6001";
+    listed.serialNumber = "A1B2C3";
+    SlotForm slot;
+    slot.pattern = (folder / "usb-*").string();
+
+    std::vector<UnitPlace> places = FindPlaces(slot, {listed});
+    fs::remove_all(folder);
+    ASSERT_EQ(places.size(), 1u);
+    EXPECT_EQ(places[0].port, (folder / "usb-FTDI_A1B2C3").string());
+    EXPECT_EQ(places[0].device, "/dev/null");
+    EXPECT_EQ(places[0].adapterVidPid, "0403:6001");
+    EXPECT_EQ(places[0].adapterSerial, "A1B2C3");
 }
 
 TEST(JournalNumbers, GoOnFromTheHighestWholeLine) {
