@@ -7,8 +7,8 @@
 
 #include "check_report.h"
 #include "fleet_process.h"
+#include "fleet_run.h"
 #include "outcome_line.h"
-#include "sha256.h"
 #include "station_board.h"
 #include "station_console.h"
 #include "station_http.h"
@@ -255,29 +255,6 @@ void Loop(Station* station) {
         }
         PauseMilliseconds(TICK_MILLISECONDS);
     }
-}
-
-}  // namespace
-
-namespace {
-
-FleetFileFacts GatherFileFacts(const std::string& file) {
-    FleetFileFacts facts;
-    facts.file = file;
-    FILE* in = fopen(file.c_str(), "rb");
-    std::string bytes;
-    if (in != nullptr) {
-        char chunk[65536];
-        size_t got = 0;
-        while ((got = fread(chunk, 1, sizeof chunk, in)) > 0) {
-            bytes.append(chunk, got);
-        }
-        fclose(in);
-    }
-    facts.readable = in != nullptr;
-    facts.size = bytes.size();
-    facts.sha256 = Sha256Hex(bytes);
-    return facts;
 }
 
 void Prepare(const StationCommandLine& commandLine, double estimateSeconds, Station* station) {
