@@ -112,6 +112,7 @@ fetch_httplib_file() {
 # fetch_httplib_header DIR: makes DIR/include/httplib.h, the patched single header of Debian's
 # cpp-httplib $HTTPLIB_DEBIAN_VERSION, keeping the downloads in DIR, so that a second run
 # fetches nothing. False, with the reason in HTTPLIB_FETCH_FAILURE, when it cannot be had.
+# shellcheck disable=SC2034  # HTTPLIB_FETCH_FAILURE is read by the calling script
 fetch_httplib_header() {
     local dir=$1 entry source patch
     HTTPLIB_FETCH_FAILURE=""
@@ -124,16 +125,16 @@ fetch_httplib_header() {
     fi
     mkdir -p "$dir"
     for entry in "${HTTPLIB_DEBIAN_FILES[@]}"; do
-        fetch_httplib_file "$dir" ${entry} || return 1
+        fetch_httplib_file "$dir" "${entry% *}" "${entry#* }" || return 1
     done
     source=$dir/source
     rm -rf "$source" "$dir/include"
     mkdir -p "$source"
-    tar -xJf "$dir/cpp-httplib_0.11.4+ds.orig.tar.xz" -C "$source" --strip-components=1 &&
-        tar -xJf "$dir/cpp-httplib_${HTTPLIB_DEBIAN_VERSION}.debian.tar.xz" -C "$source" || {
+    if ! tar -xJf "$dir/cpp-httplib_0.11.4+ds.orig.tar.xz" -C "$source" --strip-components=1 ||
+        ! tar -xJf "$dir/cpp-httplib_${HTTPLIB_DEBIAN_VERSION}.debian.tar.xz" -C "$source"; then
         HTTPLIB_FETCH_FAILURE="the source package could not be unpacked"
         return 1
-    }
+    fi
     while read -r patch _; do
         case $patch in '' | '#'*) continue ;; esac
         if ! patch -d "$source" -p1 --batch --quiet <"$source/debian/patches/$patch"; then
