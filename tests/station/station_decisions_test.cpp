@@ -79,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
                     WildcardCase{"[^a-c]9", "d9", true}, WildcardCase{"[]x]", "]", true},
                     WildcardCase{"[a-]", "-", true}, WildcardCase{"A[0-9", "A[0-9", true},
                     WildcardCase{R"(\\.\COM*)", R"(\\.\COM7)", true},
-                    WildcardCase{"COM[1-3]", "COM4", false}));
+                    WildcardCase{"COM[1-3]", "COM4", false}, WildcardCase{"[a-c]", "-", false}));
 
 struct ServeCase {
     const char* text;
