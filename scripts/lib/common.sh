@@ -146,3 +146,13 @@ fetch_httplib_header() {
     cp "$source/httplib.h" "$source/LICENSE" "$dir/include/"
     echo "$HTTPLIB_DEBIAN_VERSION" >"$dir/include/debian-version.txt"
 }
+
+# A Windows build folder configured before the posix thread model was chosen keeps its win32
+# compiler in the cache, and so would go on without tarnix-station: it is configured afresh.
+forget_win32_thread_model() {
+    local dir=$1
+    if grep -qE '^CMAKE_CXX_COMPILER:[A-Z]+=.*-g\+\+-win32$' "$dir/CMakeCache.txt" 2>/dev/null; then
+        echo "Configuring $dir afresh: its compiler has the win32 thread model (no std::thread)"
+        rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles"
+    fi
+}
