@@ -19,6 +19,11 @@ if(WIN32)
     endif()
     if(TARGET tarnix-station)
         install(TARGETS tarnix-station RUNTIME DESTINATION .)
+        # The exe carries cpp-httplib's code, whose MIT licence asks for its notice alongside.
+        if(TARNIX_HTTPLIB_HEADER_DIR AND EXISTS ${TARNIX_HTTPLIB_HEADER_DIR}/LICENSE)
+            install(FILES ${TARNIX_HTTPLIB_HEADER_DIR}/LICENSE DESTINATION .
+                RENAME cpp-httplib-LICENSE.txt)
+        endif()
     endif()
     # The README for Windows users, in plain text (README.md is Markdown for the Linux side).
     # Notepad of older Windows shows LF-only text as one line.
