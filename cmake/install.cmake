@@ -25,6 +25,12 @@ if(WIN32)
                 RENAME cpp-httplib-LICENSE.txt)
         endif()
     endif()
+    # The Windows programs carry mingw-w64's winpthreads (the posix thread model), whose
+    # licences ask for their notices alongside; Debian's copyright file of mingw-w64 has them.
+    set(mingw_copyright /usr/share/doc/mingw-w64-common/copyright)
+    if(EXISTS ${mingw_copyright})
+        install(FILES ${mingw_copyright} DESTINATION . RENAME mingw-w64-copyright.txt)
+    endif()
     # The README for Windows users, in plain text (README.md is Markdown for the Linux side).
     # Notepad of older Windows shows LF-only text as one line.
     configure_file(${PROJECT_SOURCE_DIR}/docs/README-windows.txt ${CMAKE_BINARY_DIR}/README.txt
