@@ -4,8 +4,9 @@
 #            .1.gz), share/doc/tarnix/ (README.md, examples/, copyright, changelog.gz), the bash
 #            completion; cpack gives the Debian package tarnix_<version>_<arch>.deb.
 #   Windows: tarnix.exe, tarnix-service.exe, the bench programs tarnix-check.exe and
-#            tarnix-fleet.exe (which starts the tarnix.exe beside it), tarnix-ports.exe once its
-#            target exists, README.txt (docs/README-windows.txt with CR LF) and examples\ side
+#            tarnix-fleet.exe (which starts the tarnix.exe beside it), tarnix-ports.exe and
+#            tarnix-station.exe once their targets exist (the station's needs
+#            TARNIX_HTTPLIB_HEADER_DIR), README.txt (docs/README-windows.txt with CR LF) and examples\ side
 #            by side; cpack gives tarnix-<version>-win32.zip.
 # Included after every add_subdirectory of the top CMakeLists.txt, so that if(TARGET ...)
 # sees every program (tarnix-ports among them).
@@ -15,6 +16,20 @@ if(WIN32)
     install(TARGETS tarnix tarnix-service tarnix-check tarnix-fleet RUNTIME DESTINATION .)
     if(TARGET tarnix-ports)
         install(TARGETS tarnix-ports RUNTIME DESTINATION .)
+    endif()
+    if(TARGET tarnix-station)
+        install(TARGETS tarnix-station RUNTIME DESTINATION .)
+        # The exe carries cpp-httplib's code, whose MIT licence asks for its notice alongside.
+        if(TARNIX_HTTPLIB_HEADER_DIR AND EXISTS ${TARNIX_HTTPLIB_HEADER_DIR}/LICENSE)
+            install(FILES ${TARNIX_HTTPLIB_HEADER_DIR}/LICENSE DESTINATION .
+                RENAME cpp-httplib-LICENSE.txt)
+        endif()
+    endif()
+    # The Windows programs carry mingw-w64's winpthreads (the posix thread model), whose
+    # licences ask for their notices alongside; Debian's copyright file of mingw-w64 has them.
+    set(mingw_copyright /usr/share/doc/mingw-w64-common/copyright)
+    if(EXISTS ${mingw_copyright})
+        install(FILES ${mingw_copyright} DESTINATION . RENAME mingw-w64-copyright.txt)
     endif()
     # The README for Windows users, in plain text (README.md is Markdown for the Linux side).
     # Notepad of older Windows shows LF-only text as one line.

@@ -1,4 +1,4 @@
-# The same programs as 64-bit Windows executables (package g++-mingw-w64-x86-64-win32). The
+# The same programs as 64-bit Windows executables (package g++-mingw-w64-x86-64-posix). The
 # programs ship as 32-bit executables; this build serves machines that cannot run 32-bit
 # code, where only the 64-bit Wine can run the end-to-end tests.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)

@@ -76,3 +76,83 @@ build_tree() {
     cmake -S "$TOP" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
     cmake --build "$dir" -j 2
 }
+
+# cpp-httplib for the Windows build of tarnix-station. Debian ships the library split into
+# declarations and a shared library, which mingw cannot link; Debian's source package of the
+# very version the Linux build links has the upstream single header, which the Windows build
+# uses header-only. The three files are checked against the digests pinned here, and Debian's
+# patches are applied in the order of debian/patches/series (+deb12u1 carries a security fix),
+# so that both builds serve with the same code.
+HTTPLIB_DEBIAN_POOL=http://deb.debian.org/debian/pool/main/c/cpp-httplib
+HTTPLIB_DEBIAN_VERSION=0.11.4+ds-1+deb12u1
+HTTPLIB_DEBIAN_FILES=(
+    "cpp-httplib_0.11.4+ds-1+deb12u1.dsc a4dde747bbde7cc9fa62cdf50d61140a0eaefb7f1383497ef2d48daf3bf5f9ec"
+    "cpp-httplib_0.11.4+ds.orig.tar.xz 8b1a5df569003b6a4f24c68489bbda5c64aec94697bdc9ebba5d79408b2ae7eb"
+    "cpp-httplib_0.11.4+ds-1+deb12u1.debian.tar.xz a0adf8a38610806f6d94ba69839438635e5e6580775e28ff31d6a081e34f1484"
+)
+
+# Downloads one file of the source package into DIR unless a copy with the pinned digest is
+# there already; false with HTTPLIB_FETCH_FAILURE set otherwise.
+fetch_httplib_file() {
+    local dir=$1 name=$2 digest=$3
+    if ! { [ -f "$dir/$name" ] && echo "$digest  $dir/$name" | sha256sum --check --status; }; then
+        if ! curl -fsSL --retry 2 --max-time 300 -o "$dir/$name.part" "$HTTPLIB_DEBIAN_POOL/$name"; then
+            HTTPLIB_FETCH_FAILURE="$HTTPLIB_DEBIAN_POOL/$name could not be downloaded"
+            return 1
+        fi
+        mv "$dir/$name.part" "$dir/$name"
+    fi
+    if ! echo "$digest  $dir/$name" | sha256sum --check --status; then
+        HTTPLIB_FETCH_FAILURE="$name does not have the pinned SHA-256 $digest"
+        rm -f "$dir/$name"
+        return 1
+    fi
+}
+
+# fetch_httplib_header DIR: makes DIR/include/httplib.h, the patched single header of Debian's
+# cpp-httplib $HTTPLIB_DEBIAN_VERSION, keeping the downloads in DIR, so that a second run
+# fetches nothing. False, with the reason in HTTPLIB_FETCH_FAILURE, when it cannot be had.
+# shellcheck disable=SC2034  # HTTPLIB_FETCH_FAILURE is read by the calling script
+fetch_httplib_header() {
+    local dir=$1 entry source patch
+    HTTPLIB_FETCH_FAILURE=""
+    if [ -f "$dir/include/httplib.h" ] && [ "$(cat "$dir/include/debian-version.txt" 2>/dev/null)" = "$HTTPLIB_DEBIAN_VERSION" ]; then
+        return 0
+    fi
+    if ! ensure_packages curl xz-utils patch; then
+        HTTPLIB_FETCH_FAILURE="curl, xz-utils and patch are needed to fetch it"
+        return 1
+    fi
+    mkdir -p "$dir"
+    for entry in "${HTTPLIB_DEBIAN_FILES[@]}"; do
+        fetch_httplib_file "$dir" "${entry% *}" "${entry#* }" || return 1
+    done
+    source=$dir/source
+    rm -rf "$source" "$dir/include"
+    mkdir -p "$source"
+    if ! tar -xJf "$dir/cpp-httplib_0.11.4+ds.orig.tar.xz" -C "$source" --strip-components=1 ||
+        ! tar -xJf "$dir/cpp-httplib_${HTTPLIB_DEBIAN_VERSION}.debian.tar.xz" -C "$source"; then
+        HTTPLIB_FETCH_FAILURE="the source package could not be unpacked"
+        return 1
+    fi
+    while read -r patch _; do
+        case $patch in '' | '#'*) continue ;; esac
+        if ! patch -d "$source" -p1 --batch --quiet <"$source/debian/patches/$patch"; then
+            HTTPLIB_FETCH_FAILURE="Debian's patch $patch does not apply"
+            return 1
+        fi
+    done <"$source/debian/patches/series"
+    mkdir -p "$dir/include"
+    cp "$source/httplib.h" "$source/LICENSE" "$dir/include/"
+    echo "$HTTPLIB_DEBIAN_VERSION" >"$dir/include/debian-version.txt"
+}
+
+# A Windows build folder configured before the posix thread model was chosen keeps its win32
+# compiler in the cache, and so would go on without tarnix-station: it is configured afresh.
+forget_win32_thread_model() {
+    local dir=$1
+    if grep -qE '^CMAKE_CXX_COMPILER:[A-Z]+=.*-g\+\+-win32$' "$dir/CMakeCache.txt" 2>/dev/null; then
+        echo "Configuring $dir afresh: its compiler has the win32 thread model (no std::thread)"
+        rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles"
+    fi
+}

@@ -22,37 +22,28 @@ const OptionRule FLEET_OPTIONS[] = {
     {"--mode", true},        {"--log-dir", true}, {"--json", true}, {"--events", true},
 };
 
-bool ApplyValue(const std::string& name, const std::string& value, FleetCommandLine* line) {
+bool ApplyUnitValue(const std::string& name, const std::string& value, UnitOptions* options) {
     if (name == "--modnr") {
-        line->modNr = value;
+        options->modNr = value;
         return IsModNr(value);
     }
     if (name == "--mode") {
-        return ParseModeArgument(value, &line->mode);
+        return ParseModeArgument(value, &options->mode);
     }
     if (name == "--log-dir") {
-        line->logDir = value;
-    } else if (name == "--events") {
-        line->eventsFile = value;
-    } else {
-        line->jsonFile = value;
+        options->logDir = value;
+        return !value.empty();
     }
-    return !value.empty();
+    return false;
 }
 
 bool ApplyFleetOption(const std::string& name, const std::string& value, FleetCommandLine* line,
                       std::string* error) {
-    if (name == "--help") {
-        line->help = true;
-    } else if (name == "--version") {
-        line->version = true;
-    } else if (name == "--no-check") {
-        line->check = false;
-    } else if (!ApplyValue(name, value, line)) {
-        *error = "bad value '" + value + "' for " + name;
-        return false;
+    if (name != "--json" && name != "--events") {
+        return ApplyUnitOption(name, value, line, error);
     }
-    return true;
+    (name == "--json" ? line->jsonFile : line->eventsFile) = value;
+    return !value.empty() || RefuseValue(name, value, error);
 }
 
 // Each port by tarnix's own rule, so that what the fleet passes on is what tarnix will open.
@@ -76,6 +67,25 @@ bool CheckPorts(const std::vector<std::string>& ports, std::string* error) {
 }
 
 }  // namespace
+
+bool ApplyUnitOption(const std::string& name, const std::string& value, UnitOptions* options,
+                     std::string* error) {
+    if (name == "--help") {
+        options->help = true;
+    } else if (name == "--version") {
+        options->version = true;
+    } else if (name == "--no-check") {
+        options->check = false;
+    } else if (!ApplyUnitValue(name, value, options)) {
+        return RefuseValue(name, value, error);
+    }
+    return true;
+}
+
+bool RefuseValue(const std::string& name, const std::string& value, std::string* error) {
+    *error = "bad value '" + value + "' for " + name;
+    return false;
+}
 
 bool ParseFleetCommandLine(int argc, const char* const* argv, FleetCommandLine* commandLine,
                            std::string* error) {

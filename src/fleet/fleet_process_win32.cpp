@@ -31,6 +31,11 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     }
     InterlockedExchange(&g_lastStopSignal, event == CTRL_C_EVENT ? SIGINT : SIGTERM);
     InterlockedIncrement(&g_stopSignals);
+    if (event == CTRL_CLOSE_EVENT) {
+        // Windows ends the process as soon as this returns (at the latest after 5 s): the
+        // main thread passes the stop on and ends the process meanwhile, as after a Ctrl-C.
+        Sleep(INFINITE);
+    }
     return TRUE;
 }
 

@@ -4,11 +4,11 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
 #include <fstream>
 
 #include "check_report.h"
 #include "exit_status.h"
+#include "file_read.h"
 #include "fleet_process.h"
 #include "fleet_report.h"
 #include "json_text.h"
@@ -65,38 +65,6 @@ bool MakeLogFolder(const FleetCommandLine& commandLine, std::string* folder, std
         *folder = base + "-" + std::to_string(n);
     }
     return MakeFolder(*folder, false, error);
-}
-
-// Reads what the log gained since `*offset` (C stdio: a read error while tarnix writes only
-// ends this read). False when the file cannot be opened.
-bool ReadFileFrom(const std::string& path, long* offset, std::string* text) {
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        return false;
-    }
-    if (fseek(file, *offset, SEEK_SET) == 0) {
-        char chunk[8192];
-        size_t got = 0;
-        while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) {
-            text->append(chunk, got);
-        }
-    }
-    fclose(file);
-    *offset += static_cast<long>(text->size());
-    return true;
-}
-
-std::string ReadWholeFile(const std::string& path) {
-    long offset = 0;
-    std::string text;
-    ReadFileFrom(path, &offset, &text);
-    return text;
-}
-
-std::string AbsolutePath(const std::string& path) {
-    std::error_code error;
-    std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    return error ? std::string() : absolute.lexically_normal().string();
 }
 
 // Each line on its own and at once, so that a reader following the file sees the run live.
@@ -325,9 +293,7 @@ int FleetExitStatus(const std::vector<FleetPortRecord>& results) {
     return noneOpened ? EXIT_PORT_NOT_OPENED : EXIT_FLEET_NOT_ALL;
 }
 
-namespace {
-
-FleetFileFacts GatherFileFacts(const std::string& file, const FileCheck& check) {
+FleetFileFacts GatherFileFacts(const std::string& file) {
     FleetFileFacts facts;
     facts.file = file;
     facts.absolutePath = AbsolutePath(file);
@@ -336,10 +302,10 @@ FleetFileFacts GatherFileFacts(const std::string& file, const FileCheck& check) 
     facts.readable = ReadFileFrom(file, &offset, &bytes);
     facts.size = bytes.size();
     facts.sha256 = Sha256Hex(bytes);
-    facts.hasHeader = check.hasHeader;
-    facts.headerCrc = check.headerCrc;
     return facts;
 }
+
+namespace {
 
 FleetRunFacts GatherRunFacts(const FleetCommandLine& commandLine, const FileCheck& check) {
     FleetRunFacts facts;
@@ -349,7 +315,9 @@ FleetRunFacts GatherRunFacts(const FleetCommandLine& commandLine, const FileChec
     facts.startTime = std::time(nullptr);
     facts.modNr = commandLine.modNr;
     facts.mode = commandLine.mode == CheckMode::Lines ? 1 : 0;
-    facts.file = GatherFileFacts(commandLine.file, check);
+    facts.file = GatherFileFacts(commandLine.file);
+    facts.file.hasHeader = check.hasHeader;
+    facts.file.headerCrc = check.headerCrc;
     return facts;
 }
 

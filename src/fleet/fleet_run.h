@@ -17,3 +17,7 @@ int FleetExitStatus(const std::vector<FleetPortRecord>& results);
 
 // Runs the fleet as the command line asks and returns the exit status.
 int RunFleet(const FleetCommandLine& commandLine);
+
+// The facts of the file a run sends, as reports and journals name it: its name, absolute path,
+// size and SHA-256 (unreadable: `readable` false). The header is the check's to fill in.
+FleetFileFacts GatherFileFacts(const std::string& file);

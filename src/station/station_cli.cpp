@@ -2,21 +2,11 @@
 
 #include <algorithm>
 
-#include "check_cli.h"
-#include "hex_digits.h"
 #include "network_address.h"
 #include "options.h"
 #include "port_choice.h"
 
 namespace {
-
-// Strictly "0x" and one or two hex digits: tarnix would quietly ignore anything more.
-bool IsModNr(const std::string& text) {
-    if (text.size() < 3 || text.size() > 4 || text.rfind("0x", 0) != 0) {
-        return false;
-    }
-    return std::all_of(text.begin() + 2, text.end(), [](char c) { return HexDigitValue(c) >= 0; });
-}
 
 bool IsPattern(const std::string& text) {
     return text.find_first_of("*?[") != std::string::npos;
@@ -38,37 +28,24 @@ const OptionRule STATION_OPTIONS[] = {
     {"--log-dir", true},     {"--serve", true}, {"--units", true},
 };
 
-bool ApplyValue(const std::string& name, const std::string& value, StationCommandLine* line) {
-    if (name == "--modnr") {
-        line->modNr = value;
-        return IsModNr(value);
-    }
-    if (name == "--mode") {
-        return ParseModeArgument(value, &line->mode);
-    }
+bool ApplyStationValue(const std::string& name, const std::string& value,
+                       StationCommandLine* line) {
     if (name == "--units") {
         return ParseCount(value, 100000000, &line->units);
     }
     if (name == "--serve") {
         return ParseServeAddress(value, &line->serveHost, &line->servePort);
     }
-    (name == "--journal" ? line->journalFile : line->logDir) = value;
+    line->journalFile = value;  // --journal
     return !value.empty();
 }
 
 bool ApplyStationOption(const std::string& name, const std::string& value, StationCommandLine* line,
                         std::string* error) {
-    if (name == "--help") {
-        line->help = true;
-    } else if (name == "--version") {
-        line->version = true;
-    } else if (name == "--no-check") {
-        line->check = false;
-    } else if (!ApplyValue(name, value, line)) {
-        *error = "bad value '" + value + "' for " + name;
-        return false;
+    if (name != "--units" && name != "--serve" && name != "--journal") {
+        return ApplyUnitOption(name, value, line, error);
     }
-    return true;
+    return ApplyStationValue(name, value, line) || RefuseValue(name, value, error);
 }
 
 // Two slots are one when the port rule names them alike, or when the patterns are the same.

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "update_check.h"
+#include "fleet_cli.h"
 
 // Exit status of tarnix-station (EXIT_USAGE for a malformed command line: exit_status.h).
 inline constexpr int EXIT_STATION_ALL_COMPLETED = 0;
@@ -25,17 +25,12 @@ struct SlotForm {
     std::string pattern;  // PathPattern: the path pattern; UsbPattern: the serial number pattern
 };
 
-struct StationCommandLine {
-    std::string modNr = "0x89";  // passed to tarnix as it stands, once checked
-    CheckMode mode = CheckMode::Records;
+struct StationCommandLine : UnitOptions {
+    StationCommandLine() { logDir = "tarnix-station-logs"; }  // the station's own folder
     std::string journalFile = "tarnix-journal.jsonl";
-    std::string logDir = "tarnix-station-logs";
     std::string serveHost;  // empty: no server
     int servePort = 0;
     long units = 0;  // 0: no limit
-    bool check = true;
-    bool help = false;
-    bool version = false;
     std::string file;
     std::vector<SlotForm> slots;
 };

@@ -7,8 +7,8 @@
 
 #include "check_report.h"
 #include "fleet_process.h"
+#include "fleet_run.h"
 #include "outcome_line.h"
-#include "sha256.h"
 #include "station_board.h"
 #include "station_console.h"
 #include "station_http.h"
@@ -168,18 +168,42 @@ std::vector<UnitPlace> PlacesNow(const Station& station, size_t slot,
     return {FixedPlace(form, state.generation, state.statusValue, ports)};
 }
 
-void WatchSlots(Station* station) {
-    const std::vector<SlotForm>& slots = station->commandLine->slots;
-    // Also for path patterns: the journal names the adapter behind a by-id link.
-    std::vector<SerialPortInfo> ports = ListSerialPorts();
-    for (size_t slot = 0; slot < slots.size(); ++slot) {
-        std::vector<std::string> known;
-        for (const UnitRun& run : station->units) {
-            if (run.slot == slot && run.present) {
-                known.push_back(run.key);
-            }
+// The machine's port list is read only when a slot needs it: a usb: pattern on every look, any
+// other slot only when a unit arrives there (its record names the adapter). A listing costs some
+// hundreds of system calls, and a station looks at its slots twice a second all day.
+struct PortListing {
+    bool listed = false;
+    std::vector<SerialPortInfo> ports;
+};
+
+const std::vector<SerialPortInfo>& ListedPorts(PortListing* listing) {
+    if (!listing->listed) {
+        listing->ports = ListSerialPorts();
+        listing->listed = true;
+    }
+    return listing->ports;
+}
+
+SlotChange LookAtSlot(const Station& station, size_t slot, PortListing* listing) {
+    std::vector<std::string> known;
+    for (const UnitRun& run : station.units) {
+        if (run.slot == slot && run.present) {
+            known.push_back(run.key);
         }
-        SlotChange change = CompareSlotPlaces(known, PlacesNow(*station, slot, ports));
+    }
+    bool everyLook = station.commandLine->slots[slot].kind == SlotKind::UsbPattern;
+    const std::vector<SerialPortInfo>& ports = everyLook ? ListedPorts(listing) : listing->ports;
+    SlotChange change = CompareSlotPlaces(known, PlacesNow(station, slot, ports));
+    if (!change.arrived.empty() && !listing->listed) {
+        change = CompareSlotPlaces(known, PlacesNow(station, slot, ListedPorts(listing)));
+    }
+    return change;
+}
+
+void WatchSlots(Station* station) {
+    PortListing listing;
+    for (size_t slot = 0; slot < station->commandLine->slots.size(); ++slot) {
+        SlotChange change = LookAtSlot(*station, slot, &listing);
         for (UnitRun& run : station->units) {
             if (run.slot == slot &&
                 std::find(change.gone.begin(), change.gone.end(), run.key) != change.gone.end()) {
@@ -231,29 +255,6 @@ void Loop(Station* station) {
         }
         PauseMilliseconds(TICK_MILLISECONDS);
     }
-}
-
-}  // namespace
-
-namespace {
-
-FleetFileFacts GatherFileFacts(const std::string& file) {
-    FleetFileFacts facts;
-    facts.file = file;
-    FILE* in = fopen(file.c_str(), "rb");
-    std::string bytes;
-    if (in != nullptr) {
-        char chunk[65536];
-        size_t got = 0;
-        while ((got = fread(chunk, 1, sizeof chunk, in)) > 0) {
-            bytes.append(chunk, got);
-        }
-        fclose(in);
-    }
-    facts.readable = in != nullptr;
-    facts.size = bytes.size();
-    facts.sha256 = Sha256Hex(bytes);
-    return facts;
 }
 
 void Prepare(const StationCommandLine& commandLine, double estimateSeconds, Station* station) {

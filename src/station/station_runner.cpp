@@ -1,36 +1,12 @@
 #include "station_runner.h"
 
-#include <cstdio>
 #include <ctime>
-#include <filesystem>
 
+#include "file_read.h"
 #include "json_text.h"
 #include "outcome_line.h"
 
 namespace {
-
-// Reads what the log gained since `*offset`; a read error while tarnix writes ends this read.
-void ReadFileFrom(const std::string& path, long* offset, std::string* text) {
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        return;
-    }
-    if (fseek(file, *offset, SEEK_SET) == 0) {
-        char chunk[8192];
-        size_t got = 0;
-        while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) {
-            text->append(chunk, got);
-        }
-    }
-    fclose(file);
-    *offset += static_cast<long>(text->size());
-}
-
-std::string AbsolutePath(const std::string& path) {
-    std::error_code error;
-    std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    return error ? std::string() : absolute.lexically_normal().string();
-}
 
 void FollowLog(UnitRun* run, std::vector<std::string>* events) {
     std::string chunk;
@@ -46,9 +22,7 @@ void FollowLog(UnitRun* run, std::vector<std::string>* events) {
 void Conclude(UnitRun* run, int exitStatus, std::vector<std::string>* events) {
     FleetPortRecord& result = run->result;
     FollowLog(run, events);
-    long offset = 0;
-    std::string log;
-    ReadFileFrom(result.log, &offset, &log);
+    std::string log = ReadWholeFile(result.log);
     result.exitStatus = exitStatus;
     result.seconds = std::chrono::duration<double>(StationClock::now() - run->started).count();
     result.endTime = std::time(nullptr);

@@ -1,6 +1,7 @@
 #include "station_slots.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 
 #include "port_choice.h"
@@ -72,7 +73,74 @@ std::vector<UnitPlace> FindUsbPlaces(const SlotForm& slot,
     return places;
 }
 
+char Folded(char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
+
+// Whether `c` is in the set whose members begin at pattern[at] (after the '[' and a '!' or
+// '^'); *end is set past the closing ']', or to npos when none closes it.
+bool InSet(std::string_view pattern, size_t at, char c, size_t* end) {
+    bool found = false;
+    size_t i = at;
+    for (bool first = true; i < pattern.size() && (first || pattern[i] != ']'); first = false) {
+        bool range = i + 2 < pattern.size() && pattern[i + 1] == '-' && pattern[i + 2] != ']';
+        char low = Folded(pattern[i]);
+        char high = range ? Folded(pattern[i + 2]) : low;
+        found = found || (Folded(c) >= low && Folded(c) <= high);
+        i += range ? 3 : 1;
+    }
+    *end = i < pattern.size() ? i + 1 : std::string_view::npos;
+    return found;
+}
+
+// Whether the pattern's element at `at` (not a '*') matches `c`; *next is set past it.
+bool ElementMatches(std::string_view pattern, size_t at, char c, size_t* next) {
+    *next = at + 1;
+    if (pattern[at] == '?') {
+        return true;
+    }
+    if (pattern[at] == '[') {
+        bool negated =
+            at + 1 < pattern.size() && (pattern[at + 1] == '!' || pattern[at + 1] == '^');
+        size_t end = 0;
+        bool in = InSet(pattern, at + (negated ? 2 : 1), c, &end);
+        if (end != std::string_view::npos) {
+            *next = end;
+            return in != negated;
+        }
+    }
+    return Folded(pattern[at]) == Folded(c);
+}
+
 }  // namespace
+
+// Left to right; on a mismatch the last '*' takes one more character and the rest is tried
+// again from there.
+bool WildcardMatches(std::string_view pattern, std::string_view text) {
+    size_t p = 0;
+    size_t t = 0;
+    size_t afterStar = std::string_view::npos;
+    size_t starText = 0;
+    while (t < text.size()) {
+        size_t next = 0;
+        if (p < pattern.size() && pattern[p] == '*') {
+            afterStar = ++p;
+            starText = t;
+        } else if (p < pattern.size() && ElementMatches(pattern, p, text[t], &next)) {
+            p = next;
+            ++t;
+        } else if (afterStar == std::string_view::npos) {
+            return false;
+        } else {
+            p = afterStar;
+            t = ++starText;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') {
+        ++p;
+    }
+    return p == pattern.size();
+}
 
 std::vector<UnitPlace> FindPlaces(const SlotForm& slot, const std::vector<SerialPortInfo>& ports) {
     if (slot.kind == SlotKind::UsbPattern) {

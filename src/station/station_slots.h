@@ -4,6 +4,7 @@
 // it exists: one left in is the same unit, one pulled out and put back is a new one.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "port_list.h"
@@ -38,9 +39,15 @@ struct SlotChange {
 SlotChange CompareSlotPlaces(const std::vector<std::string>& knownKeys,
                              const std::vector<UnitPlace>& found);
 
-// Platform pieces (station_watch_posix.cpp): the existing paths that match a pattern, in
-// order; the identity of a path as it is now ("" when gone or no character device); a serial
-// number pattern.
+// Whether `text` matches the shell-style `pattern` (*, ?, [set], [!set] or [^set], with
+// ranges), letters in either case alike, a backslash an ordinary character; a '[' that no ']'
+// closes stands for itself. As fnmatch(3) with FNM_CASEFOLD | FNM_NOESCAPE does, for the
+// platforms that have no fnmatch.
+bool WildcardMatches(std::string_view pattern, std::string_view text);
+
+// Platform pieces (station_watch_posix.cpp, station_watch_win32.cpp): the existing paths that match
+// a pattern, in order; the identity of a path as it is now ("" when gone or no character device); a
+// serial number pattern.
 std::vector<std::string> MatchingPaths(const std::string& pattern);
 std::string PathIdentity(const std::string& path);
 bool SerialMatches(const std::string& pattern, const std::string& serialNumber);

@@ -3,6 +3,7 @@
 
 #include "station_slots.h"
 
+#include <fnmatch.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -50,6 +51,38 @@ INSTANTIATE_TEST_SUITE_P(
                     SlotCase{"ttyUSB*", false, SlotKind::Fixed, ""},  // not a device path
                     SlotCase{"rfc2217://h*:1", false, SlotKind::Fixed, ""},
                     SlotCase{"9", false, SlotKind::Fixed, ""}));
+
+struct WildcardCase {
+    const char* pattern;
+    const char* text;
+    bool matches;
+};
+
+void PrintTo(const WildcardCase& c, std::ostream* os) {
+    *os << c.pattern << " " << c.text;
+}
+
+class Wildcards : public testing::TestWithParam<WildcardCase> {};
+
+// The Windows station's matching of COM names and serial numbers does what fnmatch does here.
+TEST_P(Wildcards, MatchAsFnmatchWithCaseFoldingDoes) {
+    const WildcardCase& c = GetParam();
+    EXPECT_EQ(WildcardMatches(c.pattern, c.text), c.matches);
+    EXPECT_EQ(fnmatch(c.pattern, c.text, FNM_CASEFOLD | FNM_NOESCAPE) == 0, c.matches);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, Wildcards,
+    testing::Values(WildcardCase{"FT8*", "ft8a1b2", true}, WildcardCase{"FT8*", "FT9", false},
+                    WildcardCase{"COM1?", "COM12", true}, WildcardCase{"COM1?", "COM1", false},
+                    WildcardCase{"com*", "COM3", true}, WildcardCase{"*", "", true},
+                    WildcardCase{"?", "", false}, WildcardCase{"a*b*c", "aXbYbc", true},
+                    WildcardCase{"a*b", "abba", false}, WildcardCase{"*ab", "aab", true},
+                    WildcardCase{"[a-c]9", "B9", true}, WildcardCase{"[!a-c]9", "b9", false},
+                    WildcardCase{"[^a-c]9", "d9", true}, WildcardCase{"[]x]", "]", true},
+                    WildcardCase{"[a-]", "-", true}, WildcardCase{"A[0-9", "A[0-9", true},
+                    WildcardCase{R"(\\.\COM*)", R"(\\.\COM7)", true},
+                    WildcardCase{"COM[1-3]", "COM4", false}, WildcardCase{"[a-c]", "-", false}));
 
 struct ServeCase {
     const char* text;
