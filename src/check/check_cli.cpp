@@ -2,6 +2,8 @@
 
 #include "options.h"
 
+namespace tarnix {
+
 namespace {
 
 const OptionRule CHECK_OPTIONS[] = {
@@ -66,3 +68,5 @@ bool ParseCheckCommandLine(int argc, const char* const* argv, CheckCommandLine* 
     }
     return true;
 }
+
+}  // namespace tarnix

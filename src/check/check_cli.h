@@ -6,6 +6,8 @@
 
 #include "update_check.h"
 
+namespace tarnix {
+
 // Exit status of tarnix-check (EXIT_USAGE, 64, for a malformed command line: exit_status.h).
 inline constexpr int EXIT_CHECK_SOUND = 0;      // every file is sound
 inline constexpr int EXIT_CHECK_NOT_SOUND = 1;  // at least one is not, or could not be read
@@ -29,3 +31,5 @@ bool ParseMillisecondsArgument(const std::string& text, double* milliseconds);
 // value given twice). "--help" and "--version" need no file.
 bool ParseCheckCommandLine(int argc, const char* const* argv, CheckCommandLine* commandLine,
                            std::string* error);
+
+}  // namespace tarnix

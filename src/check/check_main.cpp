@@ -7,6 +7,8 @@
 #include "exit_status.h"
 #include "tarnix_version.h"
 
+namespace tarnix {
+
 namespace {
 
 const char USAGE[] =
@@ -25,6 +27,11 @@ const char USAGE[] =
     "Exit status: 0 every file is sound, 1 any is not, 64 malformed command line.\n";
 
 }  // namespace
+
+}  // namespace tarnix
+
+// The program's entry stays global.
+using namespace tarnix;
 
 int main(int argc, char** argv) {
     CheckCommandLine commandLine;

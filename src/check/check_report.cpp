@@ -4,6 +4,8 @@
 
 #include "json_text.h"
 
+namespace tarnix {
+
 namespace {
 
 std::string Format(const char* format, auto... values) {
@@ -127,3 +129,5 @@ std::string FileChecksJson(const std::vector<FileCheck>& checks, const CheckOpti
     }
     return json + "\n]}\n";
 }
+
+}  // namespace tarnix

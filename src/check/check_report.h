@@ -6,6 +6,8 @@
 
 #include "update_check.h"
 
+namespace tarnix {
+
 // The report of one file, several lines, each ending in a line end. At most `maxFaults` faults
 // are listed; the rest are counted.
 std::string DescribeFileCheck(const FileCheck& check, const CheckOptions& options,
@@ -13,3 +15,5 @@ std::string DescribeFileCheck(const FileCheck& check, const CheckOptions& option
 
 // {"latency_ms": ..., "files": [...]}, every fault listed.
 std::string FileChecksJson(const std::vector<FileCheck>& checks, const CheckOptions& options);
+
+}  // namespace tarnix

@@ -17,6 +17,8 @@
 #include "transfer_common.h"
 #include "update_file.h"
 
+namespace tarnix {
+
 namespace {
 
 constexpr uint64_t SEGMENT_SIZE = 0x10000;
@@ -473,3 +475,5 @@ FileCheck CheckUpdateBytes(const std::string& name, const std::string& bytes,
     fclose(stream);
     return check;
 }
+
+}  // namespace tarnix

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace tarnix {
+
 enum class CheckMode { Records, Lines };  // tarnix's ProgMode 0 and 1
 
 struct CheckOptions {
@@ -75,3 +77,5 @@ FileCheck CheckUpdateFile(const std::string& path, const CheckOptions& options);
 // The same for a file's bytes held in memory; `name` is only reported.
 FileCheck CheckUpdateBytes(const std::string& name, const std::string& bytes,
                            const CheckOptions& options);
+
+}  // namespace tarnix

@@ -1,4 +1,6 @@
 #pragma once
+
+namespace tarnix {
 // Exit statuses that every program of the project shares. Each program adds its own meaning of
 // 0 and 1 (see its header); the rest mean the same everywhere, so that scripts and tarnix-fleet
 // can read any of them alike.
@@ -11,3 +13,5 @@ inline constexpr int EXIT_SIGNAL_BASE = 128;
 constexpr int ExitStatusForSignal(int signalNumber) {
     return EXIT_SIGNAL_BASE + signalNumber;
 }
+
+}  // namespace tarnix

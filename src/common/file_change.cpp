@@ -2,6 +2,8 @@
 
 #include "file_stamp.h"
 
+namespace tarnix {
+
 namespace {
 
 // Reads the file again from its start, as many bytes as `expected` counts, and compares them
@@ -51,3 +53,5 @@ bool FileChangedWhileSent(const FileRereader& file, SentFile* sent, ChangeCheck 
     }
     return !FileStartMatches(file, sent->sent);
 }
+
+}  // namespace tarnix

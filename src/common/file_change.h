@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <functional>
 
+namespace tarnix {
+
 // The size and times of an open file, as the platform gives them. Equal stamps: nothing was
 // written. Different ones: something may have been (also a touch, a rename, a new link).
 struct FileStamp {
@@ -62,3 +64,5 @@ enum class ChangeCheck {
 // the bytes sent, the reading position is just after them: the caller goes on from there in
 // the file as it is now.
 bool FileChangedWhileSent(const FileRereader& file, SentFile* sent, ChangeCheck when);
+
+}  // namespace tarnix

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <filesystem>
 
+namespace tarnix {
+
 bool ReadFileFrom(const std::string& path, long* offset, std::string* text) {
     FILE* file = fopen(path.c_str(), "rb");
     if (file == nullptr) {
@@ -33,3 +35,5 @@ std::string AbsolutePath(const std::string& path) {
     std::filesystem::path absolute = std::filesystem::absolute(path, error);
     return error ? std::string() : absolute.lexically_normal().string();
 }
+
+}  // namespace tarnix

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace tarnix {
+
 // Appends what the file gained since `*offset` to `*text` and moves the offset on (C stdio: a
 // read error while the file is written only ends this read). False when it cannot be opened.
 bool ReadFileFrom(const std::string& path, long* offset, std::string* text);
@@ -13,3 +15,5 @@ std::string ReadWholeFile(const std::string& path);
 
 // The path made absolute and normal, or "" when the system cannot say.
 std::string AbsolutePath(const std::string& path);
+
+}  // namespace tarnix

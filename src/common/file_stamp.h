@@ -7,9 +7,13 @@
 
 #include "file_change.h"
 
+namespace tarnix {
+
 // False when the stream has no file behind it whose stamp can be taken.
 bool ReadOpenFileStamp(FILE* stream, FileStamp* stamp);
 
 // The same for the system's own handle of an open file: a descriptor on POSIX, a HANDLE on
 // Windows.
 bool ReadSystemFileStamp(intptr_t systemHandle, FileStamp* stamp);
+
+}  // namespace tarnix

@@ -5,6 +5,8 @@
 
 #include "file_stamp.h"
 
+namespace tarnix {
+
 namespace {
 
 int64_t Nanoseconds(const timespec& time) {
@@ -27,3 +29,5 @@ bool ReadSystemFileStamp(intptr_t systemHandle, FileStamp* stamp) {
 bool ReadOpenFileStamp(FILE* stream, FileStamp* stamp) {
     return ReadSystemFileStamp(fileno(stream), stamp);
 }
+
+}  // namespace tarnix

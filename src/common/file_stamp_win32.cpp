@@ -6,6 +6,8 @@
 
 #include "file_stamp.h"
 
+namespace tarnix {
+
 bool ReadSystemFileStamp(intptr_t systemHandle, FileStamp* stamp) {
     BY_HANDLE_FILE_INFORMATION info{};
     if (systemHandle == -1 ||
@@ -23,3 +25,5 @@ bool ReadSystemFileStamp(intptr_t systemHandle, FileStamp* stamp) {
 bool ReadOpenFileStamp(FILE* stream, FileStamp* stamp) {
     return ReadSystemFileStamp(_get_osfhandle(_fileno(stream)), stamp);
 }
+
+}  // namespace tarnix

@@ -1,4 +1,6 @@
 #pragma once
+
+namespace tarnix {
 // Hexadecimal digits as the programs read them: the module number on the command line and the
 // byte count of a record line are both "one or two hex digits, further characters ignored".
 
@@ -28,3 +30,5 @@ constexpr bool ScanHexByte(const char* text, int* value) {
     *value = low < 0 ? high : high * 16 + low;
     return true;
 }
+
+}  // namespace tarnix

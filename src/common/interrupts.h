@@ -1,4 +1,6 @@
 #pragma once
+
+namespace tarnix {
 // Interrupts of a run: Ctrl-C and the termination requests of the system (POSIX: SIGINT,
 // SIGTERM, SIGHUP, SIGQUIT; Windows: Ctrl-C, Ctrl-Break, closing the console, log-off,
 // shut-down).
@@ -39,3 +41,5 @@ inline bool StopAtSafePoint() {
     TakeInterruptForWait();
     return true;
 }
+
+}  // namespace tarnix

@@ -12,6 +12,8 @@
 #include "interrupts.h"
 #include "interrupts_posix.h"
 
+namespace tarnix {
+
 namespace {
 
 volatile sig_atomic_t FirstSignal = 0;
@@ -125,3 +127,5 @@ bool TakeInterruptForWait() {
 int InterruptWakeDescriptor() {
     return WakePipe[0];
 }
+
+}  // namespace tarnix

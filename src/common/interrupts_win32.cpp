@@ -12,6 +12,8 @@
 #include "interrupts.h"
 #include "interrupts_win32.h"
 
+namespace tarnix {
+
 namespace {
 
 // The C runtime's number for Ctrl-Break.
@@ -148,3 +150,5 @@ void EndInterruptibleRead() {
     InPortRead = false;
     LeaveCriticalSection(&ReadLock);
 }
+
+}  // namespace tarnix

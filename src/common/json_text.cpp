@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace tarnix {
+
 namespace {
 
 bool IsContinuation(unsigned char byte) {
@@ -123,3 +125,5 @@ std::string JsonStringMember(std::string_view name, std::string_view text) {
     }
     return member;
 }
+
+}  // namespace tarnix

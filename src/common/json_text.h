@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace tarnix {
+
 // True when `text` is well-formed UTF-8: no stray continuation byte, no overlong form, no
 // surrogate, nothing above U+10FFFF, no sequence cut short.
 bool IsValidUtf8(std::string_view text);
@@ -17,3 +19,5 @@ std::string JsonQuote(std::string_view text);
 // `"name": "text"`; when `text` is not valid UTF-8, followed by `, "name_hex": "..."`, its
 // exact bytes in lowercase hex, so that a reader can still recover the name.
 std::string JsonStringMember(std::string_view name, std::string_view text);
+
+}  // namespace tarnix

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+namespace tarnix {
+
 namespace {
 
 const OptionRule* FindOption(std::span<const OptionRule> rules, const std::string& name) {
@@ -101,3 +103,5 @@ bool ReadPlainDecimal(const std::string& text, double* value) {
     *value = number;
     return true;
 }
+
+}  // namespace tarnix

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace tarnix {
+
 struct OptionRule {
     const char* name;             // "--mode"
     bool takesValue = false;      // false: a flag, "--name=value" is then an unknown option
@@ -31,3 +33,5 @@ bool ReadCommandLine(int argc, const char* const* argv, std::span<const OptionRu
 // wanted a point followed by digits ("16", "0.1"). No sign, no blank, no exponent, no hex, no
 // "inf": false for anything but that.
 bool ReadPlainDecimal(const std::string& text, double* value);
+
+}  // namespace tarnix

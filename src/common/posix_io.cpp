@@ -2,11 +2,13 @@
 
 #include "posix_io.h"
 
-#include <sys/wait.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+namespace tarnix {
 
 int WriteAll(int fd, const void* data, size_t length, size_t* written) {
     const auto* bytes = static_cast<const unsigned char*>(data);
@@ -127,3 +129,5 @@ int SleepMilliseconds(unsigned milliseconds) {
     }
     return 0;
 }
+
+}  // namespace tarnix

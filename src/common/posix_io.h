@@ -10,6 +10,8 @@
 
 #include <cstddef>
 
+namespace tarnix {
+
 // Writes all `length` bytes, continuing after a partial write and after a signal. *written
 // receives the count written, also on failure. Returns 0, or the errno that ended the write (EIO
 // when the device took nothing).
@@ -76,3 +78,5 @@ PollOutcome PollRetrying(pollfd* fds, nfds_t count, const Deadline& deadline,
 // Sleeps the whole time, resuming after a signal with the time that is left. Returns 0, or the
 // errno that ended the pause early.
 int SleepMilliseconds(unsigned milliseconds);
+
+}  // namespace tarnix

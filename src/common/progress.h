@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+namespace tarnix {
+
 inline constexpr long NO_PROGRESS_CAP = -1;
 
 // Files under 100 bytes, where the divisor is 0, get the true percentage instead.
@@ -18,3 +20,5 @@ constexpr long ProgressFigure(uint32_t done, uint32_t size, long cap = NO_PROGRE
     }
     return (cap >= 0 && figure > cap) ? cap : figure;
 }
+
+}  // namespace tarnix

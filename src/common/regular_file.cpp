@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+namespace tarnix {
+
 RegularFile OpenRegularFile(const char* path) {
     RegularFile file;
     struct stat status {};
@@ -31,3 +33,5 @@ RegularFile OpenRegularFile(const char* path) {
     file.size = static_cast<uint64_t>(status.st_size);
     return file;
 }
+
+}  // namespace tarnix

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace tarnix {
+
 enum class FileRefusal {
     None,
     NotFound,             // the name could not be looked up (`error` says why)
@@ -25,3 +27,5 @@ struct RegularFile {
 // name is checked before opening, and the open stream again, in case the name was replaced
 // in between. The caller words the refusal, and closes the stream.
 RegularFile OpenRegularFile(const char* path);
+
+}  // namespace tarnix

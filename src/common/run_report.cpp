@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace tarnix {
+
 void ReportRunFacts(const RunWords& words, unsigned long discarded, bool hungUp) {
     fflush(stdout);
     if (discarded > 0) {
@@ -26,3 +28,5 @@ void ReportOutcomeLine(const RunWords& words, const std::string& outcome) {
     fflush(stdout);
     fprintf(stderr, "%s: %s\n", words.program, outcome.c_str());
 }
+
+}  // namespace tarnix

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace tarnix {
+
 // What each program calls the parts of its run in these lines.
 struct RunWords {
     const char* program;       // "tarnix"
@@ -23,3 +25,5 @@ void ReportInterrupt(const RunWords& words, const char* interruptName, bool port
 
 // "<program>: <outcome>": the last line of every run.
 void ReportOutcomeLine(const RunWords& words, const std::string& outcome);
+
+}  // namespace tarnix

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 
+namespace tarnix {
+
 namespace {
 
 constexpr std::array<uint32_t, 64> ROUND_CONSTANTS = {
@@ -92,3 +94,5 @@ std::string Sha256Hex(std::string_view bytes) {
     }
     return hex;
 }
+
+}  // namespace tarnix

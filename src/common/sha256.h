@@ -5,5 +5,9 @@
 #include <string>
 #include <string_view>
 
+namespace tarnix {
+
 // The digest of `bytes` as 64 lowercase hex digits.
 std::string Sha256Hex(std::string_view bytes);
+
+}  // namespace tarnix

@@ -1,4 +1,6 @@
 #pragma once
+
+namespace tarnix {
 // Standard input, output and error at start-up. One implementation file per platform
 // (standard_streams_posix.cpp, standard_streams_win32.cpp).
 
@@ -11,3 +13,5 @@ void EnsureStandardDescriptors();
 // wait or click a message box. A pipe, a file or the null device is not: a script, a
 // subprocess or tarnix-fleet must never be made to wait on it.
 bool StandardInputIsInteractive();
+
+}  // namespace tarnix

@@ -8,6 +8,8 @@
 
 #include "standard_streams.h"
 
+namespace tarnix {
+
 void EnsureStandardDescriptors() {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
@@ -20,3 +22,5 @@ void EnsureStandardDescriptors() {
 bool StandardInputIsInteractive() {
     return isatty(STDIN_FILENO) == 1;
 }
+
+}  // namespace tarnix

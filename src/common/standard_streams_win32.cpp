@@ -5,6 +5,8 @@
 
 #include "standard_streams.h"
 
+namespace tarnix {
+
 void EnsureStandardDescriptors() {}
 
 // GetConsoleMode succeeds only on a console handle: a pipe or a file makes it fail.
@@ -12,3 +14,5 @@ bool StandardInputIsInteractive() {
     DWORD mode = 0;
     return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != FALSE;
 }
+
+}  // namespace tarnix

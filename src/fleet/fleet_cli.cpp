@@ -7,6 +7,8 @@
 #include "options.h"
 #include "port_choice.h"
 
+namespace tarnix {
+
 namespace {
 
 // Strictly "0x" and one or two hex digits: tarnix would quietly ignore anything more.
@@ -114,3 +116,5 @@ bool ParseFleetCommandLine(int argc, const char* const* argv, FleetCommandLine* 
     commandLine->ports.assign(operands.begin() + 1, operands.end());
     return CheckPorts(commandLine->ports, error);
 }
+
+}  // namespace tarnix

@@ -9,6 +9,8 @@
 
 #include "update_check.h"
 
+namespace tarnix {
+
 // Exit status of tarnix-fleet (EXIT_PORT_NOT_OPENED when no port could be opened and
 // EXIT_USAGE for a malformed command line: exit_status.h).
 inline constexpr int EXIT_FLEET_ALL_COMPLETED = 0;
@@ -48,3 +50,5 @@ struct FleetCommandLine : UnitOptions {  // logDir empty: a new folder under the
 // port twice, or no file or port.
 bool ParseFleetCommandLine(int argc, const char* const* argv, FleetCommandLine* commandLine,
                            std::string* error);
+
+}  // namespace tarnix

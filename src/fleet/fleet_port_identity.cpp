@@ -8,6 +8,8 @@
 #include "fleet_process.h"
 #include "port_backend.h"
 
+namespace tarnix {
+
 namespace {
 
 // A device path with its links followed, as far as it exists (an unplugged adapter's path
@@ -84,3 +86,5 @@ bool CheckPortsDistinct(const std::vector<std::string>& ports, std::string* erro
     }
     return true;
 }
+
+}  // namespace tarnix

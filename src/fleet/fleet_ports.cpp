@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace tarnix {
+
 bool SamePort(const PortIdentity& a, const PortIdentity& b) {
     if (!a.device.empty() || !b.device.empty()) {
         return a.device == b.device;
@@ -27,3 +29,5 @@ std::optional<std::pair<size_t, size_t>> FindRepeatedPort(const std::vector<Port
     }
     return std::nullopt;
 }
+
+}  // namespace tarnix

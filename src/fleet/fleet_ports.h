@@ -13,6 +13,8 @@
 
 #include "port_choice.h"
 
+namespace tarnix {
+
 // What a port resolved to. Exactly one kind is set.
 struct PortIdentity {
     std::string device;  // a local device with its links followed ("/dev/ttyS0"); Windows "COM3"
@@ -40,3 +42,5 @@ PortIdentity ResolvePortIdentity(const PortChoice& choice,
 // Refuses two operands that are one port: false with *error naming both. Reads the port list
 // and resolves host names; nothing is opened.
 bool CheckPortsDistinct(const std::vector<std::string>& ports, std::string* error);
+
+}  // namespace tarnix

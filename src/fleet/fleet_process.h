@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace tarnix {
+
 struct FleetProcess {
     long long id = -1;  // the process id (POSIX) or process handle (Win32); -1 when none
 };
@@ -52,3 +54,5 @@ std::string UserName();
 // The addresses a host name or numeric address stands for, each as numeric text in one form
 // ("::1" for "0:0:0:0:0:0:0:1"), without repeats; empty when it cannot be resolved.
 std::vector<std::string> HostAddresses(const std::string& host);
+
+}  // namespace tarnix

@@ -22,7 +22,7 @@
 #include "fleet_process.h"
 #include "posix_io.h"
 
-extern char** environ;
+namespace tarnix {
 
 namespace {
 
@@ -254,3 +254,5 @@ std::vector<std::string> HostAddresses(const std::string& host) {
     freeaddrinfo(found);
     return {addresses.begin(), addresses.end()};
 }
+
+}  // namespace tarnix

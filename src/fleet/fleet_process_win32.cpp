@@ -15,6 +15,8 @@
 #include "exit_status.h"
 #include "fleet_process.h"
 
+namespace tarnix {
+
 // Older MinGW headers lack it; the value is fixed by the console API.
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
 #define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
@@ -230,3 +232,5 @@ std::vector<std::string> HostAddresses(const std::string& host) {
     WSACleanup();
     return {addresses.begin(), addresses.end()};
 }
+
+}  // namespace tarnix

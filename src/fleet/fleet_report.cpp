@@ -4,6 +4,8 @@
 
 #include "json_text.h"
 
+namespace tarnix {
+
 namespace {
 
 std::string Format(const char* format, auto... values) {
@@ -148,3 +150,5 @@ std::string EndEventJson(const FleetPortRecord& result, std::time_t time) {
     members += RawMember("exit_status", std::to_string(result.exitStatus));
     return EventJson("end", result.port, members, time);
 }
+
+}  // namespace tarnix

@@ -10,6 +10,8 @@
 #include "fleet_status.h"
 #include "outcome_line.h"
 
+namespace tarnix {
+
 // The report's format version: 2 added the run's and the file's facts, the per-port times and
 // figures, and a null reason where there is none.
 inline constexpr int FLEET_REPORT_FORMAT = 2;
@@ -68,3 +70,5 @@ std::string PortRecordMembers(const FleetPortRecord& result);
 std::string StartEventJson(const std::string& port, std::time_t time);
 std::string ProgressEventJson(const std::string& port, long percent, std::time_t time);
 std::string EndEventJson(const FleetPortRecord& result, std::time_t time);
+
+}  // namespace tarnix

@@ -17,6 +17,8 @@
 #include "sha256.h"
 #include "tarnix_version.h"
 
+namespace tarnix {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -410,3 +412,5 @@ int RunFleet(const FleetCommandLine& commandLine) {
     }
     return Finish(commandLine, facts, results, output.stdoutTaken);
 }
+
+}  // namespace tarnix

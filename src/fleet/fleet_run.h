@@ -9,6 +9,8 @@
 #include "fleet_report.h"
 #include "fleet_status.h"
 
+namespace tarnix {
+
 // The final table, one line per port, with a heading.
 std::string DescribeFleetTable(const std::vector<FleetPortRecord>& results);
 
@@ -21,3 +23,5 @@ int RunFleet(const FleetCommandLine& commandLine);
 // The facts of the file a run sends, as reports and journals name it: its name, absolute path,
 // size and SHA-256 (unreadable: `readable` false). The header is the check's to fill in.
 FleetFileFacts GatherFileFacts(const std::string& file);
+
+}  // namespace tarnix

@@ -9,6 +9,8 @@
 #include "outcome_line.h"
 #include "sha256.h"
 
+namespace tarnix {
+
 namespace {
 
 bool IsWindowsDeviceName(std::string stem) {
@@ -172,3 +174,5 @@ double EstimatedSecondsLeft(double elapsedSeconds, long percent, double estimate
     }
     return elapsedSeconds * static_cast<double>(100 - percent) / static_cast<double>(percent);
 }
+
+}  // namespace tarnix

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace tarnix {
+
 // The log file's name for a port: the port made safe as a file name ("/dev/ttyUSB0" gives
 // "dev_ttyUSB0.log", "3" gives "COM3_.log": Windows reserves COM3.log for the port itself).
 // A name longer than 96 characters before ".log" keeps its first 32 and last 40 characters
@@ -42,3 +44,5 @@ std::string FailureReason(const std::string& log, int exitStatus);
 // The time a port still needs, in seconds: once it shows progress, what it took so far scaled
 // by what is left (elapsed * (100 - p) / p); before, tarnix-check's estimate for the file.
 double EstimatedSecondsLeft(double elapsedSeconds, long percent, double estimateSeconds);
+
+}  // namespace tarnix

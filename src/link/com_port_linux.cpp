@@ -5,6 +5,8 @@
 
 #include "com_port_posix.h"
 
+namespace tarnix {
+
 // USB adapters otherwise hold each received byte for up to 16 ms, which would dominate the
 // stop-and-wait exchange.
 void RequestLowLatency(int fd) {
@@ -14,3 +16,5 @@ void RequestLowLatency(int fd) {
         ioctl(fd, TIOCSSERIAL, &serial);
     }
 }
+
+}  // namespace tarnix

@@ -21,6 +21,8 @@
 #include "port_backend.h"
 #include "posix_io.h"
 
+namespace tarnix {
+
 namespace {
 
 constexpr int INVALID_HANDLE = -1;
@@ -332,3 +334,5 @@ const PortOps DEVICE_PORT_OPS{.purgeInput = PurgeDeviceInput,
                               .close = ReleaseDeviceAtOnce,
                               .releaseAtOnce = ReleaseDeviceAtOnce,
                               .isHangUpError = IsDeviceHangUpError};
+
+}  // namespace tarnix

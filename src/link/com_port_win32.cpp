@@ -12,6 +12,8 @@
 #include "port.h"
 #include "port_backend.h"
 
+namespace tarnix {
+
 namespace {
 
 constexpr DWORD INPUT_QUEUE_SIZE = 32;
@@ -238,3 +240,5 @@ const PortOps DEVICE_PORT_OPS{.purgeInput = PurgeDeviceInput,
                               .close = ReleaseDeviceAtOnce,
                               .releaseAtOnce = ReleaseDeviceAtOnce,
                               .isHangUpError = IsDeviceHangUpError};
+
+}  // namespace tarnix

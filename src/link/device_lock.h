@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace tarnix {
+
 constexpr std::size_t LOCK_PATH_SIZE = 1024;
 
 // The lock files that an open device holds. Fixed buffers, so that the signal handler of a
@@ -65,3 +67,5 @@ DeviceLockResult TakeDeviceLock(const std::string& devicePath, const std::string
 // Removes the lock files that still name this process, and empties `lock`.
 // Async-signal-safe (open, read, close, unlink, getpid).
 void ReleaseDeviceLock(DeviceLock* lock);
+
+}  // namespace tarnix

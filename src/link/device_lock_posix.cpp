@@ -18,6 +18,8 @@
 
 #include "posix_io.h"
 
+namespace tarnix {
+
 namespace {
 
 // A lock file that another process may replace under us after we found it stale: a few
@@ -295,3 +297,5 @@ void ReleaseDeviceLock(DeviceLock* lock) {
         file[0] = '\0';
     }
 }
+
+}  // namespace tarnix

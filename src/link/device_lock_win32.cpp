@@ -3,6 +3,8 @@
 
 #include "device_lock.h"
 
+namespace tarnix {
+
 std::string SystemLockDirectory() {
     return "";
 }
@@ -16,3 +18,5 @@ void ReleaseDeviceLock(DeviceLock* lock) {
         file[0] = '\0';
     }
 }
+
+}  // namespace tarnix

@@ -4,6 +4,8 @@
 
 #include "interrupts.h"
 
+namespace tarnix {
+
 Verdict VerdictOf(const ExchangeResult& result) {
     switch (result.ended) {
         case ReceiveResult::Byte:
@@ -62,3 +64,5 @@ PortNotes SendWithoutReply(Port& port, const Frame& frame) {
     SendFrame(port, frame, &notes);
     return notes;
 }
+
+}  // namespace tarnix

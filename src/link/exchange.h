@@ -11,6 +11,8 @@
 #include "framing.h"
 #include "port.h"
 
+namespace tarnix {
+
 struct ExchangeResult {
     ReceiveResult ended = ReceiveResult::NotOpen;  // how the wait for the reply ended
     uint8_t reply = 0;                             // the reply byte; 0 when none arrived
@@ -62,3 +64,5 @@ PortNotes SendWithoutReply(Port& port, const Frame& frame);
 inline bool ReplyWas(const ExchangeResult& result, uint8_t expected) {
     return result.ended == ReceiveResult::Byte && result.reply == expected;
 }
+
+}  // namespace tarnix

@@ -1,5 +1,7 @@
 #include "framing.h"
 
+namespace tarnix {
+
 Frame CommandFrame(uint8_t cmd, uint8_t modNr) {
     return {{STX, cmd, modNr, ETX}, {}};
 }
@@ -26,3 +28,5 @@ Frame DataLineFrame(uint8_t modNr, char* line, size_t* length) {
 Frame ByteFrame(std::vector<uint8_t> bytes) {
     return {std::move(bytes), {}};
 }
+
+}  // namespace tarnix

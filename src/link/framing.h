@@ -8,6 +8,8 @@
 
 #include "port.h"
 
+namespace tarnix {
+
 inline constexpr uint8_t STX = 0x02;
 inline constexpr uint8_t ETX = 0x03;
 inline constexpr uint8_t ACK = 0x06;
@@ -57,3 +59,5 @@ Frame DataLineFrame(uint8_t modNr, char* line, size_t* length);
 
 // A service command's frame: all its bytes sent one by one.
 Frame ByteFrame(std::vector<uint8_t> bytes);
+
+}  // namespace tarnix

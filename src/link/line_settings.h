@@ -1,4 +1,6 @@
 #pragma once
+
+namespace tarnix {
 // The line every module speaks, in one place: each backend (serial device, RFC 2217, raw TCP,
 // Windows) is handed this value when a port is opened, and no backend keeps a figure of its
 // own.
@@ -26,3 +28,5 @@ inline constexpr LineSettings LineAtRate(long requested) {
     line.baud = EffectiveBaudRate(requested);
     return line;
 }
+
+}  // namespace tarnix

@@ -8,6 +8,8 @@
 #include "interrupts.h"
 #include "net_socket.h"
 
+namespace tarnix {
+
 namespace {
 
 // How often a wait for the look-up looks at the interrupts: a look-up cannot be woken.
@@ -104,3 +106,5 @@ SocketResult ConnectTcp(const std::string& host, uint16_t port, long timeoutMs, 
     }
     return Failure(connected.error, "connect to " + host + " port " + std::to_string(port));
 }
+
+}  // namespace tarnix

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace tarnix {
+
 // A connected socket; -1 when none. The socket never blocks: every wait is a bounded poll.
 struct NetSocket {
     long long handle = -1;
@@ -116,3 +118,5 @@ void SetNoDelay(const NetSocket& socket);
 
 // The system's text for an error number.
 std::string SocketErrorText(int error);
+
+}  // namespace tarnix

@@ -21,6 +21,8 @@
 #include "net_socket.h"
 #include "posix_io.h"
 
+namespace tarnix {
+
 // Shared by the caller and the look-up's thread; whichever of them is last frees it.
 struct AddressLookUp {
     std::mutex mutex;
@@ -259,3 +261,5 @@ int ProtocolFaultError() {
 void ShutDownSending(const NetSocket& socket) {
     shutdown(static_cast<int>(socket.handle), SHUT_WR);
 }
+
+}  // namespace tarnix

@@ -10,6 +10,8 @@
 #include "interrupts.h"
 #include "net_socket.h"
 
+namespace tarnix {
+
 // Shared by the caller and the look-up's thread; whichever of them is last frees it.
 struct AddressLookUp {
     CRITICAL_SECTION lock;
@@ -284,3 +286,5 @@ int ProtocolFaultError() {
 void ShutDownSending(const NetSocket& socket) {
     shutdown(static_cast<SOCKET>(socket.handle), SD_SEND);
 }
+
+}  // namespace tarnix

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace tarnix {
+
 namespace {
 
 constexpr std::string_view RFC2217_SCHEME = "rfc2217://";
@@ -198,3 +200,5 @@ std::string NetworkAddressName(const NetworkAddress& address) {
     std::string host = ipv6 ? "[" + address.host + "]" : address.host;
     return scheme + host + ":" + std::to_string(address.port);
 }
+
+}  // namespace tarnix

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+namespace tarnix {
+
 enum class NetworkProtocol { None, Rfc2217, RawTcp };
 
 struct NetworkAddress {
@@ -29,3 +31,5 @@ bool ParseNetworkAddress(std::string_view text, NetworkAddress* address);
 
 // The URL again, as the port's name in messages: "rfc2217://[::1]:2217".
 std::string NetworkAddressName(const NetworkAddress& address);
+
+}  // namespace tarnix

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+namespace tarnix {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -461,3 +463,5 @@ void ReleaseNetworkLinkAtOnce(NetworkLink* link) {
 bool IsNetworkLinkLost(int error) {
     return IsConnectionLost(error) || error == ProtocolFaultError();
 }
+
+}  // namespace tarnix

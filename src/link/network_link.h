@@ -20,6 +20,8 @@
 #include "port_backend.h"
 #include "rfc2217.h"
 
+namespace tarnix {
+
 // The bounds of a network port, one home each (README, "Reliability").
 inline constexpr long NET_CONNECT_TIMEOUT_MS = 5000;      // name look-up and connect, together
 inline constexpr long NET_NEGOTIATION_TIMEOUT_MS = 3000;  // Telnet options; then all settings
@@ -96,3 +98,5 @@ void CloseNetworkLink(NetworkLink* link);
 void ReleaseNetworkLinkAtOnce(NetworkLink* link);
 // The errors of a connection that is gone, a protocol fault among them.
 bool IsNetworkLinkLost(int error);
+
+}  // namespace tarnix

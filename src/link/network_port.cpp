@@ -2,6 +2,8 @@
 
 #include "network_link.h"
 
+namespace tarnix {
+
 // A network port's own state, kept by its port: the connection and everything bounded about it
 // (network_link.h).
 struct NetworkConnection {
@@ -95,3 +97,5 @@ const PortOps NETWORK_PORT_OPS{.purgeInput = PurgeNetworkInput,
                                .close = CloseNetworkPort,
                                .releaseAtOnce = ReleaseNetworkPortAtOnce,
                                .isHangUpError = IsNetworkLinkLost};
+
+}  // namespace tarnix

@@ -12,6 +12,8 @@
 #include "port.h"
 #include "port_backend.h"
 
+namespace tarnix {
+
 // Why a network port could not be opened: the system's error number (0 when the far side
 // answered wrongly) and the words for the message.
 struct NetworkOpenFailure {
@@ -33,3 +35,5 @@ bool OpenNetworkConnection(Port& port, const NetworkAddress& address, NetworkOpe
 // wait ends at its bound whatever the server sends, and at an interrupt. The release at once
 // sends the prepared DTR off and closes (async-signal-safe).
 extern const PortOps NETWORK_PORT_OPS;
+
+}  // namespace tarnix

@@ -8,6 +8,8 @@
 
 #include "device_lock.h"
 
+namespace tarnix {
+
 // The port that an open attempt named.
 struct OpenAttempt {
     std::string devicePath;
@@ -18,3 +20,5 @@ struct OpenAttempt {
 
 // Shows the failure `error` (the system's error number) of opening `attempt` under `caption`.
 void ShowOpenFailure(const char* caption, int error, const OpenAttempt& attempt);
+
+}  // namespace tarnix

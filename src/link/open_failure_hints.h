@@ -6,6 +6,8 @@
 
 #include "open_failure.h"
 
+namespace tarnix {
+
 // The next step for the user after `error` (an errno value), or "" when there is none to give.
 // The hint about COM numbers comes only when the port was given as a COM number.
 std::string HintForOpenFailure(int error, const OpenAttempt& attempt);
@@ -14,3 +16,5 @@ std::string HintForOpenFailure(int error, const OpenAttempt& attempt);
 // given, the hint only when there is one. No line end.
 std::string OpenFailureLine(const char* caption, int error, const char* systemText,
                             const OpenAttempt& attempt);
+
+}  // namespace tarnix

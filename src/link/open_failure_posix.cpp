@@ -8,6 +8,8 @@
 #include "open_failure.h"
 #include "open_failure_hints.h"
 
+namespace tarnix {
+
 namespace {
 
 // A lock file names the holder; without one the device itself refused (flock, TIOCEXCL).
@@ -73,3 +75,5 @@ void ShowOpenFailure(const char* caption, int error, const OpenAttempt& attempt)
     fflush(stdout);
     fprintf(stderr, "%s\n", OpenFailureLine(caption, error, strerror(error), attempt).c_str());
 }
+
+}  // namespace tarnix

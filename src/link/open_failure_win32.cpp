@@ -8,6 +8,8 @@
 #include "open_failure.h"
 #include "standard_streams.h"
 
+namespace tarnix {
+
 namespace {
 
 // The stand-in for a box that cannot be shown (no desktop: a service session, a headless
@@ -50,3 +52,5 @@ void ShowOpenFailure(const char* caption, int error, const OpenAttempt& /*attemp
     }
     LocalFree(text);
 }
+
+}  // namespace tarnix

@@ -11,6 +11,8 @@
 #include "port_choice.h"
 #include "port_list.h"
 
+namespace tarnix {
+
 namespace {
 
 // The only file-scope state of the link, and the reason for it: a signal handler cannot be
@@ -277,3 +279,5 @@ void ReleasePortOnInterrupt() {
         port->ops->releaseAtOnce(*port);
     }
 }
+
+}  // namespace tarnix

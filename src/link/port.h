@@ -15,6 +15,8 @@
 #include "open_failure.h"
 #include "port_backend.h"
 
+namespace tarnix {
+
 struct PortChoice;
 struct NetworkConnection;  // network_port.cpp
 
@@ -140,3 +142,5 @@ PortResult WriteBlock(Port& port, const uint8_t* data, uint32_t length, uint32_t
 void ReleaseOnSecondInterrupt(Port* port);
 // For InstallInterruptHandlers (interrupts.h): releases that port. Async-signal-safe.
 void ReleasePortOnInterrupt();
+
+}  // namespace tarnix

@@ -10,6 +10,8 @@
 
 #include "line_settings.h"
 
+namespace tarnix {
+
 struct Port;
 
 // How a step ended: success, or the call that failed and the system's error number (errno /
@@ -90,3 +92,5 @@ void TunePortLatency(Port& port);
 
 // Sleeps for the given number of milliseconds (the short pause after programming a block).
 void WaitMilliseconds(unsigned milliseconds);
+
+}  // namespace tarnix

@@ -4,6 +4,8 @@
 
 #include "port_backend.h"
 
+namespace tarnix {
+
 namespace {
 
 bool IsDigit(char c) {
@@ -171,3 +173,5 @@ std::string PortChoiceName(const PortChoice& choice) {
     }
     return "COM" + std::to_string(choice.comNr);
 }
+
+}  // namespace tarnix

@@ -10,6 +10,8 @@
 #include "network_address.h"
 #include "port_list.h"
 
+namespace tarnix {
+
 inline constexpr int MIN_COM_NR = 1;
 inline constexpr int MAX_DIGIT_COM_NR = 8;  // the single-digit form: 1 to 8
 inline constexpr int MAX_COM_NR = 255;      // the COMn form
@@ -61,3 +63,5 @@ SerialPortInfo IdentifyChosenPort(const PortChoice& choice,
 
 // "COM3", the device path, the network port's URL or "usb:SERIAL[:N]", for messages.
 std::string PortChoiceName(const PortChoice& choice);
+
+}  // namespace tarnix

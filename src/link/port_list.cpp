@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+namespace tarnix {
+
 namespace {
 
 char ToUpperAscii(char c) {
@@ -318,3 +320,5 @@ WindowsDeviceIds ParseWindowsDeviceIds(std::string_view hardwareId, std::string_
             .interfaceNumber = HexOrUnknown(ValueAfter(hardwareId, "MI_")),
             .serialNumber = SerialFromUsbInstanceId(instanceId)};
 }
+
+}  // namespace tarnix

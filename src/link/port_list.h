@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+namespace tarnix {
+
 inline constexpr int UNKNOWN_NUMBER = -1;  // an interface number or latency that is not known
 
 // One port. An empty text or UNKNOWN_NUMBER is something the system does not say.
@@ -98,3 +100,5 @@ WindowsDeviceIds ParseWindowsDeviceIds(std::string_view hardwareId, std::string_
 
 // The serial number in the instance ID of a USB device ("USB\VID_...&PID_...\SERIAL"), or "".
 std::string SerialFromUsbInstanceId(std::string_view instanceId);
+
+}  // namespace tarnix

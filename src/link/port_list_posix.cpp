@@ -10,6 +10,8 @@
 
 #include "port_list.h"
 
+namespace tarnix {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -163,3 +165,5 @@ std::vector<SerialPortInfo> ListSerialPortsIn(const fs::path& sysfsRoot, const f
 std::vector<SerialPortInfo> ListSerialPorts() {
     return ListSerialPortsIn("/sys", "/dev");
 }
+
+}  // namespace tarnix

@@ -14,6 +14,8 @@
 
 #include "port_list.h"
 
+namespace tarnix {
+
 namespace {
 
 // A text property of the device; "" when it has none (for a list, its first string).
@@ -113,3 +115,5 @@ std::vector<SerialPortInfo> ListSerialPorts() {
     });
     return ports;
 }
+
+}  // namespace tarnix

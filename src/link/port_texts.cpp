@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+namespace tarnix {
+
 namespace {
 
 void PrintPortNote(const PortNote& note) {
@@ -75,3 +77,5 @@ void PrintOpenFailure(const PortOpenFailure& failure) {
             return;
     }
 }
+
+}  // namespace tarnix

@@ -5,6 +5,8 @@
 
 #include "port.h"
 
+namespace tarnix {
+
 // Each note on standard output, in order: "COM port not opened !", "<call> failed with error
 // <n>.", "TIMEOUT !!!", "Read on COM-port failed with error <n>.".
 void PrintPortNotes(const PortNotes& notes);
@@ -20,3 +22,5 @@ void PrintOpenNotices(const PortOpening& opening);
 // on standard error with the next step to take), a failed preparing step on standard output,
 // a network port or a usb: name on standard error with the port and the reason.
 void PrintOpenFailure(const PortOpenFailure& failure);
+
+}  // namespace tarnix

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <iterator>
 
+namespace tarnix {
+
 namespace {
 
 // ---- Sending side
@@ -440,3 +442,5 @@ std::string FirstUnconfirmedSetting(const SettingsProgress& progress) {
     }
     return "";
 }
+
+}  // namespace tarnix

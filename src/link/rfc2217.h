@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace tarnix {
+
 // Telnet commands (RFC 854). The names carry a prefix because <arpa/telnet.h> defines the bare
 // ones as macros.
 inline constexpr uint8_t TELNET_IAC = 255;
@@ -179,3 +181,5 @@ std::string FirstUnconfirmedSetting(const SettingsProgress& progress);
 
 // "SET-BAUDRATE", ..., or "COM-PORT command 77" for a code without a name here.
 std::string ComPortCommandName(uint8_t command);
+
+}  // namespace tarnix

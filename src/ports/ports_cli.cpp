@@ -1,5 +1,7 @@
 #include "ports_cli.h"
 
+namespace tarnix {
+
 bool ParsePortsCommandLine(int argc, const char* const* argv, PortsCommandLine* commandLine,
                            std::string* error) {
     for (int i = 1; i < argc; ++i) {
@@ -18,3 +20,5 @@ bool ParsePortsCommandLine(int argc, const char* const* argv, PortsCommandLine* 
     }
     return true;
 }
+
+}  // namespace tarnix

@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace tarnix {
+
 struct PortsCommandLine {
     bool json = false;
     bool help = false;
@@ -12,3 +14,5 @@ struct PortsCommandLine {
 // False, with *error set, for anything but the options above.
 bool ParsePortsCommandLine(int argc, const char* const* argv, PortsCommandLine* commandLine,
                            std::string* error);
+
+}  // namespace tarnix

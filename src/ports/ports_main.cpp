@@ -9,6 +9,8 @@
 #include "ports_report.h"
 #include "tarnix_version.h"
 
+namespace tarnix {
+
 namespace {
 
 const char USAGE[] =
@@ -27,6 +29,11 @@ const char USAGE[] =
     "Exit status: 0 (also when there is no serial port), 64 malformed command line.\n";
 
 }  // namespace
+
+}  // namespace tarnix
+
+// The program's entry stays global.
+using namespace tarnix;
 
 int main(int argc, char** argv) {
     PortsCommandLine commandLine;

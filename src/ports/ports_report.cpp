@@ -2,6 +2,8 @@
 
 #include "json_text.h"
 
+namespace tarnix {
+
 namespace {
 
 // Appends ", <text>" (or just the text first) when the text is known.
@@ -111,3 +113,5 @@ std::string PortsJson(const std::vector<SerialPortInfo>& ports) {
     json += ports.empty() ? "]}\n" : "\n]}\n";
     return json;
 }
+
+}  // namespace tarnix

@@ -7,6 +7,8 @@
 
 #include "file_change.h"
 
+namespace tarnix {
+
 // The platform's open file; defined by each implementation file.
 struct ConfigFile;
 
@@ -53,3 +55,5 @@ bool GetConfigFileWriteTime(ConfigFile* file, CalendarTime* time);
 
 // Closes the file and releases `file`. Accepts null.
 void CloseConfigFile(ConfigFile* file);
+
+}  // namespace tarnix

@@ -12,6 +12,8 @@
 #include "file_stamp.h"
 #include "posix_io.h"
 
+namespace tarnix {
+
 struct ConfigFile {
     int fd = -1;
 };
@@ -97,3 +99,5 @@ void CloseConfigFile(ConfigFile* file) {
     close(file->fd);
     delete file;
 }
+
+}  // namespace tarnix

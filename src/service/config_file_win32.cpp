@@ -9,6 +9,8 @@
 #include "config_file.h"
 #include "file_stamp.h"
 
+namespace tarnix {
+
 struct ConfigFile {
     HANDLE handle = INVALID_HANDLE_VALUE;
 };
@@ -142,3 +144,5 @@ void CloseConfigFile(ConfigFile* file) {
     CloseHandle(file->handle);
     delete file;
 }
+
+}  // namespace tarnix

@@ -5,6 +5,10 @@
 
 #include <cstdint>
 
+namespace tarnix {
+
 // Prints "Falscher Rückgabewert : 0x%02X\n" with the byte that arrived instead of the
 // expected one.
 void PrintWrongReply(uint8_t reply);
+
+}  // namespace tarnix

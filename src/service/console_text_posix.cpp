@@ -2,6 +2,8 @@
 
 #include "console_text.h"
 
+namespace tarnix {
+
 void PrintWrongReply(uint8_t reply) {
     // "\xC3\xBC" is the UTF-8 'u' with umlaut; the literal is split so that the hex escape
     // does not swallow the "c" that follows.
@@ -10,3 +12,5 @@ void PrintWrongReply(uint8_t reply) {
         "ckgabewert : 0x%02X\n",
         reply);
 }
+
+}  // namespace tarnix

@@ -11,6 +11,8 @@
 #include "interrupts.h"
 #include "port_texts.h"
 
+namespace tarnix {
+
 namespace {
 
 constexpr uint32_t MAX_INFO_TEXT = 256;
@@ -197,3 +199,5 @@ void Pause(int ticks) {
     fflush(stdout);
     getchar();
 }
+
+}  // namespace tarnix

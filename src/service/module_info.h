@@ -11,6 +11,8 @@
 #include "exchange.h"
 #include "port.h"
 
+namespace tarnix {
+
 // Reads the bytes of one reply after its first: each waits as a reply byte does and prints what
 // the port has to say. `missed` is set once a byte did not arrive (a time-out, a failed read,
 // no port, an interrupt); it then read as 0. After an interrupt nothing more is read: every
@@ -76,3 +78,5 @@ int ReadResultByte(Port& port);
 // Waits `ticks` milliseconds of wall-clock time, less when an interrupt comes; for 0 or less
 // prompts "Press ENTER to continue !" and reads one character from standard input.
 void Pause(int ticks);
+
+}  // namespace tarnix

@@ -15,6 +15,8 @@
 #include "port_texts.h"
 #include "progress.h"
 
+namespace tarnix {
+
 namespace {
 
 constexpr uint8_t DOWNLOAD_HEADER_TAG = 0x10;
@@ -370,3 +372,5 @@ std::array<uint8_t, DOWNLOAD_HEADER_SIZE> BuildDownloadHeader(uint32_t size) {
 long DownloadProgress(uint32_t sent, uint32_t size) {
     return ProgressFigure(sent, size, 100);
 }
+
+}  // namespace tarnix

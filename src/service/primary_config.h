@@ -10,6 +10,8 @@
 #include "module_info.h"
 #include "port.h"
 
+namespace tarnix {
+
 inline constexpr uint32_t DOWNLOAD_BLOCK_SIZE = 256;
 inline constexpr size_t DOWNLOAD_HEADER_SIZE = 8;
 // The longest name the module keeps: its name buffer holds 127 bytes and a terminating zero.
@@ -65,3 +67,5 @@ std::array<uint8_t, DOWNLOAD_HEADER_SIZE> BuildDownloadHeader(uint32_t size);
 // The progress value after `sent` of `size` bytes: sent / (size / 100), at most 100; for
 // files under 100 bytes, where that divisor is 0, the percentage sent * 100 / size.
 long DownloadProgress(uint32_t sent, uint32_t size);
+
+}  // namespace tarnix

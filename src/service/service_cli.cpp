@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
+namespace tarnix {
+
 namespace {
 
 constexpr int MAX_PARAMETER = 0xFF;
@@ -200,3 +202,5 @@ std::string ServiceUsage(PortForms portForms) {
         "--help or -h shows this text, --version the version.\n";
     return usage;
 }
+
+}  // namespace tarnix

@@ -7,6 +7,8 @@
 #include "exit_status.h"
 #include "port_choice.h"
 
+namespace tarnix {
+
 // Exit statuses of tarnix-service; EXIT_PORT_NOT_OPENED and EXIT_USAGE are shared.
 inline constexpr int EXIT_ALL_SUCCEEDED = 0;
 inline constexpr int EXIT_OPERATION_FAILED = 1;
@@ -41,3 +43,5 @@ const char* ServiceOperationName(ServiceOperationKind kind);
 
 // The usage text, with the exit codes and the platform's port forms.
 std::string ServiceUsage(PortForms portForms);
+
+}  // namespace tarnix

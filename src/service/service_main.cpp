@@ -15,6 +15,8 @@
 #include "standard_streams.h"
 #include "tarnix_version.h"
 
+namespace tarnix {
+
 namespace {
 
 constexpr const char* PROGRAM = "tarnix-service";
@@ -61,6 +63,11 @@ void ReportRunEnd(const ServiceRun& run) {
 }
 
 }  // namespace
+
+}  // namespace tarnix
+
+// The program's entry stays global.
+using namespace tarnix;
 
 int main(int argc, char** argv) {
     EnsureStandardDescriptors();

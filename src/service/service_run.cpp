@@ -7,6 +7,8 @@
 #include "module_info.h"
 #include "primary_config.h"
 
+namespace tarnix {
+
 namespace {
 
 constexpr const char* PROGRAM = "tarnix-service";
@@ -103,3 +105,5 @@ int RunOperations(Port& port, const std::vector<ServiceOperation>& operations, S
     run->hungUp = port.hungUp;
     return status;
 }
+
+}  // namespace tarnix

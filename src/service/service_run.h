@@ -9,6 +9,8 @@
 #include "port.h"
 #include "service_cli.h"
 
+namespace tarnix {
+
 // What one run did, for the outcome line at its end.
 struct ServiceRun {
     size_t completed = 0;  // operations that succeeded
@@ -23,3 +25,5 @@ struct ServiceRun {
 // standard error with the operations not run. The first failure stops the run: the bytes of a
 // wrong reply may still be on their way and would be taken for the answer to the next command.
 int RunOperations(Port& port, const std::vector<ServiceOperation>& operations, ServiceRun* run);
+
+}  // namespace tarnix

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace tarnix {
+
 // "Address already in use", "Cannot assign requested address", or the resolver's reason.
 std::string BindFailureReason(const std::string& host, int port);
 
@@ -11,3 +13,5 @@ std::string BindFailureReason(const std::string& host, int port);
 // connections), never SO_REUSEPORT, which would let a second station listen on the same
 // address instead of being told that it is in use.
 void SetListenSocketOptions(int socket);
+
+}  // namespace tarnix

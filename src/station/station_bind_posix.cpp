@@ -7,6 +7,8 @@
 
 #include "station_bind.h"
 
+namespace tarnix {
+
 std::string BindFailureReason(const std::string& host, int port) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -38,3 +40,5 @@ void SetListenSocketOptions(int socket) {
     int yes = 1;
     setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
 }
+
+}  // namespace tarnix

@@ -7,6 +7,8 @@
 #include "net_socket.h"
 #include "station_bind.h"
 
+namespace tarnix {
+
 namespace {
 
 // Only SO_EXCLUSIVEADDRUSE: Windows' SO_REUSEADDR would let a second station take over the
@@ -59,3 +61,5 @@ std::string BindFailureReason(const std::string& host, int port) {
 void SetListenSocketOptions(int socket) {
     SetExclusiveAddressUse(static_cast<SOCKET>(socket));
 }
+
+}  // namespace tarnix

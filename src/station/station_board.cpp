@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+namespace tarnix {
+
 void CountUnit(const std::string& outcome, double seconds, StationCounters* counters) {
     if (outcome == "completed") {
         ++counters->completed;
@@ -80,3 +82,5 @@ std::vector<std::string> TakeEvents(StationBoard* board, uint64_t* next,
     *next = board->nextEventNumber;
     return board->closing ? std::vector<std::string>() : taken;
 }
+
+}  // namespace tarnix

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace tarnix {
+
 inline constexpr size_t LAST_UNITS_SHOWN = 20;
 inline constexpr size_t EVENTS_KEPT = 512;  // a stream further behind skips ahead
 inline constexpr double UPDATE_SECONDS_BUCKETS[] = {5, 10, 20, 30, 60, 120, 300, 600, 1800};
@@ -86,3 +88,5 @@ void CloseBoard(StationBoard* board);
 // when none came or the board closes.
 std::vector<std::string> TakeEvents(StationBoard* board, uint64_t* next,
                                     std::chrono::milliseconds wait);
+
+}  // namespace tarnix

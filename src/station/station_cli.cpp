@@ -6,6 +6,8 @@
 #include "options.h"
 #include "port_choice.h"
 
+namespace tarnix {
+
 namespace {
 
 bool IsPattern(const std::string& text) {
@@ -145,3 +147,5 @@ bool ParseStationCommandLine(int argc, const char* const* argv, StationCommandLi
     commandLine->file = operands.front();
     return ParseSlots({operands.begin() + 1, operands.end()}, &commandLine->slots, error);
 }
+
+}  // namespace tarnix

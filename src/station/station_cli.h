@@ -8,6 +8,8 @@
 
 #include "fleet_cli.h"
 
+namespace tarnix {
+
 // Exit status of tarnix-station (EXIT_USAGE for a malformed command line: exit_status.h).
 inline constexpr int EXIT_STATION_ALL_COMPLETED = 0;
 inline constexpr int EXIT_STATION_NOT_ALL = 1;    // a unit did not complete, or the file is bad
@@ -46,3 +48,5 @@ bool ParseServeAddress(const std::string& text, std::string* host, int* port);
 // not understood, a slot given twice, or no file or slot.
 bool ParseStationCommandLine(int argc, const char* const* argv, StationCommandLine* commandLine,
                              std::string* error);
+
+}  // namespace tarnix

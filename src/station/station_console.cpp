@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace tarnix {
+
 namespace {
 
 std::string Format(const char* format, auto... values) {
@@ -56,3 +58,5 @@ std::string UnitEndLine(long unit, const std::string& port, const std::string& o
     return Format("unit %ld  %s  %s (exit %d, %.1f s)", unit, port.c_str(), text.c_str(),
                   exitStatus, seconds);
 }
+
+}  // namespace tarnix

@@ -6,6 +6,8 @@
 
 #include "station_board.h"
 
+namespace tarnix {
+
 // "/dev/serial/by-id/usb-*   unit 12 /dev/ttyUSB0  42 %  updating  3.1 s, about 4 s left".
 std::string SlotLine(const SlotView& slot);
 
@@ -15,3 +17,5 @@ std::string TotalLine(const BoardSnapshot& snapshot);
 // "unit 12  /dev/ttyUSB0  failed: the Data command ... (exit 1, 4.2 s)".
 std::string UnitEndLine(long unit, const std::string& port, const std::string& outcome,
                         const std::string& reason, int exitStatus, double seconds);
+
+}  // namespace tarnix

@@ -8,6 +8,8 @@
 
 #include "station_bind.h"
 
+namespace tarnix {
+
 namespace {
 
 constexpr int MAX_STREAMS = 8;                      // event streams at once; more get 503
@@ -157,3 +159,5 @@ void StopStationServer(StationServer* server, StationBoard* board) {
 bool IsLoopbackHost(const std::string& host) {
     return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
 }
+
+}  // namespace tarnix

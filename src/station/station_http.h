@@ -8,6 +8,8 @@
 
 #include "station_board.h"
 
+namespace tarnix {
+
 struct StationServer;
 
 // Binds HOST:PORT and serves on threads of its own. False, with *error naming the address and
@@ -25,3 +27,5 @@ bool IsLoopbackHost(const std::string& host);
 // The page at "/": everything it needs inline, with the station's state as `statusJson` says
 // it at the moment, so that it shows the slots before the first event arrives.
 std::string StationPage(const std::string& statusJson);
+
+}  // namespace tarnix

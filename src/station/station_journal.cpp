@@ -4,6 +4,8 @@
 
 #include "json_text.h"
 
+namespace tarnix {
+
 namespace {
 
 std::string Member(const char* name, const std::string& json) {
@@ -60,3 +62,5 @@ size_t WholeLinesLength(const std::string& text) {
     size_t lastEnd = text.rfind('\n');
     return lastEnd == std::string::npos ? 0 : lastEnd + 1;
 }
+
+}  // namespace tarnix

@@ -7,6 +7,8 @@
 
 #include "fleet_report.h"
 
+namespace tarnix {
+
 // The journal's record of one unit: the unit number, the slot as given, the file's and the
 // run's facts, the status value where a fixed slot's status query found the module (-1: null),
 // then the members of the fleet report's per-port object.
@@ -34,3 +36,5 @@ bool OpenJournal(const std::string& path, Journal* journal, long* lastUnit, std:
 bool AppendJournalLine(Journal* journal, const std::string& line, std::string* error);
 
 void CloseJournal(Journal* journal);
+
+}  // namespace tarnix

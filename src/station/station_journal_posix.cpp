@@ -14,6 +14,8 @@
 #include "fleet_report.h"
 #include "station_journal.h"
 
+namespace tarnix {
+
 namespace {
 
 // What a look through the journal found: the highest unit, and what follows the last line
@@ -108,3 +110,5 @@ void CloseJournal(Journal* journal) {
     }
     journal->fd = -1;
 }
+
+}  // namespace tarnix

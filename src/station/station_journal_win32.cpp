@@ -17,6 +17,8 @@
 #include "fleet_report.h"
 #include "station_journal.h"
 
+namespace tarnix {
+
 namespace {
 
 struct JournalScan {
@@ -123,3 +125,5 @@ void CloseJournal(Journal* journal) {
     }
     journal->fd = -1;
 }
+
+}  // namespace tarnix

@@ -8,6 +8,8 @@
 #include "station_run.h"
 #include "tarnix_version.h"
 
+namespace tarnix {
+
 namespace {
 
 const char USAGE[] =
@@ -41,6 +43,11 @@ const char USAGE[] =
     "address could not be taken, 64 malformed command line.\n";
 
 }  // namespace
+
+}  // namespace tarnix
+
+// The program's entry stays global.
+using namespace tarnix;
 
 int main(int argc, char** argv) {
     StationCommandLine commandLine;

@@ -4,6 +4,8 @@
 
 #include "station_board.h"
 
+namespace tarnix {
+
 namespace {
 
 // A label value: backslash, double quote and line end escaped.
@@ -84,3 +86,5 @@ std::string MetricsText(const BoardSnapshot& snapshot) {
     return UnitsTotal(snapshot.counters) + UpdateSeconds(snapshot.counters) +
            SlotStates(snapshot.slots);
 }
+
+}  // namespace tarnix

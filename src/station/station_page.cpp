@@ -3,6 +3,8 @@
 
 #include "station_http.h"
 
+namespace tarnix {
+
 namespace {
 
 const char PAGE[] = R"PAGE(<!DOCTYPE html>
@@ -133,3 +135,5 @@ std::string StationPage(const std::string& statusJson) {
     page.replace(page.find(STATUS_MARK), sizeof STATUS_MARK - 1, status);
     return page;
 }
+
+}  // namespace tarnix

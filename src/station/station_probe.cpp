@@ -5,6 +5,8 @@
 #include "port.h"
 #include "port_choice.h"
 
+namespace tarnix {
+
 namespace {
 
 // The three value bytes after 'U', least significant first; false when one does not come.
@@ -104,3 +106,5 @@ ProbeState ProbeSnapshot(FixedSlotProbe* probe) {
     std::lock_guard<std::mutex> lock(probe->mutex);
     return probe->state;
 }
+
+}  // namespace tarnix

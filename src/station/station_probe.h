@@ -11,6 +11,8 @@
 #include <string>
 #include <thread>
 
+namespace tarnix {
+
 using ProbeClock = std::chrono::steady_clock;
 
 inline constexpr auto PROBE_EVERY = std::chrono::milliseconds(500);
@@ -52,3 +54,5 @@ void StopProbe(FixedSlotProbe* probe);
 bool TakePortForUpdate(FixedSlotProbe* probe);
 void ReturnPort(FixedSlotProbe* probe);
 ProbeState ProbeSnapshot(FixedSlotProbe* probe);
+
+}  // namespace tarnix

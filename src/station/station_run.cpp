@@ -17,6 +17,8 @@
 #include "station_runner.h"
 #include "tarnix_version.h"
 
+namespace tarnix {
+
 namespace {
 
 constexpr int TICK_MILLISECONDS = 100;
@@ -364,3 +366,5 @@ int RunStation(const StationCommandLine& commandLine) {
     }
     return station->allCompleted ? EXIT_STATION_ALL_COMPLETED : EXIT_STATION_NOT_ALL;
 }
+
+}  // namespace tarnix

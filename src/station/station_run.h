@@ -4,5 +4,9 @@
 
 #include "station_cli.h"
 
+namespace tarnix {
+
 // Runs the station as the command line asks and returns the exit status.
 int RunStation(const StationCommandLine& commandLine);
+
+}  // namespace tarnix

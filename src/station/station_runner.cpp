@@ -6,6 +6,8 @@
 #include "json_text.h"
 #include "outcome_line.h"
 
+namespace tarnix {
+
 namespace {
 
 void FollowLog(UnitRun* run, std::vector<std::string>* events) {
@@ -91,3 +93,5 @@ std::string WithUnitMembers(const std::string& event, const std::string& slot, l
     json += event.substr(1);
     return json;
 }
+
+}  // namespace tarnix

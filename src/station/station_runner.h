@@ -12,6 +12,8 @@
 #include "fleet_status.h"
 #include "station_slots.h"
 
+namespace tarnix {
+
 using StationClock = std::chrono::steady_clock;
 
 // What every unit's tarnix is given besides its port.
@@ -55,3 +57,5 @@ void InterruptUnit(UnitRun* run, int signalNumber);
 
 // A fleet event line with the slot and the unit put in front of its members.
 std::string WithUnitMembers(const std::string& event, const std::string& slot, long unit);
+
+}  // namespace tarnix

@@ -6,6 +6,8 @@
 
 #include "port_choice.h"
 
+namespace tarnix {
+
 namespace {
 
 bool IsListed(const SerialPortInfo& info, const std::vector<SerialPortInfo>& ports) {
@@ -184,3 +186,5 @@ SlotChange CompareSlotPlaces(const std::vector<std::string>& knownKeys,
     }
     return change;
 }
+
+}  // namespace tarnix

@@ -10,6 +10,8 @@
 #include "port_list.h"
 #include "station_cli.h"
 
+namespace tarnix {
+
 // One unit's place as the slot finds it.
 struct UnitPlace {
     // What tells this unit from the next one in the same place: the path with the identity of
@@ -51,3 +53,5 @@ bool WildcardMatches(std::string_view pattern, std::string_view text);
 std::vector<std::string> MatchingPaths(const std::string& pattern);
 std::string PathIdentity(const std::string& path);
 bool SerialMatches(const std::string& pattern, const std::string& serialNumber);
+
+}  // namespace tarnix

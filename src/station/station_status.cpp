@@ -5,6 +5,8 @@
 #include "json_text.h"
 #include "station_board.h"
 
+namespace tarnix {
+
 namespace {
 
 std::string Number(double value) {
@@ -83,3 +85,5 @@ std::string StatusJson(const BoardSnapshot& snapshot) {
     }
     return json + "]}\n";
 }
+
+}  // namespace tarnix

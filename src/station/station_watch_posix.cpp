@@ -7,6 +7,8 @@
 
 #include "station_slots.h"
 
+namespace tarnix {
+
 std::vector<std::string> MatchingPaths(const std::string& pattern) {
     glob_t found{};
     std::vector<std::string> paths;
@@ -37,3 +39,5 @@ bool SerialMatches(const std::string& pattern, const std::string& serialNumber) 
     return !serialNumber.empty() &&
            fnmatch(pattern.c_str(), serialNumber.c_str(), FNM_CASEFOLD) == 0;
 }
+
+}  // namespace tarnix

@@ -8,6 +8,8 @@
 #include "port_list.h"
 #include "station_slots.h"
 
+namespace tarnix {
+
 namespace {
 
 constexpr char DEVICE_NAMESPACE[] = "\\\\.\\";
@@ -38,3 +40,5 @@ std::string PathIdentity(const std::string& path) {
 bool SerialMatches(const std::string& pattern, const std::string& serialNumber) {
     return !serialNumber.empty() && WildcardMatches(pattern, serialNumber);
 }
+
+}  // namespace tarnix

@@ -6,6 +6,8 @@
 #include "hex_digits.h"
 #include "tarnix_version.h"
 
+namespace tarnix {
+
 bool ParseModNr(const char* text, uint8_t* modNr) {
     std::string_view argument = text;
     if (argument.size() < 3 || argument.size() > 4 || argument.substr(0, 2) != "0x") {
@@ -181,3 +183,5 @@ RunSettings ParseArguments(int argc, const char* const* argv, PortForms portForm
     RefuseExtraArguments(argc, argv, &settings);
     return settings;
 }
+
+}  // namespace tarnix

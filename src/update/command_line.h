@@ -8,6 +8,8 @@
 #include "framing.h"
 #include "port_choice.h"
 
+namespace tarnix {
+
 inline constexpr uint8_t PROG_MODE_RECORDS = 0;
 inline constexpr uint8_t PROG_MODE_LINES = 1;
 
@@ -42,3 +44,5 @@ void PrintHelp(PortForms portForms);
 
 // Exactly "0x" followed by one or two hex digits.
 bool ParseModNr(const char* text, uint8_t* modNr);
+
+}  // namespace tarnix

@@ -6,6 +6,8 @@
 #include "standard_streams.h"
 #include "timer_resolution.h"
 
+using namespace tarnix;
+
 // --version and --help answer at once: no banner, no port, no file, no key wait.
 int main(int argc, char** argv) {
     EnsureStandardDescriptors();

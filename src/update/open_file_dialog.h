@@ -6,4 +6,8 @@
 
 #include <string>
 
+namespace tarnix {
+
 std::string ShowOpenFileDialog(const char* title, const char* pattern);
+
+}  // namespace tarnix

@@ -13,6 +13,8 @@
 
 #include "open_file_dialog.h"
 
+namespace tarnix {
+
 namespace {
 
 std::vector<std::string> MatchingFiles(const char* pattern) {
@@ -85,3 +87,5 @@ std::string ShowOpenFileDialog(const char* title, const char* pattern) {
         fprintf(stderr, "%s: file not found. Choose an existing file.\n", path.c_str());
     }
 }
+
+}  // namespace tarnix

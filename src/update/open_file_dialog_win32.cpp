@@ -11,6 +11,8 @@
 
 #include "open_file_dialog.h"
 
+namespace tarnix {
+
 namespace {
 
 constexpr size_t NAME_BUFFER_SIZE = 128;
@@ -56,3 +58,5 @@ std::string ShowOpenFileDialog(const char* title, const char* pattern) {
     }
     return fileName;
 }
+
+}  // namespace tarnix

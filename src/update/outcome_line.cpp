@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace tarnix {
+
 namespace {
 
 const std::string PROGRAM_PREFIX = "tarnix: ";
@@ -103,3 +105,5 @@ OutcomeFigures LastOutcomeFigures(const std::string& text) {
     }
     return figures;
 }
+
+}  // namespace tarnix

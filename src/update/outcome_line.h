@@ -7,6 +7,8 @@
 
 #include <string>
 
+namespace tarnix {
+
 inline constexpr const char* PROGRESS_VARIABLE = "TARNIX_PROGRESS";
 inline constexpr const char* PROGRESS_ON_STDERR = "stderr";
 
@@ -40,3 +42,5 @@ struct OutcomeFigures {
 // The figures of the last outcome line that `text` holds; found is false when it holds none
 // or that line has no figures.
 OutcomeFigures LastOutcomeFigures(const std::string& text);
+
+}  // namespace tarnix

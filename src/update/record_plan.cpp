@@ -2,6 +2,8 @@
 
 #include "update_file.h"
 
+namespace tarnix {
+
 namespace {
 
 // Programs the open block, if one is open.
@@ -42,3 +44,5 @@ RecordPlan PlanRecord(const UpdateLine& line, BlockState* block) {
             return {};  // start addresses and other records are not forwarded
     }
 }
+
+}  // namespace tarnix

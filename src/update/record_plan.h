@@ -13,6 +13,8 @@
 
 #include "transfer_common.h"
 
+namespace tarnix {
+
 struct BlockState {
     uint32_t blockSize = 0;
     uint32_t blockSum = 0;  // data bytes sent since the last Program command
@@ -36,3 +38,5 @@ inline bool RecordRefused(const UpdateLine& line) {
 // The plan for one line as the reader gave it, with the block state after it (assuming the
 // module accepts each command: a rejection ends the transfer anyway).
 RecordPlan PlanRecord(const UpdateLine& line, BlockState* block);
+
+}  // namespace tarnix

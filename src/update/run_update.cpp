@@ -20,6 +20,8 @@
 #include "transfer.h"
 #include "update_outcome.h"
 
+namespace tarnix {
+
 namespace {
 
 constexpr const char* PROGRAM = "tarnix";
@@ -193,3 +195,5 @@ int RunUpdateProgram(int argc, const char* const* argv) {
     }
     return UpdateExitStatus(result, InterruptSignal());
 }
+
+}  // namespace tarnix

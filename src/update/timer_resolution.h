@@ -1,4 +1,6 @@
 #pragma once
+
+namespace tarnix {
 // The system timer's resolution for the duration of an update run. The update pauses 1 ms
 // after each full block; that pause lasts only as long as the timer lets it. One file per
 // platform (timer_resolution_posix.cpp, timer_resolution_win32.cpp).
@@ -7,3 +9,5 @@
 // that fine.
 void RaiseTimerResolution();
 void RestoreTimerResolution();
+
+}  // namespace tarnix

@@ -2,6 +2,10 @@
 
 #include "timer_resolution.h"
 
+namespace tarnix {
+
 void RaiseTimerResolution() {}
 
 void RestoreTimerResolution() {}
+
+}  // namespace tarnix

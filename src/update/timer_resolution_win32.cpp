@@ -9,6 +9,8 @@
 
 #include "timer_resolution.h"
 
+namespace tarnix {
+
 namespace {
 
 constexpr UINT PAUSE_RESOLUTION_MS = 1;
@@ -26,3 +28,5 @@ void RestoreTimerResolution() {
         ResolutionRaised = false;
     }
 }
+
+}  // namespace tarnix

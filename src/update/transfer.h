@@ -15,6 +15,8 @@
 #include "port.h"
 #include "update_outcome.h"
 
+namespace tarnix {
+
 struct UpdateSource {
     FILE* stream = nullptr;  // open in binary mode, at the start of the file
     uint32_t size = 0;       // whole file, header included
@@ -28,3 +30,5 @@ struct UpdateSource {
 // and End were acknowledged.
 UpdateResult TransferLines(Port& port, const UpdateSource& source, uint8_t modNr);
 UpdateResult TransferRecords(Port& port, const UpdateSource& source, uint8_t modNr);
+
+}  // namespace tarnix

@@ -16,6 +16,8 @@
 #include "progress.h"
 #include "update_outcome.h"
 
+namespace tarnix {
+
 void ExpectFileSize(UpdateLine* line, uint32_t fileSize, uint32_t alreadyRead) {
     line->sizeKnown = true;
     line->fileSize = fileSize;
@@ -327,3 +329,5 @@ bool EndModuleUpdate(TransferRun* run) {
     }
     return true;
 }
+
+}  // namespace tarnix

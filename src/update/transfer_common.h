@@ -14,6 +14,8 @@
 #include "transfer.h"
 #include "update_outcome.h"
 
+namespace tarnix {
+
 inline constexpr size_t MAX_LINE_CHARS = 299;
 // A line end (CR LF) that follows a full piece of MAX_LINE_CHARS characters is read with it.
 inline constexpr size_t MAX_LINE_END_CHARS = 2;
@@ -117,3 +119,5 @@ ExchangeResult SendCommandForReply(TransferRun* run, uint8_t cmd);
 
 // Sends the line in hand as a Data command and reads its reply, likewise.
 ExchangeResult SendDataLineForReply(TransferRun* run);
+
+}  // namespace tarnix

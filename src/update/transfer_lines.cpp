@@ -3,6 +3,8 @@
 #include "framing.h"
 #include "transfer_common.h"
 
+namespace tarnix {
+
 namespace {
 
 // A rejected line ends the transfer; End is then not sent.
@@ -33,3 +35,5 @@ UpdateResult TransferLines(Port& port, const UpdateSource& source, uint8_t modNr
     }
     return run.result;
 }
+
+}  // namespace tarnix

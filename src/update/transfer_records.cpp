@@ -7,6 +7,8 @@
 #include "update_file.h"
 #include "update_outcome.h"
 
+namespace tarnix {
+
 namespace {
 
 struct RecordTransfer {
@@ -129,3 +131,5 @@ UpdateResult TransferRecords(Port& port, const UpdateSource& source, uint8_t mod
     ForwardRecordsBetweenStartAndEnd(&transfer, header);
     return transfer.run.result;
 }
+
+}  // namespace tarnix

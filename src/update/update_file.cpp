@@ -2,6 +2,8 @@
 
 #include "hex_digits.h"
 
+namespace tarnix {
+
 uint32_t ComputeCrc32(const uint8_t* data, size_t len) {
     uint32_t crc = 0xFFFFFFFFu;
     for (size_t i = 0; i < len; ++i) {
@@ -44,3 +46,5 @@ RecordLine ClassifyRecordLine(const char* line, size_t length, int previousCount
     ScanHexByte(line + 1, &record.byteCount);
     return record;
 }
+
+}  // namespace tarnix

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace tarnix {
+
 inline constexpr size_t UPDATE_HEADER_SIZE = 32;
 inline constexpr size_t BLOCK_SIZE_OFFSET = 24;
 inline constexpr size_t HEADER_CRC_OFFSET = 28;
@@ -42,3 +44,5 @@ struct RecordLine {
 // Classifies one line of `length` bytes. Lines shorter than 9 characters have no type. The
 // byte count keeps `previousCount` when characters 1 and 2 hold no hex number.
 RecordLine ClassifyRecordLine(const char* line, size_t length, int previousCount);
+
+}  // namespace tarnix

@@ -8,6 +8,8 @@
 #include "outcome_line.h"
 #include "run_update.h"
 
+namespace tarnix {
+
 namespace {
 
 const char* CommandName(uint8_t cmd) {
@@ -168,3 +170,5 @@ std::string DescribeUpdateOutcome(const UpdateResult& tally, uint8_t modNr,
     }
     return text + Figures(tally, portName, elapsedSeconds);
 }
+
+}  // namespace tarnix

@@ -8,6 +8,8 @@
 
 #include "exchange.h"
 
+namespace tarnix {
+
 enum class UpdateOutcome {
     Completed,      // Start, every command and End acknowledged
     Rejected,       // a command answered with another byte than ACK
@@ -65,3 +67,5 @@ std::string DescribeUpdateOutcome(const UpdateResult& result, uint8_t modNr,
 // Mean replies above this suggest an adapter that holds received bytes (a USB latency timer);
 // on a network port, the network and the device server (whose adapter may hold them too).
 inline constexpr double SLOW_REPLY_SECONDS = 0.008;
+
+}  // namespace tarnix

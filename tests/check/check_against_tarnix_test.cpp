@@ -12,6 +12,8 @@
 #include "update_check.h"
 #include "update_file_builder.h"
 
+using namespace tarnix;
+
 namespace {
 
 struct CompareCase {

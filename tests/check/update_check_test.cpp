@@ -17,6 +17,8 @@
 #include "update_file.h"
 #include "update_file_builder.h"
 
+using namespace tarnix;
+
 namespace {
 
 using Lines = std::vector<std::string>;

@@ -11,6 +11,8 @@
 
 #include "regular_file.h"
 
+using namespace tarnix;
+
 namespace {
 
 class Files : public testing::Test {

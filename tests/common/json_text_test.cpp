@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+using namespace tarnix;
+
 namespace {
 
 // An independent strict reader: decodes each code point and rejects what UTF-8 forbids.

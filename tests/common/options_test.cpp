@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+using namespace tarnix;
+
 namespace {
 
 const OptionRule RULES[] = {{"--help", false, "-h"}, {"--json"}, {"--mode", true}};

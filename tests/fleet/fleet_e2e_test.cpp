@@ -25,7 +25,7 @@
 #include "temp_dir_test.h"
 #include "update_file_builder.h"
 
-extern char** environ;
+using namespace tarnix;
 
 namespace {
 

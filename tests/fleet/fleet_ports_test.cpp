@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+using namespace tarnix;
+
 namespace {
 
 PortIdentity Device(const char* device) {

@@ -9,6 +9,8 @@
 
 #include "fleet_cli.h"
 
+using namespace tarnix;
+
 namespace {
 
 TEST(FleetStatus, LogNamesAreSafeFileNames) {

@@ -4,6 +4,8 @@
 
 #include <string>
 
+using namespace tarnix;
+
 namespace {
 
 struct Vector {

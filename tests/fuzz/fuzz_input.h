@@ -8,6 +8,8 @@
 
 #include "port_choice.h"
 
+namespace tarnix {
+
 // Splits the bytes at each NUL into arguments, after a program name. A command line has no
 // way to carry a NUL, so this reaches every argument vector there is.
 inline std::vector<std::string> SplitArguments(const uint8_t* data, size_t size) {
@@ -53,3 +55,5 @@ void SilenceStandardOutput();
 
 // A port choice is a COM number 1..8 or a path that contains '/'.
 void CheckPortChoice(const PortChoice& choice);
+
+}  // namespace tarnix

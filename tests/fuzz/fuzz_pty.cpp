@@ -7,6 +7,8 @@
 
 #include "fuzz_input.h"
 
+namespace tarnix {
+
 void OpenFuzzPty(FuzzPty* pty) {
     FUZZ_CHECK(openpty(&pty->master, &pty->slave, pty->name, nullptr, nullptr) == 0);
     termios tio{};
@@ -46,3 +48,5 @@ bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
     }
     return true;
 }
+
+}  // namespace tarnix

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace tarnix {
+
 // A reply that never comes costs the port's 5-second read time-out. The module's side of the
 // targets answers every read, so a run that took that long has met a time-out: a finding.
 inline constexpr std::chrono::seconds REPLY_TIMEOUT{5};
@@ -27,3 +29,5 @@ void StopFuzzModule(const FuzzPty& pty);
 bool WaitForProgramBytes(const FuzzPty& pty);
 
 bool WriteAll(int fd, const std::vector<uint8_t>& bytes);
+
+}  // namespace tarnix

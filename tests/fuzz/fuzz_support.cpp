@@ -6,6 +6,8 @@
 
 #include "fuzz_input.h"
 
+namespace tarnix {
+
 void FuzzCheckFailed(const char* what) {
     fprintf(stderr, "fuzz check failed: %s\n", what);
     abort();
@@ -28,3 +30,5 @@ void CheckPortChoice(const PortChoice& choice) {
         FUZZ_CHECK(choice.devicePath.find('/') != std::string::npos);
     }
 }
+
+}  // namespace tarnix

@@ -12,6 +12,8 @@
 #include "module_session.h"
 #include "module_verdict.h"
 
+using namespace tarnix;
+
 namespace {
 
 ModuleConfig ConfigFor(uint8_t choice, uint8_t faultChoice) {

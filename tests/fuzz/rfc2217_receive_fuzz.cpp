@@ -11,6 +11,8 @@
 #include "fuzz_input.h"
 #include "rfc2217.h"
 
+using namespace tarnix;
+
 namespace {
 
 struct Outcome {

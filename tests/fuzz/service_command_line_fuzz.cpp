@@ -4,6 +4,8 @@
 #include "fuzz_input.h"
 #include "service_cli.h"
 
+using namespace tarnix;
+
 namespace {
 
 // The one place that follows the parser's signature.

@@ -24,6 +24,8 @@
 #include "port.h"
 #include "port_choice.h"
 
+using namespace tarnix;
+
 namespace {
 
 // Replies and padding stay well within the slave's input queue (4 KiB), so the module's

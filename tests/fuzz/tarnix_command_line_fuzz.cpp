@@ -6,6 +6,8 @@
 #include "command_line.h"
 #include "fuzz_input.h"
 
+using namespace tarnix;
+
 namespace {
 
 // The one place that follows the parser's signature.

@@ -9,6 +9,8 @@
 #include "transfer_common.h"
 #include "update_file.h"
 
+using namespace tarnix;
+
 namespace {
 
 void CheckLine(const UpdateLine& line, int previousCount) {

@@ -20,6 +20,8 @@
 #include "update_file.h"
 #include "update_outcome.h"
 
+using namespace tarnix;
+
 namespace {
 
 // Every command starts with STX, sent on its own before its reply is read.

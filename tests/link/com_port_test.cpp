@@ -8,6 +8,8 @@
 
 #include "pty_peer.h"
 
+using namespace tarnix;
+
 namespace {
 
 using ComPort = PtyPeer;

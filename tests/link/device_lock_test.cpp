@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+using namespace tarnix;
+
 namespace {
 
 std::string ReadText(const std::string& path) {

@@ -4,6 +4,8 @@
 
 #include <string>
 
+using namespace tarnix;
+
 namespace {
 
 std::vector<uint8_t> Bytes(const std::string& text) {

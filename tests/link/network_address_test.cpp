@@ -5,6 +5,8 @@
 
 #include <string>
 
+using namespace tarnix;
+
 namespace {
 
 // The host rule, before anything is looked up: a malformed host never reaches the resolver.

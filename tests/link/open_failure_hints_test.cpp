@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <string>
 
+using namespace tarnix;
+
 namespace {
 
 const OpenAttempt COM3{"/dev/ttyS2", 3};

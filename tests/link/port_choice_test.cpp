@@ -4,6 +4,8 @@
 
 #include <string>
 
+using namespace tarnix;
+
 namespace {
 
 // What each form gives on each platform: the COM number, or the device path, or refused ("").

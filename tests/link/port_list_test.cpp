@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+using namespace tarnix;
+
 namespace fs = std::filesystem;
 
 namespace {

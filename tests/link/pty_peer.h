@@ -18,6 +18,8 @@
 #include "port_choice.h"
 #include "port_texts.h"
 
+namespace tarnix {
+
 class PtyPeer : public testing::Test {
 protected:
     void SetUp() override {
@@ -57,7 +59,7 @@ protected:
         choice.devicePath = slavePath_;
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        PortOpening opening = ::OpenPort(choice, LineAtRate(baud));
+        PortOpening opening = tarnix::OpenPort(choice, LineAtRate(baud));
         if (opening.port) {
             PrintPortOpened(*opening.port);
         } else {
@@ -105,3 +107,5 @@ protected:
     int slave_ = -1;
     std::string slavePath_;
 };
+
+}  // namespace tarnix

@@ -4,6 +4,8 @@
 
 #include "pty_peer.h"
 
+using namespace tarnix;
+
 namespace {
 
 using ReadTimeout = PtyPeer;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+using namespace tarnix;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

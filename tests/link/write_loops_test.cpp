@@ -16,6 +16,8 @@
 
 #include "pty_peer.h"
 
+using namespace tarnix;
+
 namespace {
 
 std::atomic<unsigned long> signalsCaught{0};

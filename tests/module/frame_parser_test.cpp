@@ -8,6 +8,8 @@
 #include "module_on_pty.h"
 #include "update_file_builder.h"
 
+using namespace tarnix;
+
 namespace {
 
 std::vector<uint8_t> UpdateCommand(uint8_t command, uint8_t modNr) {

@@ -12,6 +12,8 @@
 #include "module_pty.h"
 #include "update_file_builder.h"
 
+using namespace tarnix;
+
 namespace {
 
 ProgramLaunch ShellLaunch(const std::string& script, std::vector<std::string> args = {}) {

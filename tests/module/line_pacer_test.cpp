@@ -5,6 +5,8 @@
 #include "line_pacer.h"
 #include "module_on_pty.h"
 
+using namespace tarnix;
+
 namespace {
 
 TEST(LinePacer, KeepsByteTimeFromArrivalOrThePreviousByte) {

@@ -8,6 +8,8 @@
 
 #include "update_file_builder.h"
 
+using namespace tarnix;
+
 namespace {
 
 MemoryImage ImageOf(std::initializer_list<std::pair<uint32_t, std::vector<uint8_t>>> writes) {

@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+namespace tarnix {
+
 namespace {
 
 constexpr int REPLY_WAIT_MS = 3000;
@@ -76,3 +78,5 @@ std::vector<uint8_t> Concat(std::vector<uint8_t> first, const std::vector<uint8_
     first.insert(first.end(), second.begin(), second.end());
     return first;
 }
+
+}  // namespace tarnix

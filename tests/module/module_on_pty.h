@@ -11,6 +11,8 @@
 #include "module_log.h"
 #include "module_pty.h"
 
+namespace tarnix {
+
 // The emulator served on its own thread, with the test playing the program on the slave side.
 class ModuleOnPty : public ::testing::Test {
 protected:
@@ -32,3 +34,5 @@ protected:
 
 std::vector<uint8_t> Bytes(const std::string& text);
 std::vector<uint8_t> Concat(std::vector<uint8_t> first, const std::vector<uint8_t>& second);
+
+}  // namespace tarnix

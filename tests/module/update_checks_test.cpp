@@ -9,6 +9,8 @@
 
 #include "update_file_builder.h"
 
+using namespace tarnix;
+
 namespace {
 
 // One step of a conversation: a frame and whether the module is told to reject it.

@@ -32,6 +32,8 @@
 #include "run_against_module.h"
 #include "update_file_builder.h"
 
+using namespace tarnix;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -19,6 +19,8 @@
 #include "run_against_module.h"
 #include "temp_dir_test.h"
 
+using namespace tarnix;
+
 namespace {
 
 const std::string EXAMPLE = TARNIX_SOURCE_DIR "/examples/display-config.upd";

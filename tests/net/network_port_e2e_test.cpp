@@ -21,6 +21,8 @@
 #include "temp_dir_test.h"
 #include "update_file_builder.h"
 
+using namespace tarnix;
+
 namespace {
 
 const std::string EXAMPLE = TARNIX_SOURCE_DIR "/examples/display-config.upd";

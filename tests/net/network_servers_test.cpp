@@ -26,6 +26,8 @@
 #include "network_servers.h"
 #include "temp_dir_test.h"
 
+using namespace tarnix;
+
 using namespace telnet;
 
 namespace {

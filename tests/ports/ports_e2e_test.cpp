@@ -7,6 +7,8 @@
 #include "python_json.h"
 #include "run_against_module.h"
 
+using namespace tarnix;
+
 namespace {
 
 ProgramRun RunOur(const std::string& program, const std::vector<std::string>& args) {

@@ -7,6 +7,8 @@
 
 #include "ports_cli.h"
 
+using namespace tarnix;
+
 namespace {
 
 SerialPortInfo UsbPort(const std::string& device, const std::string& serial, int interfaceNumber) {

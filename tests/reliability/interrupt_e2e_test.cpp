@@ -15,6 +15,8 @@
 #include "temp_dir_test.h"
 #include "update_file_builder.h"
 
+using namespace tarnix;
+
 namespace {
 
 const std::string PROGRESS = "Writing User configuration...";

@@ -16,6 +16,8 @@
 #include "temp_dir_test.h"
 #include "update_file_builder.h"
 
+using namespace tarnix;
+
 namespace {
 
 size_t CountOf(const std::string& text, const std::string& what) {
@@ -221,8 +223,7 @@ TEST_F(LineFaults, HangUpStopsTheTransferAtOnce) {
 // While the other side keeps the terminal open, a flag left set would refuse every later open
 // by another user.
 TEST_F(LineFaults, ExclusiveUseEndsWithTheRun) {
-    PeerRun peer =
-        RunAgainstScriptedPeer(Tarnix({"0x89", "no-such-file.upd", "0", "{port}"}), {});
+    PeerRun peer = RunAgainstScriptedPeer(Tarnix({"0x89", "no-such-file.upd", "0", "{port}"}), {});
     EXPECT_EQ(FrameCommands(peer), "F");
     EXPECT_EQ(peer.run.exitCode, 1) << DescribeRun(peer.run);
     EXPECT_FALSE(peer.exclusiveAfterRun);

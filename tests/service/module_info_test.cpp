@@ -5,6 +5,8 @@
 #include "framing.h"
 #include "service_on_pty.h"
 
+using namespace tarnix;
+
 namespace {
 
 uint8_t Checksum(const std::vector<uint8_t>& bytes) {

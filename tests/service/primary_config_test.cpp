@@ -10,6 +10,8 @@
 #include "framing.h"
 #include "service_on_pty.h"
 
+using namespace tarnix;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

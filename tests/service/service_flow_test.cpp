@@ -10,6 +10,8 @@
 #include "fake_port.h"
 #include "service_run.h"
 
+using namespace tarnix;
+
 namespace {
 
 constexpr uint8_t STATUS_COMMAND = 'S';

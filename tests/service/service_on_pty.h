@@ -3,6 +3,8 @@
 
 #include "pty_peer.h"
 
+namespace tarnix {
+
 class ServiceOnPty : public PtyPeer {
 protected:
     void SetUp() override {
@@ -16,3 +18,5 @@ protected:
         return poll(&pfd, 1, 200) == 0;
     }
 };
+
+}  // namespace tarnix

@@ -13,6 +13,8 @@
 #include "station_journal.h"
 #include "station_probe.h"
 
+using namespace tarnix;
+
 namespace {
 
 struct SlotCase {

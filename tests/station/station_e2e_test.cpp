@@ -18,6 +18,8 @@
 #include "run_against_module.h"
 #include "station_harness.h"
 
+using namespace tarnix;
+
 namespace {
 
 // Every line one JSON object, by Python's own parser; true without Python.
@@ -134,7 +136,7 @@ TEST_F(StationTest, RestartAfterAKillGoesOnWithTheUnitNumbers) {
     ASSERT_TRUE(WriteFileBytes(journal_, whole + partial));
     StartStation({"--units", "1"});
     PluggedModule second = Plug("usb-B", {"--expect", EXAMPLE});
-    int status = ::WaitFor(station_.pid, std::chrono::seconds(60));
+    int status = tarnix::WaitFor(station_.pid, std::chrono::seconds(60));
     close(station_.stdoutPipe);
     station_ = Spawned();
     EXPECT_EQ(status, 0) << ReadFileBytes(dir_ + "/station.err");

@@ -18,6 +18,8 @@
 
 #include "run_against_module.h"
 
+namespace tarnix {
+
 const std::string EXAMPLE = TARNIX_SOURCE_DIR "/examples/display-config.upd";
 
 void StationTest::SetUp() {
@@ -65,7 +67,7 @@ int StationTest::StopStation(int signal) {
     kill(station_.pid, signal);
     stationOutput_ = ReadAll(station_.stdoutPipe);
     close(station_.stdoutPipe);
-    int status = ::WaitFor(station_.pid, std::chrono::seconds(60));
+    int status = tarnix::WaitFor(station_.pid, std::chrono::seconds(60));
     station_ = Spawned();
     return status;
 }
@@ -171,3 +173,5 @@ int FreeLoopbackPort() {
     close(fd);
     return ntohs(address.sin_port);
 }
+
+}  // namespace tarnix

@@ -13,6 +13,8 @@
 #include "module_process.h"
 #include "temp_dir_test.h"
 
+namespace tarnix {
+
 // A module plugged into the watched folder: a tarnix-module process whose port is linked at
 // `link`. The test holds the port's device open as well, so that the pseudo-terminal's number
 // cannot go to another program's terminal while the link still leads to it.
@@ -65,3 +67,5 @@ std::string MemberText(const std::string& json, const std::string& name);
 int FreeLoopbackPort();
 
 extern const std::string EXAMPLE;
+
+}  // namespace tarnix

@@ -18,6 +18,8 @@
 #include "run_against_module.h"
 #include "station_harness.h"
 
+using namespace tarnix;
+
 namespace {
 
 const char CHROMIUM[] = "/usr/bin/chromium";
@@ -119,7 +121,7 @@ protected:
     void TearDown() override {
         if (prometheus_.pid > 0) {
             kill(prometheus_.pid, SIGTERM);
-            ::WaitFor(prometheus_.pid, std::chrono::seconds(30));
+            tarnix::WaitFor(prometheus_.pid, std::chrono::seconds(30));
             close(prometheus_.stdoutPipe);
         }
         StationTest::TearDown();

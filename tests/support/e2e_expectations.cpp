@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace tarnix {
+
 const std::string KEY_PROMPT = "\n Press any key to exit.\n";
 
 Bytes Concat(const std::vector<Bytes>& parts) {
@@ -52,3 +54,5 @@ std::string AfterBanner(const std::string& out) {
     size_t end = out.find("\n\n", 1);
     return end == std::string::npos ? out : out.substr(end + 2);
 }
+
+}  // namespace tarnix

@@ -6,6 +6,8 @@
 
 #include "module_log.h"
 
+namespace tarnix {
+
 // What the end-to-end tests expect to see: the bytes the programs put on the line and the
 // console texts they print, written out independently of the programs' own code.
 
@@ -32,3 +34,5 @@ std::string ProgressLine(int value);
 
 // Standard output after the banner (everything up to its first empty line).
 std::string AfterBanner(const std::string& out);
+
+}  // namespace tarnix

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <string>
 
+namespace tarnix {
+
 namespace {
 
 // The line is the port's handle: the fake needs no descriptor of its own.
@@ -136,3 +138,5 @@ std::string SentCommands(const std::vector<uint8_t>& bytes) {
     }
     return commands;
 }
+
+}  // namespace tarnix

@@ -12,6 +12,8 @@
 
 #include "port.h"
 
+namespace tarnix {
+
 enum class FakeReplyKind { Bytes, Silence, Late, HangUp };
 
 struct FakeReply {
@@ -47,3 +49,5 @@ inline FakeReply ReplyWith(uint8_t byte) {
 // The command bytes of the frames in `bytes` that begin with STX and a command letter, in
 // order ("BCCDE"); data inside frames is skipped up to their ETX.
 std::string SentCommands(const std::vector<uint8_t>& bytes);
+
+}  // namespace tarnix

@@ -21,6 +21,8 @@
 
 #include "network_servers.h"
 
+namespace tarnix {
+
 using namespace telnet;
 
 struct FakeServerState {
@@ -566,3 +568,5 @@ FakeRfc2217Server::~FakeRfc2217Server() {
 std::string Rfc2217Url(const FakeRfc2217Server& server) {
     return Rfc2217Url(server.host, server.port);
 }
+
+}  // namespace tarnix

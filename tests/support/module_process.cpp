@@ -13,7 +13,7 @@
 
 #include "run_against_module.h"
 
-extern char** environ;
+namespace tarnix {
 
 namespace {
 
@@ -101,3 +101,5 @@ void FinishModule(ModuleProcess* module, bool stop) {
     close(module->process.stdoutPipe);
     module->exitStatus = WaitFor(module->process.pid, std::chrono::seconds(30));
 }
+
+}  // namespace tarnix

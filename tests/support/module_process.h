@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace tarnix {
+
 struct Spawned {
     pid_t pid = -1;
     int stdoutPipe = -1;  // read end of its standard output
@@ -36,3 +38,5 @@ ModuleProcess StartModule(const std::string& dir, std::vector<std::string> args)
 
 // Reads the module's verdict once the port has closed (or after SIGTERM when `stop`).
 void FinishModule(ModuleProcess* module, bool stop = false);
+
+}  // namespace tarnix

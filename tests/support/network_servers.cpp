@@ -27,7 +27,7 @@
 #include "run_against_module.h"
 #include "update_file_builder.h"
 
-extern char** environ;
+namespace tarnix {
 
 namespace {
 
@@ -556,3 +556,5 @@ NetworkServer StartPyserialServer(const ServerOptions& options) {
     }
     return server;
 }
+
+}  // namespace tarnix

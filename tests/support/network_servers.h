@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+namespace tarnix {
+
 // Servers for the tests of the network ports (rfc2217://HOST:PORT, socket://HOST:PORT): two
 // real RFC 2217 servers that carry a program's connection to the emulated module's
 // pseudo-terminal, ser2net and pyserial's PortManager (tests/support/rfc2217_server.py), and a
@@ -235,3 +237,5 @@ constexpr unsigned char SIGNATURE = 0, SET_BAUDRATE = 1, SET_DATASIZE = 2, SET_P
 // SET-CONTROL values.
 constexpr unsigned char CONTROL_DTR_OFF = 9;
 }  // namespace telnet
+
+}  // namespace tarnix

@@ -7,6 +7,8 @@
 
 #include "run_against_module.h"
 
+namespace tarnix {
+
 inline bool PythonAvailable() {
     return std::system("python3 -c pass >/dev/null 2>&1") == 0;
 }
@@ -24,3 +26,5 @@ inline ProgramRun BytesFromJsonHex(const std::string& json, const std::string& h
     launch.stdinText = json;
     return RunProgram(launch);
 }
+
+}  // namespace tarnix

@@ -17,6 +17,8 @@
 #include "module_pty.h"
 #include "wine_launch.h"
 
+namespace tarnix {
+
 namespace {
 
 struct ChildProcess {
@@ -479,3 +481,5 @@ std::string DescribeRun(const ProgramRun& run) {
             "\n--- module ---\n" + DescribeModuleVerdict(run.module, nullptr);
     return text;
 }
+
+}  // namespace tarnix

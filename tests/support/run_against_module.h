@@ -9,6 +9,8 @@
 // The tests that run against the module judge its record with the verdict functions.
 #include "module_verdict.h"
 
+namespace tarnix {
+
 // Runs one of our programs as the tests see it: as a separate process, with exact standard
 // output and standard error, against the emulated module on a pseudo-terminal.
 // scripts/test-windows runs the same tests against the Windows programs under Wine
@@ -74,3 +76,5 @@ std::string BinaryPath(const std::string& name);
 
 // A summary for failure messages: exit status, both outputs, the module's verdict.
 std::string DescribeRun(const ProgramRun& run);
+
+}  // namespace tarnix

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <thread>
 
+namespace tarnix {
+
 namespace {
 
 constexpr uint8_t STX = 0x02;
@@ -128,3 +130,5 @@ std::string FrameCommands(const PeerRun& run) {
     }
     return commands;
 }
+
+}  // namespace tarnix

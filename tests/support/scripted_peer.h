@@ -9,6 +9,8 @@
 
 #include "run_against_module.h"
 
+namespace tarnix {
+
 struct PeerScript {
     // replies[i] is written when frame i (from 0, Finish included) has arrived. A frame beyond
     // the list is answered with ACK, Finish with nothing.
@@ -29,3 +31,5 @@ PeerRun RunAgainstScriptedPeer(const ProgramLaunch& launch, const PeerScript& sc
 
 // The command bytes of the frames, e.g. "BCCEF".
 std::string FrameCommands(const PeerRun& run);
+
+}  // namespace tarnix

@@ -7,6 +7,8 @@
 
 #include "update_file_builder.h"
 
+namespace tarnix {
+
 // A fixture with a fresh temporary folder for each test, removed afterwards. A fixture that
 // skips before it needs the folder skips in its own SetUp and then calls this one; dir_ stays
 // empty then.
@@ -28,3 +30,5 @@ protected:
 
     std::string dir_;
 };
+
+}  // namespace tarnix

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <iterator>
 
+namespace tarnix {
+
 namespace {
 
 void AppendLe32(std::string* bytes, uint32_t value) {
@@ -139,3 +141,5 @@ std::string IntelHexByObjcopy(const std::string& dir, const std::vector<uint8_t>
     }
     return ReadFileBytes(image + ".hex");
 }
+
+}  // namespace tarnix

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace tarnix {
+
 // Test tools that write update files and Intel HEX records from scratch, independent of the
 // program's own reader.
 
@@ -41,3 +43,5 @@ std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed);
 std::string MakeTempDir();
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string ReadFileBytes(const std::string& path);
+
+}  // namespace tarnix

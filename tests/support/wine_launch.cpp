@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+namespace tarnix {
+
 namespace {
 
 std::string Variable(const char* name) {
@@ -57,3 +59,5 @@ std::string NormaliseWineOutput(const std::string& text) {
     normalised = ReplaceAll(normalised, utf8, "Falscher R<UTF-8 umlaut>ckgabewert");
     return ReplaceAll(normalised, windows1252, utf8);
 }
+
+}  // namespace tarnix

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace tarnix {
+
 // What the Windows programs call the port that a test names "{port}": the runner makes COM1 to
 // COM8 lead to the emulator's pseudo-terminal, and "{port}" becomes "1".
 inline constexpr const char* WINE_PORT_NAME = "COM1";
@@ -42,3 +44,5 @@ std::string NormaliseWineOutput(const std::string& text);
             GTEST_SKIP() << (reason); \
         }                             \
     } while (0)
+
+}  // namespace tarnix

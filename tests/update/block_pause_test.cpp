@@ -12,6 +12,8 @@
 #include "transfer.h"
 #include "update_file_builder.h"
 
+using namespace tarnix;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

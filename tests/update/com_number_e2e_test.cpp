@@ -16,6 +16,8 @@
 #include "update_file_builder.h"
 #include "wine_launch.h"
 
+using namespace tarnix;
+
 namespace {
 
 const std::string USAGE =

@@ -15,6 +15,8 @@
 #include "temp_dir_test.h"
 #include "wine_launch.h"
 
+using namespace tarnix;
+
 namespace {
 
 const std::string FIRST_REPLY = "-- the module's first reply --";

@@ -13,6 +13,8 @@
 #include "transfer.h"
 #include "update_file_builder.h"
 
+using namespace tarnix;
+
 namespace {
 
 struct Answer {

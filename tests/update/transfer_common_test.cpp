@@ -4,6 +4,8 @@
 
 #include <string>
 
+using namespace tarnix;
+
 namespace {
 
 FILE* StreamWith(const std::string& content) {

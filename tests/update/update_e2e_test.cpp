@@ -20,6 +20,8 @@
 #include "update_file_builder.h"
 #include "wine_launch.h"
 
+using namespace tarnix;
+
 namespace {
 
 const std::string DONE = "\rWriting User configuration... done.  \n";

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+using namespace tarnix;
+
 namespace {
 
 // A header of 24 bytes, the block size and the CRC register of the first 28 bytes.

@@ -4,6 +4,8 @@
 
 #include <string>
 
+using namespace tarnix;
+
 namespace {
 
 constexpr const char* SLOW_HINT =

@@ -2,6 +2,8 @@
 
 #include "line_pacer.h"
 
+namespace tarnix {
+
 namespace {
 
 // 8N2: a start bit, 8 data bits, two stop bits.
@@ -28,3 +30,5 @@ int64_t PaceOutboundByte(LinePacer* pacer, int64_t readyNs) {
     pacer->outboundEndNs = NextOutboundByteEnd(*pacer, readyNs);
     return pacer->outboundEndNs;
 }
+
+}  // namespace tarnix

@@ -5,6 +5,8 @@
 
 #include "module_config.h"
 
+namespace tarnix {
+
 // Line time, kept from the moments bytes are seen: the pseudo-terminal hands over a burst at
 // once, so each byte is taken to start when it arrives or when the byte before it has finished,
 // whichever is later. Times in nanoseconds of one monotonic clock.
@@ -22,3 +24,5 @@ int64_t PaceInboundByte(LinePacer* pacer, int64_t arrivalNs);
 int64_t NextOutboundByteEnd(const LinePacer& pacer, int64_t readyNs);
 // The same, and the pacer moves on past that byte.
 int64_t PaceOutboundByte(LinePacer* pacer, int64_t readyNs);
+
+}  // namespace tarnix

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <iterator>
 
+namespace tarnix {
+
 namespace {
 
 constexpr uint64_t ADDRESS_SPACE = uint64_t{1} << 32;
@@ -337,3 +339,5 @@ bool WriteImageBinary(const MemoryImage& image, const std::string& path, size_t 
     }
     return true;
 }
+
+}  // namespace tarnix

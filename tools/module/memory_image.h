@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+namespace tarnix {
+
 // The module's memory as rebuilt from Intel HEX records: runs of contiguous bytes keyed by their
 // first address. Adjacent runs are always merged, so two images that hold the same bytes at the
 // same addresses compare equal member by member.
@@ -57,3 +59,5 @@ bool LoadUpdateImage(const std::string& path, MemoryImage* image, std::string* e
 // maxSpan bytes (segments far apart would make a huge file).
 bool WriteImageBinary(const MemoryImage& image, const std::string& path, size_t maxSpan,
                       std::string* error);
+
+}  // namespace tarnix

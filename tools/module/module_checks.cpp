@@ -6,6 +6,8 @@
 
 #include "module_protocol.h"
 
+namespace tarnix {
+
 namespace {
 
 Findings One(ModuleErrorKind kind, std::string text) {
@@ -164,3 +166,5 @@ Findings CheckTimestampChecksum(const std::vector<uint8_t>& payload) {
     }
     return Findings{};
 }
+
+}  // namespace tarnix

@@ -7,6 +7,8 @@
 #include "memory_image.h"
 #include "module_log.h"
 
+namespace tarnix {
+
 // Whether what the program sent conforms: the order of the update commands, the Intel HEX
 // records of the Data lines and the fields and checksums of the service frames. The checks
 // return what they find; the Advance functions move the update sequence on once a command has
@@ -54,3 +56,5 @@ Findings CheckDownloadBlock(const std::vector<uint8_t>& block, uint8_t checksum,
                             unsigned blockNumber);
 // The payload up to and including its checksum byte.
 Findings CheckTimestampChecksum(const std::vector<uint8_t>& payload);
+
+}  // namespace tarnix

@@ -7,6 +7,8 @@
 
 #include "port_backend.h"
 
+namespace tarnix {
+
 const char MODULE_USAGE[] =
     "Usage: tarnix-module [OPTION]...\n"
     "Plays the module on a new pseudo-terminal, prints \"Module ready on <path>\" and answers\n"
@@ -395,3 +397,5 @@ bool ParseModuleCommandLine(int argc, char** argv, ModuleCliOptions* options, st
     }
     return ReadDeviceOption(options, error);
 }
+
+}  // namespace tarnix

@@ -6,6 +6,8 @@
 #include "module_config.h"
 #include "port_choice.h"
 
+namespace tarnix {
+
 // The command line of tarnix-module, parsed into plain options; nothing is opened or started.
 
 struct ModuleCliOptions {
@@ -34,3 +36,5 @@ bool ParseModuleCommandLine(int argc, char** argv, ModuleCliOptions* options, st
 // when the usb: form names no port or several.
 std::string ModuleDevicePath(const PortChoice& port, const std::vector<SerialPortInfo>& ports,
                              std::string* error);
+
+}  // namespace tarnix

@@ -7,6 +7,8 @@
 
 #include "module_protocol.h"
 
+namespace tarnix {
+
 // How the emulated module behaves: its replies, the faults it injects and the line time it
 // keeps. Filled from the command line by tarnix-module, directly by the tests.
 
@@ -89,3 +91,5 @@ struct ModuleConfig {
     // late. Costs CPU for that time; meant for single timing measurements.
     unsigned spinUs = 0;
 };
+
+}  // namespace tarnix

@@ -24,3 +24,5 @@
 #include "module_replies.h"
 #include "module_session.h"
 #include "module_verdict.h"
+
+using namespace tarnix;

@@ -5,6 +5,8 @@
 
 #include "module_protocol.h"
 
+namespace tarnix {
+
 namespace {
 
 // Bounds on fields that end only at a marker byte, so a lost marker cannot grow the log forever.
@@ -271,3 +273,5 @@ TimestampRecord TimestampFields(const FrameParser& parser) {
     stamp.timeText.assign(p.begin() + nameEnd + 1, p.end() - 2);
     return stamp;
 }
+
+}  // namespace tarnix

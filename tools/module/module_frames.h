@@ -7,6 +7,8 @@
 
 #include "module_log.h"
 
+namespace tarnix {
+
 // Bytes from the program into frames. The parser knows the shape of every command's frame and
 // finds the faults of shape: stray bytes, a frame malformed, overlong or cut off. What a frame
 // means and what the module answers is left to the session; the parser stops at the events the
@@ -83,3 +85,5 @@ void ExpectNextDownloadBlock(FrameParser* parser);
 uint32_t DeclaredDownloadSize(const std::vector<uint8_t>& header);
 // The file name and time text of the timestamp frame being parsed, once its checksum is in.
 TimestampRecord TimestampFields(const FrameParser& parser);
+
+}  // namespace tarnix

@@ -4,6 +4,8 @@
 
 #include "module_protocol.h"
 
+namespace tarnix {
+
 size_t CountFrames(const ModuleLog& log, uint8_t command) {
     return static_cast<size_t>(
         std::count_if(log.frames.begin(), log.frames.end(),
@@ -48,3 +50,5 @@ const char* ModuleErrorKindName(ModuleErrorKind kind) {
     }
     return "unknown";
 }
+
+}  // namespace tarnix

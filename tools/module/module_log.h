@@ -7,6 +7,8 @@
 
 #include "memory_image.h"
 
+namespace tarnix {
+
 // The module's record of a run: every byte in both directions, the frames, what was wrong on
 // the line, and what arrived (the memory image, downloads, timestamps, parameters). The session
 // writes it; the verdict and the tests read it.
@@ -80,3 +82,5 @@ size_t CountFrames(const ModuleLog& log, uint8_t command);
 std::vector<std::string> DataLines(const ModuleLog& log);
 bool HasError(const ModuleLog& log, ModuleErrorKind kind);
 const char* ModuleErrorKindName(ModuleErrorKind kind);
+
+}  // namespace tarnix

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace tarnix {
+
 uint8_t ModuleSumChecksum(const uint8_t* bytes, size_t count) {
     uint8_t sum = 0;
     for (size_t i = 0; i < count; ++i) {
@@ -62,3 +64,5 @@ std::string ModulePrintableBytes(const std::vector<uint8_t>& bytes, size_t limit
     }
     return text;
 }
+
+}  // namespace tarnix

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace tarnix {
+
 // The bytes of the serial line as the module sees them, and how they are named in its messages.
 // Written out here on purpose rather than taken from src/: the emulator is the independent peer
 // of the programs, so a wrong byte value on their side cannot hide by being repeated on this one.
@@ -38,3 +40,5 @@ std::string ModuleHexByte(uint8_t value);
 std::string ModuleCommandName(uint8_t command);
 // The bytes as text, others than printable ASCII as \xNN, cut after limit bytes with "...".
 std::string ModulePrintableBytes(const std::vector<uint8_t>& bytes, size_t limit);
+
+}  // namespace tarnix

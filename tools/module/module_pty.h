@@ -5,6 +5,8 @@
 #include "module_config.h"
 #include "module_log.h"
 
+namespace tarnix {
+
 // The module's line: a pseudo-terminal pair or a serial device, and the loop that serves it.
 // module_pty_linux.cpp implements it; a port to another POSIX system replaces that file.
 
@@ -30,3 +32,5 @@ bool SendBytesBeforeStart(ModulePty* pty, const ModuleConfig& config, ModuleLog*
 // on an unexpected I/O error, described in *error.
 bool RunModule(ModulePty* pty, const ModuleConfig& config, ModuleLog* log, int stopFd,
                std::string* error);
+
+}  // namespace tarnix

@@ -20,6 +20,8 @@
 #include "module_pty.h"
 #include "module_session.h"
 
+namespace tarnix {
+
 namespace {
 
 enum class ReadOutcome { Served, Nothing, HungUp, Failed };
@@ -336,3 +338,5 @@ bool RunModule(ModulePty* pty, const ModuleConfig& config, ModuleLog* log, int s
     FinishModuleSession(&server.session);
     return step != LoopStep::Failed;
 }
+
+}  // namespace tarnix

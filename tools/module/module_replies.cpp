@@ -2,6 +2,8 @@
 
 #include <utility>
 
+namespace tarnix {
+
 namespace {
 
 // A text of this length leaves no room for the marker: the checksum follows it at once.
@@ -83,3 +85,5 @@ std::optional<unsigned> LateReplyDelay(const ModuleConfig& config, const ReplyCh
     }
     return std::nullopt;
 }
+
+}  // namespace tarnix

@@ -7,6 +7,8 @@
 
 #include "module_config.h"
 
+namespace tarnix {
+
 // What the module answers, and where a configured fault changes that: a rejection byte instead
 // of the reply, no reply at all, extra bytes after it, or the reply held back. Decisions only;
 // the session sends what they come to.
@@ -49,3 +51,5 @@ std::vector<uint8_t> WithExtraBytes(const ModuleConfig& config, const ReplyChoic
                                     std::vector<uint8_t> bytes);
 // The delay of the first late reply configured for the occurrence; none when it goes at once.
 std::optional<unsigned> LateReplyDelay(const ModuleConfig& config, const ReplyChoice& choice);
+
+}  // namespace tarnix

@@ -3,6 +3,8 @@
 #include <optional>
 #include <utility>
 
+namespace tarnix {
+
 namespace {
 
 // Findings concern the frame being parsed: the one the next frame index in the log names.
@@ -260,3 +262,5 @@ void FinishModuleSession(ModuleSession* session) {
     FrameStep step = FinishFrames(&session->parser);
     FileFrameStep(session, &step);
 }
+
+}  // namespace tarnix

@@ -10,6 +10,8 @@
 #include "module_log.h"
 #include "module_replies.h"
 
+namespace tarnix {
+
 // The module between reads of the line: the frame parser, the reply counts and the protocol
 // checks, each with its own state. The session feeds the bytes to the parser, files what it
 // and the checks find in the log, and answers every frame the moment its last byte arrives.
@@ -31,3 +33,5 @@ void FeedModuleBytes(ModuleSession* session, const uint8_t* bytes, size_t count,
                      std::vector<uint8_t>* reply);
 // Records stray bytes still pending and a frame left unfinished.
 void FinishModuleSession(ModuleSession* session);
+
+}  // namespace tarnix

@@ -4,6 +4,8 @@
 
 #include "module_protocol.h"
 
+namespace tarnix {
+
 namespace {
 
 constexpr size_t ERRORS_SHOWN = 20;
@@ -186,3 +188,5 @@ std::string DescribeModuleVerdict(const ModuleLog& log, const MemoryImage* expec
     text += ModuleRunPassed(log, expected) ? "verdict: PASS\n" : "verdict: FAIL\n";
     return text;
 }
+
+}  // namespace tarnix

@@ -6,6 +6,8 @@
 #include "memory_image.h"
 #include "module_log.h"
 
+namespace tarnix {
+
 // The judgement of a run from the module's record: what an update left undone, whether the run
 // passed, and a few lines for people.
 
@@ -19,3 +21,5 @@ std::vector<std::string> UpdateShortfalls(const ModuleLog& log);
 bool ModuleRunPassed(const ModuleLog& log, const MemoryImage* expected);
 // A few lines for people: frame counts, errors, image extent, and whether it arrived whole.
 std::string DescribeModuleVerdict(const ModuleLog& log, const MemoryImage* expected);
+
+}  // namespace tarnix

@@ -23,6 +23,8 @@
 #include "module_verdict.h"
 #include "tarnix_version.h"
 
+namespace tarnix {
+
 namespace {
 
 constexpr size_t MAX_IMAGE_SPAN = 64u << 20;
@@ -193,6 +195,11 @@ int Serve(const ModuleCliOptions& options, const MemoryImage* expected) {
 }
 
 }  // namespace
+
+}  // namespace tarnix
+
+// The program's entry stays global.
+using namespace tarnix;
 
 int main(int argc, char** argv) {
     if (!OpenStandardDescriptors()) {
