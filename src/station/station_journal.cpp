@@ -1,8 +1,14 @@
 #include "station_journal.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 
 #include "json_text.h"
+#include "station_journal_file.h"
 
 namespace tarnix {
 
@@ -61,6 +67,88 @@ long HighestUnitNumber(const std::string& text) {
 size_t WholeLinesLength(const std::string& text) {
     size_t lastEnd = text.rfind('\n');
     return lastEnd == std::string::npos ? 0 : lastEnd + 1;
+}
+
+namespace {
+
+// What a look through the journal found: the highest unit, and what follows the last line
+// end (a partial line, or nothing), at `partialAt`.
+struct JournalScan {
+    long highestUnit = 0;
+    std::string partial;
+    long long partialAt = 0;
+};
+
+// Chunk by chunk, so that a journal of months is never held whole.
+bool ScanJournal(int fd, JournalScan* scan) {
+    char chunk[65536];
+    long got = 0;
+    while ((got = ReadSome(fd, chunk, sizeof chunk)) != 0) {
+        if (got < 0) {
+            return false;
+        }
+        scan->partial.append(chunk, static_cast<size_t>(got));
+        size_t whole = WholeLinesLength(scan->partial);
+        scan->highestUnit =
+            std::max(scan->highestUnit, HighestUnitNumber(scan->partial.substr(0, whole)));
+        scan->partial.erase(0, whole);
+        scan->partialAt += static_cast<long long>(whole);
+    }
+    return true;
+}
+
+// The partial line copied beside the journal, then cut off it.
+bool SetAsidePartialLine(const Journal& journal, const JournalScan& scan, std::string* error) {
+    std::string aside = journal.path + ".partial-" + FileNameStamp(IsoUtcTime(std::time(nullptr)));
+    int fd = CreateNewFile(aside);
+    bool saved = fd >= 0 && WriteAllTo(fd, scan.partial) && SyncToDisk(fd);
+    if (fd >= 0) {
+        CloseFile(fd);
+    }
+    if (!saved || !CutFileAt(journal.fd, scan.partialAt) || !SyncToDisk(journal.fd)) {
+        *error =
+            "cannot set aside the partial last line of " + journal.path + ": " + strerror(errno);
+        return false;
+    }
+    fprintf(stderr,
+            "tarnix-station: %s ended in a partial line (%zu bytes); moved to %s, the journal "
+            "goes on after its last whole line\n",
+            journal.path.c_str(), scan.partial.size(), aside.c_str());
+    return true;
+}
+
+}  // namespace
+
+bool OpenJournal(const std::string& path, Journal* journal, long* lastUnit, std::string* error) {
+    journal->path = path;
+    journal->fd = OpenJournalFile(path);
+    JournalScan scan;
+    if (journal->fd < 0 || !ScanJournal(journal->fd, &scan)) {
+        *error = "cannot open the journal " + path + ": " + strerror(errno);
+        CloseJournal(journal);
+        return false;
+    }
+    if (!scan.partial.empty() && !SetAsidePartialLine(*journal, scan, error)) {
+        CloseJournal(journal);
+        return false;
+    }
+    *lastUnit = scan.highestUnit;
+    return true;
+}
+
+bool AppendJournalLine(Journal* journal, const std::string& line, std::string* error) {
+    if (!WriteAllTo(journal->fd, line) || !SyncToDisk(journal->fd)) {
+        *error = "cannot write the journal " + journal->path + ": " + strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+void CloseJournal(Journal* journal) {
+    if (journal->fd >= 0) {
+        CloseFile(journal->fd);
+    }
+    journal->fd = -1;
 }
 
 }  // namespace tarnix
