@@ -24,9 +24,9 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SPEC = importlib.util.spec_from_file_location("pull_adapter", os.path.join(HERE, "pull-adapter.py"))
-PULL = importlib.util.module_from_spec(SPEC)
-SPEC.loader.exec_module(PULL)
+LOADER_SOURCE = importlib.util.spec_from_file_location("pull_adapter", os.path.join(HERE, "pull-adapter.py"))
+PULL = importlib.util.module_from_spec(LOADER_SOURCE)
+LOADER_SOURCE.loader.exec_module(PULL)
 
 STEP_LIMIT_S = 150
 LEFT_IN_S = 6  # a dozen of the station's looks at its slot
