@@ -7,7 +7,8 @@ pulls them out while tarnix-station watches /dev/serial/by-id/* in the guest.
 RUN_DIR is the boot's folder: console.log (the guest's console), usb-SERIAL.bin (the bytes that
 reached each adapter's module) and share/ (the guest's /share, with the station's journal).
 The adapters' back ends exist from the start (chardev usb-SERIAL); the devices are added here
-with the ids adapter-SERIAL. The steps, each waiting for what the last one should bring:
+with the ids adapter-SERIAL; usb-SERIAL.pid names each adapter's emulator, held still while its
+adapter is pulled out (see pull-adapter.py). The steps, each waiting for what the last one should bring:
   1. A plugged in once the station runs; its unit is recorded;
   2. A left in for a while (no unit may follow), then B plugged in and pulled out once 20000
      bytes have reached its module; its unit is recorded;
@@ -66,6 +67,12 @@ def console_says(run_dir, text):
         return False
 
 
+def module_pid(run_dir, serial):
+    """The emulator behind the adapter, as the boot wrote it down."""
+    with open(os.path.join(run_dir, f"usb-{serial}.pid"), encoding="utf-8") as file:
+        return int(file.read())
+
+
 def plug(monitor, serial):
     answer = monitor.execute("device_add", {"driver": "usb-serial", "bus": "xhci.0",
                                             "chardev": f"usb-{serial}", "serial": serial,
@@ -77,13 +84,11 @@ def plug(monitor, serial):
     return True
 
 
-def pull(monitor, serial):
-    monitor.events.clear()
-    answer = monitor.execute("device_del", {"id": f"adapter-{serial}"})
-    if "error" in answer:
-        say(f"FAILED: QEMU refused device_del {serial}: {answer['error']}")
+def pull(monitor, run_dir, serial):
+    error, gone = PULL.pull_quietly(monitor, f"adapter-{serial}", module_pid(run_dir, serial))
+    if error is not None:
+        say(f"FAILED: QEMU refused device_del {serial}: {error}")
         return False
-    gone = monitor.wait_for_event("DEVICE_DELETED", PULL.ANSWER_TIMEOUT_S)
     say(f"pulled {serial}" + ("" if gone else " (no DEVICE_DELETED event)"))
     return gone
 
@@ -116,7 +121,7 @@ def play(monitor, run_dir, a, b):
         say(f"FAILED: {b}'s line never reached {PULL_AFTER_BYTES} bytes")
         return False
     say(f"{b}'s line at {PULL.size_of(b_line)} bytes")
-    if not (pull(monitor, b) and record_of(run_dir, 2) and pull(monitor, a)):
+    if not (pull(monitor, run_dir, b) and record_of(run_dir, 2) and pull(monitor, run_dir, a)):
         return False
     time.sleep(2)  # the station sees the slot empty before A comes back
     return plug(monitor, a) and record_of(run_dir, 3)
