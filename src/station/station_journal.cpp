@@ -137,11 +137,18 @@ bool OpenJournal(const std::string& path, Journal* journal, long* lastUnit, std:
 }
 
 bool AppendJournalLine(Journal* journal, const std::string& line, std::string* error) {
-    if (!WriteAllTo(journal->fd, line) || !SyncToDisk(journal->fd)) {
-        *error = "cannot write the journal " + journal->path + ": " + strerror(errno);
-        return false;
+    long long before = FileLength(journal->fd);
+    bool written = before >= 0 && WriteAllTo(journal->fd, line);
+    if (written && SyncToDisk(journal->fd)) {
+        return true;
     }
-    return true;
+    *error = "cannot write the journal " + journal->path + ": " + strerror(errno);
+    // A write that stopped part way (a full disk) would leave the start of a record for the
+    // next one to be appended to: the journal is cut back to its last whole line.
+    if (before >= 0 && !written) {
+        CutFileAt(journal->fd, before);
+    }
+    return false;
 }
 
 void CloseJournal(Journal* journal) {

@@ -32,7 +32,8 @@ struct Journal {
 // highest unit number recorded. False, with *error set, when the journal cannot be used.
 bool OpenJournal(const std::string& path, Journal* journal, long* lastUnit, std::string* error);
 
-// Appends one line (its line end included) whole and waits until it is on the disk.
+// Appends one line (its line end included) whole and waits until it is on the disk. When the
+// write fails, nothing of the line stays in the journal.
 bool AppendJournalLine(Journal* journal, const std::string& line, std::string* error);
 
 void CloseJournal(Journal* journal);

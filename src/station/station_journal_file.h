@@ -24,6 +24,9 @@ bool SyncToDisk(int fd);
 
 bool CutFileAt(int fd, long long length);
 
+// The file's length in bytes, or -1.
+long long FileLength(int fd);
+
 void CloseFile(int fd);
 
 // The time stamp in a set-aside file's name, as this platform's file names allow it.

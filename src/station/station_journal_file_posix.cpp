@@ -47,6 +47,11 @@ bool CutFileAt(int fd, long long length) {
     return ftruncate(fd, static_cast<off_t>(length)) == 0;
 }
 
+long long FileLength(int fd) {
+    struct stat facts {};
+    return fstat(fd, &facts) == 0 ? static_cast<long long>(facts.st_size) : -1;
+}
+
 void CloseFile(int fd) {
     close(fd);
 }

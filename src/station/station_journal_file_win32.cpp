@@ -56,6 +56,10 @@ bool CutFileAt(int fd, long long length) {
     return _chsize_s(fd, length) == 0;
 }
 
+long long FileLength(int fd) {
+    return _filelengthi64(fd);
+}
+
 void CloseFile(int fd) {
     _close(fd);
 }

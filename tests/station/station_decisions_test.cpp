@@ -5,9 +5,13 @@
 
 #include <fnmatch.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <random>
+#include <sstream>
 
 #include "station_cli.h"
 #include "station_journal.h"
@@ -173,6 +177,40 @@ TEST(JournalNumbers, GoOnFromTheHighestWholeLine) {
     EXPECT_EQ(WholeLinesLength(text), text.rfind('\n') + 1);
     EXPECT_EQ(HighestUnitNumber(""), 0);
     EXPECT_EQ(WholeLinesLength("{\"unit\": 1"), 0u);
+}
+
+// A write that stops part way (a full disk, here the file size limit) leaves nothing of its
+// record: the next record starts a line of its own.
+TEST(JournalAppend, AFailedWriteLeavesOnlyWholeLines) {
+    namespace fs = std::filesystem;
+    fs::path path = fs::path(testing::TempDir()) /
+                    ("tarnix-journal-" + std::to_string(std::random_device{}()) + ".jsonl");
+    Journal journal;
+    long lastUnit = -1;
+    std::string error;
+    ASSERT_TRUE(OpenJournal(path.string(), &journal, &lastUnit, &error)) << error;
+    const std::string first = "{\"unit\": 1}\n";
+    const std::string second = "{\"unit\": 2, \"outcome\": \"completed\"}\n";
+    const std::string third = "{\"unit\": 3}\n";
+    ASSERT_TRUE(AppendJournalLine(&journal, first, &error)) << error;
+
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit limited = saved;
+    limited.rlim_cur = first.size() + 5;
+    auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    bool appended = AppendJournalLine(&journal, second, &error);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+
+    EXPECT_FALSE(appended);
+    EXPECT_TRUE(AppendJournalLine(&journal, third, &error)) << error;
+    CloseJournal(&journal);
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    fs::remove(path);
+    EXPECT_EQ(text.str(), first + third);
 }
 
 // A fixed slot's module: present from its first answer, the same unit while it answers, gone
