@@ -85,8 +85,9 @@ TEST_F(StationInBrowser, ShowsEachSlotsStateAndAFailuresReason) {
     PluggedModule good = Plug("a1", {"--expect", EXAMPLE});
     PluggedModule bad = Plug("b1", {"--reject", "data:5:15"});
     ASSERT_TRUE(WaitForJournalLines(2)) << ReadFileBytes(dir_ + "/station.err");
-    // The 100th record goes unanswered: slot c is still updating while the page is read.
-    PluggedModule slow = Plug("c1", {"--silent", "data:100"});
+    // Every reply 100 ms late: slot c's update takes minutes, so it is still updating while
+    // the page is read, however long the browser takes to start on a busy machine.
+    PluggedModule slow = Plug("c1", {"--reply-latency", "100"});
     ASSERT_TRUE(WaitFor([&] {
         return ReadFileBytes(dir_ + "/logs/unit-3-" + PortLogName(slow.link))
                    .find("Writing User configuration...    1 %") != std::string::npos;
