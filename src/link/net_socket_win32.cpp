@@ -12,12 +12,12 @@
 
 namespace tarnix {
 
-// Shared by the caller and the look-up's thread; whichever of them is last frees it.
+// Shared by the caller and the look-up's thread, each holding one reference; whichever lets
+// go last frees it. The caller reads the result only after `ended` is set, which the thread does
+// once it has written it; after that the thread touches nothing but its own reference.
 struct AddressLookUp {
-    CRITICAL_SECTION lock;
-    HANDLE ended = nullptr;  // set once the look-up has ended
-    bool done = false;
-    bool abandoned = false;
+    LONG references = 2;
+    HANDLE ended = nullptr;
     std::string host;
     std::string service;
     int status = 0;
@@ -42,9 +42,16 @@ void FreeLookUp(AddressLookUp* lookUp) {
     if (lookUp->result != nullptr) {
         freeaddrinfo(lookUp->result);
     }
-    DeleteCriticalSection(&lookUp->lock);
-    CloseHandle(lookUp->ended);
+    if (lookUp->ended != nullptr) {
+        CloseHandle(lookUp->ended);
+    }
     delete lookUp;
+}
+
+void LetGoOfLookUp(AddressLookUp* lookUp) {
+    if (InterlockedDecrement(&lookUp->references) == 0) {
+        FreeLookUp(lookUp);
+    }
 }
 
 DWORD WINAPI LookUpOnThread(LPVOID argument) {
@@ -54,16 +61,10 @@ DWORD WINAPI LookUpOnThread(LPVOID argument) {
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* result = nullptr;
     int status = getaddrinfo(lookUp->host.c_str(), lookUp->service.c_str(), &hints, &result);
-    EnterCriticalSection(&lookUp->lock);
     lookUp->status = status;
     lookUp->result = status == 0 ? result : nullptr;
-    lookUp->done = true;
-    bool abandoned = lookUp->abandoned;
     SetEvent(lookUp->ended);
-    LeaveCriticalSection(&lookUp->lock);
-    if (abandoned) {
-        FreeLookUp(lookUp);
-    }
+    LetGoOfLookUp(lookUp);
     return 0;
 }
 
@@ -106,7 +107,6 @@ AddressLookUp* StartAddressLookUp(const std::string& host, uint16_t port, int* e
         return nullptr;
     }
     auto* lookUp = new AddressLookUp;
-    InitializeCriticalSection(&lookUp->lock);
     lookUp->ended = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     lookUp->host = host;
     lookUp->service = std::to_string(port);
@@ -135,7 +135,7 @@ bool TakeLookedUpAddresses(AddressLookUp* lookUp, std::vector<ResolvedAddress>* 
              std::string(reinterpret_cast<const char*>(a->ai_addr), a->ai_addrlen)});
     }
     int status = lookUp->status;
-    FreeLookUp(lookUp);
+    LetGoOfLookUp(lookUp);
     if (status != 0) {
         *error = status;
         *failure = SocketErrorText(status);
@@ -144,14 +144,9 @@ bool TakeLookedUpAddresses(AddressLookUp* lookUp, std::vector<ResolvedAddress>* 
     return true;
 }
 
+// The thread may still be waiting for the answer: it frees the look-up when it ends.
 void AbandonAddressLookUp(AddressLookUp* lookUp) {
-    EnterCriticalSection(&lookUp->lock);
-    bool done = lookUp->done;
-    lookUp->abandoned = true;
-    LeaveCriticalSection(&lookUp->lock);
-    if (done) {
-        FreeLookUp(lookUp);  // else the thread frees it
-    }
+    LetGoOfLookUp(lookUp);
 }
 
 int StartConnect(const ResolvedAddress& address, NetSocket* socket) {
