@@ -8,8 +8,8 @@ least BYTES bytes, then asks QEMU over its QMP socket to remove the device DEVIC
 technician pulls the plug. The module behind the adapter (MODULE_PID) is held still around the
 pull: QEMU 7.2 dies of SIGSEGV (in usb_wakeup) when a reply reaches an adapter in the middle of
 being removed, so the plug is pulled while the program in the guest waits for a reply, which
-is where an update spends its time in any case. Prints what it did and when, and whether QEMU reported the device
-gone. Ends with 1 when the line never reached BYTES or QEMU refused, so that the scenario's
+is where an update spends its time in any case. Prints what it did and when, and whether QEMU
+reported the device gone. Ends with 1 when the line never reached BYTES or QEMU refused, so that the scenario's
 verdict can tell a pull that did not happen from a program that did not notice it.
 """
 
